@@ -1,0 +1,9 @@
+// fieldfile.h - reading a data file's field-definition (.FLD) file.
+#pragma once
+
+// Reads the widths for the file of the settings into ditems/ddigits.
+// 0 read; 1 the data file cannot be opened; 8 no valid definition.
+int read_field_file();
+
+// Line kinds of a field-definition file; shared with the writer.
+constexpr int FLD_LINE_MAX = 255;   // characters per line read

@@ -1,0 +1,1 @@
+// placeholder until the Win32 platform layer lands

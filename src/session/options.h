@@ -1,0 +1,19 @@
+// options.h - the command-text parser.
+#pragma once
+
+// Parses argv[1..argc-1] into session_settings; keeps the first error and
+// runs complete_settings when there was none.  0 or a result code.
+int parse_args(int argc, char **argv);
+
+// One argument: options and/or the file argument.  0 or the first error.
+int parse_token(const char *token);
+
+// Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
+int check_dos_name(char *name, char *ext);
+
+// Decodes the escapes of a separator text into out (at most TSEP_MAX bytes);
+// returns the number of bytes produced.
+int decode_escapes(char *out, const char *text);
+
+// Cross-checks the parsed settings; 0 or a result code.
+int complete_settings();

@@ -1,0 +1,25 @@
+// progress.h - what the progress display shows.
+#pragma once
+
+#include <cstdint>
+
+// Creates the progress display for dialog_mode (0 none: returns true and
+// shows nothing).  False when a wanted window cannot be created.
+bool progress_open(void *owner, int dialog_mode, int receiving);
+
+// Stores done (low 16 bits) and total when total >= 0 and redraws; a
+// negative total only redraws the stored values.  No-op without a window.
+void progress_update(uint32_t done, int32_t total);
+
+// Sets the file-name line.
+void progress_set_name(const char *text);
+
+void progress_close();
+
+// Formatting, shared by every platform's display (buffers >= 16 bytes).
+void progress_counter_text(char *out, uint32_t done, int32_t total);  // "%05u / %05ld"
+void progress_bar_text(char *out, uint32_t done, int32_t total);      // "%3d.%1d%%"
+
+// Callbacks of the platform's window.
+void progress_on_abort();   // Abort clicked: abort_code = 90
+void progress_on_paint();   // redraw the stored values

@@ -1,0 +1,76 @@
+// settings.h - the process-wide record of the current session's settings.
+//
+// Reset at the start of every session, filled by the option parser from the
+// command text, read by every other subsystem.  Sizes are the fixed buffer
+// sizes of the wire format and of Windows paths.
+#pragma once
+
+#include <cstdint>
+
+// Record limits shared by both directions.
+constexpr int DDIGITS_MAX = 254;    // widest field, bytes
+constexpr int DDSUM_MAX = 255;      // ditems + sum of widths, at most
+constexpr int DITEMS_MAX = 16;      // fields per record
+constexpr int RECORDS_MAX = 32767;  // records per file (5 decimal digits, signed 16 bit)
+
+// File kinds, by extension.
+enum FileType { FT_DATA = 0, FT_PD3 = 1, FT_EX3 = 2, FT_FN3 = 3 };
+
+// Path buffers: MAX_PATH (260) including the NUL.
+constexpr int PATH_SIZE = 260;
+constexpr int DRIVE_SIZE = 4;        // "C:" + NUL, one spare
+constexpr int PART_SIZE = 256;       // directory, base name, extension
+constexpr int TSEP_MAX = 32;         // separator bytes of option T
+constexpr int NAME_TEXT_SIZE = 13;   // 8 + 4 characters of an 8.3 name + NUL
+
+struct SessionSettings {
+    int32_t port_index;          // COM number - 1
+    uint32_t baud_rate;          // bit/s
+    int32_t eight_data_bits;     // 1 = 8 data bits
+    int32_t parity;              // 0 none, 1 odd, 2 even
+    int32_t two_stop_bits;       // 0 = one stop bit
+    uint8_t chk_len;             // check field length of a frame, bytes (2)
+    uint8_t seq_flag;            // data packets carry a block number (1)
+    char file_path[PATH_SIZE];   // full path of the file being transferred
+    char file_drive[DRIVE_SIZE]; // "C:" or empty
+    char file_dir[PART_SIZE];    // directory with trailing separator, or empty
+    char file_name[PART_SIZE];   // base name, upper case, at most 8 characters
+    char file_ext[PART_SIZE];    // extension with its dot, at most 4 characters
+    uint8_t receive_mode;        // 1 = receive from the terminal
+    int32_t file_type;           // FileType
+    int32_t ditems;              // number of fields, 0..16
+    int32_t ddigits_sum;         // sum of the field widths
+    int32_t fixed_records;       // option C
+    int32_t append_flag;         // option A
+    int32_t tsep_flag;           // option T given with a separator
+    int32_t dialog_mode;         // 0 none, 1 counter, 2 bar
+    uint8_t station_id[2];       // high byte first
+    int32_t ddigits[DITEMS_MAX]; // field widths
+    int32_t record_length;       // bytes of one record in a data packet
+    char tsep_str[TSEP_MAX];     // separator bytes, no terminator
+    int32_t tsep_len;            // bytes in tsep_str
+    int32_t turnaround_delay;    // ms slept before every transmission
+    int32_t timeout_s;           // session time-out, s
+    char adapter_path[PATH_SIZE];// plug-in path, empty = none
+    uint32_t win_pos_flags;      // WIN_X_GIVEN | WIN_Y_GIVEN
+    int32_t win_x, win_y;        // screen position of the progress window
+    int32_t name_check;          // option N
+    uint8_t file_given;          // a file argument with a base name was taken
+    // Base name and extension as the user spelled them, before upper-casing.
+    // Files are opened by this spelling (case-sensitive file systems), while
+    // the upper-case file_name + file_ext go on the wire and into name_buf.
+    char file_spelled[PART_SIZE];
+};
+
+constexpr uint32_t WIN_X_GIVEN = 0x01;  // bit 0
+constexpr uint32_t WIN_Y_GIVEN = 0x10;  // bit 4
+
+extern SessionSettings session_settings;
+
+// Stores every field's start-of-session value (those not reset keep theirs).
+void reset_settings();
+
+// Joins file_drive + file_dir + the spelled base name + ext into out.  With
+// ext null the spelled extension is used; otherwise ext replaces it (".FLD").
+// Returns false when the result does not fit in size bytes.
+bool join_file_path(char *out, int size, const char *ext);

@@ -1,0 +1,2 @@
+// zdxsim - terminal simulator (placeholder).
+int main() { return 0; }
