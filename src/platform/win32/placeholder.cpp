@@ -1,1 +1,0 @@
-// placeholder until the Win32 platform layer lands
