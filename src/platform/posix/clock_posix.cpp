@@ -1,0 +1,189 @@
+// clock_posix.cpp - the session timer and the pump on POSIX.
+//
+// There is no message queue: the pump's only work is the timer, which is a
+// deadline on CLOCK_MONOTONIC checked on every pump.  A waiting loop sleeps
+// in poll() on the port and on a self-pipe that plat_wake() writes to, so
+// it wakes for input, for the next tick and for an abort, and never spins.
+#include "platform/session_clock.h"
+#include "platform/posix/posix_port.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int64_t NS_PER_MS = 1000000;
+
+// Shortest interval, ms: a zero interval would make every pump a tick and
+// keep pump_wait from ever sleeping.
+constexpr uint32_t MIN_INTERVAL_MS = 1;
+
+// Longest sleep of a pump_wait with no timer armed, ms: nothing would end
+// it otherwise if a wake-up got lost.
+constexpr int IDLE_WAIT_MS = 1000;
+
+bool timer_on = false;
+int64_t interval_ns = 0;
+int64_t deadline_ns = 0;      // next tick, CLOCK_MONOTONIC
+plat_tick_fn tick_fn = nullptr;
+
+// Self-pipe: [0] read end polled by pump_wait, [1] written by plat_wake.
+// Created once and kept for the life of the process.
+std::atomic<int> wake_rd{-1};
+std::atomic<int> wake_wr{-1};
+
+int64_t now_ns()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool ensure_wake_pipe()
+{
+    if (wake_rd.load() >= 0)
+        return true;
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return false;
+    wake_wr.store(fds[1]);
+    wake_rd.store(fds[0]);
+    return true;
+}
+
+void drain_wake_pipe()
+{
+    int fd = wake_rd.load();
+    if (fd < 0)
+        return;
+    char buf[64];
+    while (read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
+// Milliseconds until the next tick, rounded up so that the sleep never ends
+// before it is due; 0 when due.
+int ms_to_tick()
+{
+    if (!timer_on)
+        return IDLE_WAIT_MS;
+    int64_t left = deadline_ns - now_ns();
+    if (left <= 0)
+        return 0;
+    int64_t ms = (left + NS_PER_MS - 1) / NS_PER_MS;
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+} // namespace
+
+bool plat_timer_arm(void *, uint32_t interval_ms, plat_tick_fn tick)
+{
+    // The pipe is made here, before any waiting loop, so that a plat_wake
+    // from a signal handler always finds it.
+    ensure_wake_pipe();
+    if (interval_ms < MIN_INTERVAL_MS)
+        interval_ms = MIN_INTERVAL_MS;
+    interval_ns = static_cast<int64_t>(interval_ms) * NS_PER_MS;
+    deadline_ns = now_ns() + interval_ns;
+    tick_fn = tick;
+    timer_on = true;
+    return true;
+}
+
+bool plat_timer_kill()
+{
+    timer_on = false;
+    tick_fn = nullptr;
+    return true;
+}
+
+void plat_pump_messages()
+{
+    if (!timer_on)
+        return;
+    int64_t now = now_ns();
+    if (now < deadline_ns)
+        return;
+    // One tick however many intervals passed; the next one an interval
+    // from the missed deadline, or from now if more than one was missed.
+    // Scheduled before the call, so a tick that re-arms the timer wins.
+    deadline_ns += interval_ns;
+    if (deadline_ns <= now)
+        deadline_ns = now + interval_ns;
+    if (tick_fn != nullptr)
+        tick_fn();
+}
+
+void plat_pump_wait(plat_port port)
+{
+    ensure_wake_pipe();
+    bool watch_port = port != PLAT_PORT_INVALID;
+    int wake_fd = wake_rd.load();
+    for (;;) {
+        int wait_ms = ms_to_tick();
+        if (wait_ms == 0)
+            break;
+        if (watch_port && posix_port_input_ready(static_cast<int>(port)))
+            break;
+        struct pollfd fds[2];
+        int nfds = 0;
+        if (wake_fd >= 0)
+            fds[nfds++] = {wake_fd, POLLIN, 0};
+        int port_slot = -1;
+        if (watch_port) {
+            port_slot = nfds;
+            fds[nfds++] = {static_cast<int>(port), POLLIN, 0};
+        }
+        int n = poll(fds, static_cast<nfds_t>(nfds), wait_ms);
+        if (n < 0)
+            break;   // a signal: its handler may have asked for an abort
+        if (n == 0) {
+            if (!timer_on)
+                break;   // the idle limit
+            continue;    // the loop head sees the tick due
+        }
+        if (wake_fd >= 0 && fds[0].revents != 0)
+            break;
+        if (port_slot >= 0) {
+            short ev = fds[port_slot].revents;
+            if (ev & (POLLERR | POLLHUP | POLLNVAL)) {
+                // A hung-up device stays "ready" for ever; sleep on the
+                // timer alone rather than spin until the time-out.
+                watch_port = false;
+                continue;
+            }
+            if (ev & POLLIN)
+                break;
+        }
+    }
+    drain_wake_pipe();
+    plat_pump_messages();
+}
+
+void plat_wake()
+{
+    // Async-signal-safe: one write(); a full pipe already holds a wake-up.
+    int fd = wake_wr.load();
+    if (fd >= 0) {
+        int saved = errno;
+        char one = 1;
+        ssize_t r = write(fd, &one, 1);
+        (void)r;
+        errno = saved;
+    }
+}
+
+void plat_sleep_ms(uint32_t ms)
+{
+    struct timespec req;
+    req.tv_sec = ms / 1000;
+    req.tv_nsec = static_cast<long>(ms % 1000) * NS_PER_MS;
+    struct timespec rem;
+    while (nanosleep(&req, &rem) != 0 && errno == EINTR)
+        req = rem;
+}
