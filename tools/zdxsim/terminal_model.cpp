@@ -347,6 +347,7 @@ void TerminalModel::handle_header(int len) {
     const TerminalFaults &f = cfg_.faults;
     if (f.silent_from == 0) silenced_ = true;
     if (f.wrong_station_from == 0) wrong_station_ = true;
+    if (silenced_) return;                    // a dead terminal keeps nothing
     TerminalHeader h;
     int code = 0;
     if (!header_fields(buf_, len, &h, &code)) {
@@ -376,6 +377,7 @@ void TerminalModel::handle_data(int len) {
     const TerminalFaults &f = cfg_.faults;
     if (f.silent_from > 0 && b >= f.silent_from) silenced_ = true;
     if (f.wrong_station_from > 0 && b >= f.wrong_station_from) wrong_station_ = true;
+    if (silenced_) return;
     if (phase_ == Phase::closing) {
         // After the last record only its repeat (a lost ACK) is answered.
         if (sum_.status == TerminalStatus::receiving && b == received &&
