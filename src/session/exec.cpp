@@ -1,10 +1,161 @@
-// exec.cpp - the exported entry points and the session driver (placeholder).
-#include "session/session.h"
+// exec.cpp - the exported entry points and the session driver.
+//
+// One ExecOrv5 call is one session, run on the caller's thread: parse the
+// command text, open the port, run the adapter plug-in, show the progress
+// window, start the timer, transfer one file, then release everything in
+// reverse order.  Nothing but files and name_buf outlives the call.
+#include <atomic>
 #include <cstdio>
+#include <cstring>
+
+#include "orv5w32.h"
+#include "download/download.h"
+#include "link/adapter.h"
+#include "link/serial.h"
+#include "platform/session_clock.h"
+#include "session/argv.h"
+#include "session/options.h"
+#include "session/progress.h"
+#include "session/session.h"
+#include "session/settings.h"
+#include "session/timer.h"
+#include "upload/upload.h"
+
 void *owner_window;
 char *name_buf;
+
+// The guard is a test-and-set: two threads entering at once must not both
+// start a session over the same process-wide state.
+static std::atomic<int> session_busy{0};
+static std::atomic<uint8_t> session_receiving{0};
+
+static const char ARGV0[] = "orvw.exe";
+constexpr int ARGV0_LEN = sizeof ARGV0 - 1;          // 8
+constexpr uint32_t AFTER_TRANSFER_MS = 100;          // lets the last answer drain
+constexpr uint32_t DRAIN_BITS_TICKS = 20;            // see drain_ticks()
+
+static const char VERSION_TEXT[] = "1.01S";
+
 void show_transfer_name(const char *name, const char *ext)
 {
+    char text[NAME_TEXT_SIZE];
+    std::snprintf(text, sizeof text, "%s%s", name, ext);
     if (name_buf)
-        std::snprintf(name_buf, 13, "%s%s", name, ext);
+        std::memcpy(name_buf, text, std::strlen(text) + 1);
+    progress_set_name(text);
 }
+
+// Ticks of 10 ms for the drain wait: 20 / (baud / 100) + 1, so one tick at
+// 2400 bit/s and above, 7 at 300 bit/s.
+static uint32_t drain_ticks()
+{
+    uint32_t per100 = session_settings.baud_rate / 100;
+    return (per100 ? DRAIN_BITS_TICKS / per100 : DRAIN_BITS_TICKS) + 1;
+}
+
+// Length of text if it is a usable command text, else -1 (empty or too
+// long).  Never reads more than the limit + 1 characters.
+static int command_length(const char *text)
+{
+    int n = 0;
+    while (n <= CMDLINE_MAX - ARGV0_LEN && text[n] != '\0')
+        ++n;
+    if (n == 0 || ARGV0_LEN + n > CMDLINE_MAX)
+        return -1;
+    return n;
+}
+
+static int run_transfer()
+{
+    pump_messages();
+    if (abort_code.load() != 0)
+        return abort_code.load();
+    int rc = session_settings.receive_mode ? upload() : download();
+    plat_sleep_ms(AFTER_TRANSFER_MS);
+    return rc;
+}
+
+static void drain_wait()
+{
+    if (timer_set(drain_ticks()) == 0) {
+        while (!timer_expired)
+            plat_pump_wait(PLAT_PORT_INVALID);
+    }
+    timer_stop();
+}
+
+// Port, plug-in, window, timer and transfer; releases what it acquired.
+static int run_opened_session()
+{
+    int rc = com_open();
+    if (rc != 0)
+        return rc;
+    rc = load_adapter(session_settings.adapter_path, com_handle);
+    if (rc != 0) {
+        com_close();
+        return rc;
+    }
+    if (!progress_open(owner_window, session_settings.dialog_mode,
+                       session_settings.receive_mode)) {
+        rc = 99;
+    } else if (timer_start() != 0) {
+        rc = 74;
+    } else {
+        rc = run_transfer();
+        drain_wait();
+    }
+    progress_close();
+    com_close();
+    return rc;
+}
+
+static int run_session(const char *text)
+{
+    abort_code.store(0);
+    reset_settings();
+    if (text == nullptr || command_length(text) < 0)
+        return 9;
+    build_argv(ARGV0, text);
+    int rc = parse_args(arg_count, arg_vector);
+    if (rc != 0)
+        return rc;
+    session_receiving.store(session_settings.receive_mode);
+    return run_opened_session();
+}
+
+extern "C" {
+
+ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *buf)
+{
+    int idle = 0;
+    if (!session_busy.compare_exchange_strong(idle, 1))
+        return session_receiving.load() ? 61 : 60;
+    session_receiving.store(0);
+    owner_window = (void *)owner;
+    name_buf = buf;
+    int rc = run_session(text);
+    session_busy.store(0);
+    return rc;
+}
+
+ORV5_API int ORV5_CALL AbortOrv5(void)
+{
+    request_abort();
+    if (session_busy.load() == 0)
+        return 0;
+    return session_receiving.load() ? 61 : 60;
+}
+
+ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf)
+{
+    if (buf)
+        std::memcpy(buf, VERSION_TEXT, sizeof VERSION_TEXT);
+    return buf;
+}
+
+}  // extern "C"
+
+// The result-code enum and the message table come from one list; this
+// keeps a hand edit of either from going unnoticed.
+static_assert(sizeof orv5_result_texts / sizeof orv5_result_texts[0] == ORV5_RESULT_COUNT,
+              "every result code has exactly one message");

@@ -1,4 +1,91 @@
-// progress.cpp - what the progress display shows (placeholder).
+// progress.cpp - what the progress display shows; the platform draws it.
 #include "session/progress.h"
-void progress_update(uint32_t, int32_t) {}
-void progress_set_name(const char *) {}
+
+#include <cstdio>
+
+#include "platform/progress_window.h"
+#include "session/settings.h"
+#include "session/timer.h"
+
+static int shown_mode;        // 0 while no display exists, else its dialog_mode
+static uint16_t done_shown;   // records transferred (low 16 bits, as displayed)
+static int32_t total_shown;   // records announced
+
+constexpr int TEXT_SIZE = 32;  // "65535 / -2147483648" and " 100.0%" fit
+
+bool progress_open(void *owner, int dialog_mode, int receiving)
+{
+    shown_mode = 0;
+    done_shown = 0;
+    total_shown = 0;
+    if (dialog_mode == 0)
+        return true;
+    int mode = dialog_mode == 2 ? 2 : 1;
+    char title[TEXT_SIZE];
+    std::snprintf(title, sizeof title, "ZDX-Ir  %s", receiving ? "Receiving" : "Sending");
+    const SessionSettings &s = session_settings;
+    ProgressPlacement place{s.win_pos_flags, s.win_x, s.win_y};
+    if (!plat_progress_create(owner, mode, title, place))
+        return false;
+    shown_mode = mode;
+    progress_update(0, 0);
+    return true;
+}
+
+void progress_counter_text(char *out, uint32_t done, int32_t total)
+{
+    std::snprintf(out, TEXT_SIZE, "%05u / %05ld", static_cast<unsigned>(done),
+                  static_cast<long>(total));
+}
+
+void progress_bar_text(char *out, uint32_t done, int32_t total)
+{
+    int whole = 0, tenth = 0;
+    if (total > 0) {
+        // 64-bit products: done * 1000 overflows 32 bits for large counts.
+        whole = static_cast<int>(int64_t(done) * 100 / total);
+        tenth = static_cast<int>(int64_t(done) * 1000 / total % 10);
+    }
+    std::snprintf(out, TEXT_SIZE, "%3d.%1d%%", whole, tenth);
+}
+
+void progress_update(uint32_t done, int32_t total)
+{
+    if (shown_mode == 0)
+        return;
+    if (total >= 0) {
+        done_shown = static_cast<uint16_t>(done);
+        total_shown = total;
+    }
+    char text[TEXT_SIZE];
+    if (shown_mode == 2) {
+        progress_bar_text(text, done_shown, total_shown);
+        plat_progress_show_bar(done_shown, total_shown, text);
+    } else {
+        progress_counter_text(text, done_shown, total_shown);
+        plat_progress_show_counter(text);
+    }
+}
+
+void progress_set_name(const char *text)
+{
+    if (shown_mode != 0)
+        plat_progress_set_name(text);
+}
+
+void progress_close()
+{
+    if (shown_mode != 0)
+        plat_progress_destroy();
+    shown_mode = 0;
+}
+
+void progress_on_abort()
+{
+    request_abort();
+}
+
+void progress_on_paint()
+{
+    progress_update(0, -1);
+}

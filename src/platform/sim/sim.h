@@ -1,0 +1,87 @@
+// sim.h - the simulated platform used by tests: a virtual serial line to a
+// scripted terminal, a virtual clock, a recording progress window and a
+// registry of fake plug-ins.
+//
+// Time only moves when the library waits (plat_pump_wait, plat_sleep_ms):
+// it jumps to the next event (a byte arriving, a timer tick, a scheduled
+// action), so a 30-second time-out takes microseconds and every run is the
+// same.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Fresh line, clock at 0, no timer, no window, no plug-ins, no faults.
+void reset();
+
+uint64_t now_ms();
+
+// --- the line ---------------------------------------------------------
+// Called with every block the library writes (one frame or message).
+using PeerFn = std::function<void(const uint8_t *bytes, size_t n)>;
+void set_peer(PeerFn peer);
+
+// Queues bytes from the terminal, arriving delay_ms from now.  flagged
+// marks them as received with a line error.
+void deliver(const uint8_t *bytes, size_t n, uint32_t delay_ms = 0, bool flagged = false);
+void deliver(const std::vector<uint8_t> &bytes, uint32_t delay_ms = 0);
+
+// Everything the library wrote, in order, and each write separately.
+const std::vector<uint8_t> &written();
+const std::vector<std::vector<uint8_t>> &writes();
+
+// Line state and faults.
+struct LineFaults {
+    bool open_fails = false;
+    bool configure_fails = false;
+    bool modem_status_fails = false;
+    bool write_fails = false;
+    uint32_t cts = 1;          // CTS line state (modem status)
+};
+LineFaults &faults();
+bool port_is_open();
+unsigned opened_com_number();     // COM number of the last open
+std::string last_mode();          // mode string of the last configure
+uint32_t purges_rx();             // input purges so far
+
+// --- time ---------------------------------------------------------------
+// Runs fn when virtual time reaches at_ms (from inside the pump).
+void at(uint64_t at_ms, std::function<void()> fn);
+// Runs fn on every pump (nested message handling, as a host window would).
+void on_pump(std::function<void()> fn);
+bool timer_exists();
+uint32_t timer_interval_ms();
+struct TimerFaults { bool arm_fails = false; int arm_fails_after = -1; };
+TimerFaults &timer_faults();
+uint64_t slept_ms();              // total of plat_sleep_ms
+
+// --- progress window ---------------------------------------------------------
+struct Window {
+    bool exists = false;
+    int mode = 0;                 // 1 counter, 2 bar
+    std::string title, name, counter, bar_text;
+    uint32_t bar_done = 0;
+    int32_t bar_total = 0;
+    uint32_t x_flags = 0;
+    int32_t x = 0, y = 0;
+    int created = 0, destroyed = 0;
+};
+Window &window();
+bool &window_create_fails();
+
+// --- plug-ins -----------------------------------------------------------------
+using InitFn = int (*)(intptr_t port);
+// A library at path; init null means it has no InitIrDevice export.
+void add_library(const std::string &path, InitFn init);
+int libraries_loaded();           // currently loaded (must be 0 after a session)
+intptr_t last_init_port();
+
+// --- file system ----------------------------------------------------------------
+uint64_t &disk_free();
+
+}  // namespace sim

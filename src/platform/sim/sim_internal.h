@@ -1,0 +1,14 @@
+// sim_internal.h - how the simulated platform's parts reach each other.
+#pragma once
+
+#include <cstdint>
+#include "platform/sim/sim.h"
+
+namespace sim {
+void reset_line();
+void reset_clock();
+void reset_window();
+void reset_libraries();
+bool next_arrival(uint64_t *at_ms);
+bool input_waiting();
+}  // namespace sim

@@ -1,0 +1,121 @@
+// sim_misc.cpp - the simulated progress window, plug-ins and file system.
+#include <map>
+
+#include "orv5_adapter.h"
+#include "platform/fs.h"
+#include "platform/library.h"
+#include "platform/progress_window.h"
+#include "platform/sim/sim_internal.h"
+
+namespace sim {
+
+namespace {
+Window win;
+bool create_fails = false;
+
+struct Library {
+    InitFn init;
+    int loaded = 0;
+};
+std::map<std::string, Library> libraries;
+intptr_t init_port = -1;
+uint64_t free_bytes = UINT64_MAX / 4;
+
+// The plug-in contract's entry, called through plat_lib_symbol: the
+// handle is the library record, the port goes to its init.
+Library *current_library;
+}  // namespace
+
+void reset_window() { win = Window(); create_fails = false; }
+Window &window() { return win; }
+bool &window_create_fails() { return create_fails; }
+
+void reset_libraries() { libraries.clear(); init_port = -1; free_bytes = UINT64_MAX / 4; }
+void add_library(const std::string &path, InitFn init) { libraries[path] = Library{init}; }
+int libraries_loaded()
+{
+    int n = 0;
+    for (auto &entry : libraries)
+        n += entry.second.loaded;
+    return n;
+}
+intptr_t last_init_port() { return init_port; }
+uint64_t &disk_free() { return free_bytes; }
+
+void reset()
+{
+    reset_line();
+    reset_clock();
+    reset_window();
+    reset_libraries();
+}
+
+}  // namespace sim
+
+using namespace sim;
+
+bool plat_progress_create(void *, int dialog_mode, const char *title, const ProgressPlacement &place)
+{
+    if (create_fails)
+        return false;
+    win.exists = true;
+    win.mode = dialog_mode;
+    win.title = title;
+    win.x_flags = place.pos_flags;
+    win.x = place.x;
+    win.y = place.y;
+    ++win.created;
+    return true;
+}
+
+void plat_progress_set_name(const char *text) { win.name = text; }
+void plat_progress_show_counter(const char *text) { win.counter = text; }
+
+void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)
+{
+    win.bar_done = done;
+    win.bar_total = total;
+    win.bar_text = text;
+}
+
+void plat_progress_destroy()
+{
+    if (win.exists)
+        ++win.destroyed;
+    win.exists = false;
+}
+
+// Plug-in entry with the contract's signature, bound to the library that
+// was looked up last.
+static int sim_init_ir_device(orv5_port_handle port)
+{
+    init_port = port;
+    return current_library->init(port);
+}
+
+void *plat_lib_load(const char *path)
+{
+    auto it = libraries.find(path);
+    if (it == libraries.end())
+        return nullptr;
+    ++it->second.loaded;
+    return &it->second;
+}
+
+void *plat_lib_symbol(void *lib, const char *name)
+{
+    Library *library = static_cast<Library *>(lib);
+    if (library->init == nullptr || std::string(name) != "InitIrDevice")
+        return nullptr;
+    current_library = library;
+    return reinterpret_cast<void *>(&sim_init_ir_device);
+}
+
+void plat_lib_free(void *lib)
+{
+    --static_cast<Library *>(lib)->loaded;
+}
+
+bool plat_path_is_sep(char c) { return c == '/'; }
+int plat_path_drive_len(const char *) { return 0; }
+uint64_t plat_disk_free(const char *) { return free_bytes; }

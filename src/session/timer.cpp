@@ -1,0 +1,70 @@
+// timer.cpp - the session timer, the abort flag and the pump wrappers.
+#include "session/timer.h"
+
+#include "link/serial.h"
+#include "platform/session_clock.h"
+#include "session/session.h"
+#include "session/settings.h"
+
+std::atomic<uint8_t> abort_code{0};
+volatile uint8_t timer_armed = 0;
+volatile uint8_t timer_expired = 1;
+
+constexpr uint8_t ABORT_REQUESTED = 90;   // result of an aborted session
+
+void timer_tick()
+{
+    if (timer_armed > 0)
+        timer_expired = 1;
+}
+
+int timer_start()
+{
+    timer_expired = 1;
+    timer_armed = 0;
+    return plat_timer_arm(owner_window, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+}
+
+int timer_set(uint32_t ticks)
+{
+    if (ticks == 0) {
+        timer_armed = 0;
+        timer_expired = 1;
+        return plat_timer_arm(owner_window, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+    }
+    if (!plat_timer_arm(owner_window, ticks * TICK_MS, timer_tick))
+        return 74;   // flags left as they were
+    timer_expired = 0;
+    timer_armed = 1;
+    return 0;
+}
+
+int timer_stop()
+{
+    return plat_timer_kill() ? 0 : 74;
+}
+
+void turnaround_wait()
+{
+    if (session_settings.turnaround_delay > 0)
+        plat_sleep_ms(static_cast<uint32_t>(session_settings.turnaround_delay));
+}
+
+void pump_messages()
+{
+    plat_pump_messages();
+}
+
+void pump_wait()
+{
+    // Nothing to sleep for when the loop has something to act on already.
+    if (abort_code.load(std::memory_order_relaxed) != 0 || timer_expired)
+        return plat_pump_messages();
+    plat_pump_wait(com_handle);
+}
+
+void request_abort()
+{
+    abort_code.store(ABORT_REQUESTED, std::memory_order_relaxed);
+    plat_wake();
+}

@@ -1,0 +1,394 @@
+// Sending a file to a scripted terminal on the simulated line.
+#include <cstring>
+#include <functional>
+
+#include "download/download.h"
+#include "sim_session.h"
+
+using namespace simtest;
+
+namespace {
+
+// A terminal that answers every enquiry, frame and EOT with ACK after
+// 1 ms, unless the test's rule answers first.  The rule gets the block's
+// kind and its ordinal among blocks of that kind (0-based) and returns
+// true when it has answered itself.
+struct Terminal {
+    uint8_t hi = 0, lo = 0;
+    std::function<bool(Kind, int)> rule;
+    int seen[8] = {};
+
+    void install()
+    {
+        sim::set_peer([this](const uint8_t *b, size_t n) {
+            Kind k = kind_of(b, n);
+            int nth = seen[static_cast<int>(k)]++;
+            if (rule && rule(k, nth))
+                return;
+            if (k == Kind::Enq || k == Kind::Header || k == Kind::Data || k == Kind::Eot)
+                sim::deliver(msg(0x06, hi, lo), 1);
+        });
+    }
+};
+
+class Download : public SimSession {
+protected:
+    Terminal term;
+    void SetUp() override
+    {
+        SimSession::SetUp();
+        term.install();
+    }
+    std::string data_file(const std::string &content, const std::string &widths = "3,2")
+    {
+        tmp.write("DATA.TXT", content);
+        return "-V +F" + widths + " " + tmp.path("DATA.TXT");
+    }
+    const Bytes &nth_write(Kind k, int nth)
+    {
+        static Bytes none;
+        for (const Bytes &w : sim::writes())
+            if (kind_of(w.data(), w.size()) == k && nth-- == 0)
+                return w;
+        return none;
+    }
+};
+
+std::string as_text(const Bytes &b, size_t from, size_t n) { return std::string(b.begin() + from, b.begin() + from + n); }
+
+}  // namespace
+
+// --- whole transfers --------------------------------------------------------
+
+TEST_F(Download, SendsHeaderDataAndClosingEot)
+{
+    EXPECT_EQ(exec(data_file("ABCDE\r\nxy\r\n")), 0);
+    EXPECT_STREQ(name, "DATA.TXT");
+    EXPECT_EQ(count_kind(Kind::Enq), 1);
+    EXPECT_EQ(count_kind(Kind::Header), 1);
+    EXPECT_EQ(count_kind(Kind::Data), 2);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+    const Bytes &hd = nth_write(Kind::Header, 0);
+    EXPECT_EQ(as_text(hd, 4, 12), "DATA.TXT    ");
+    EXPECT_EQ(as_text(hd, 16, 13), "0000202003002");
+    const Bytes &d1 = nth_write(Kind::Data, 0);
+    EXPECT_EQ(as_text(d1, 4, 10), "00001ABCDE");
+    const Bytes &d2 = nth_write(Kind::Data, 1);
+    EXPECT_EQ(as_text(d2, 4, 10), "00002xy   ");   // a short line is padded with blanks
+    EXPECT_EQ(sim::written().back(), 0x00);         // EOT's station byte comes last
+    EXPECT_FALSE(sim::port_is_open());
+    EXPECT_EQ(send_fp, nullptr);
+}
+
+TEST_F(Download, EmptyFileSendsOnlyTheHeader)
+{
+    EXPECT_EQ(exec(data_file("")), 0);
+    EXPECT_EQ(as_text(nth_write(Kind::Header, 0), 16, 5), "00000");
+    EXPECT_EQ(count_kind(Kind::Data), 0);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+TEST_F(Download, ProgressCountsAcknowledgedRecords)
+{
+    tmp.write("DATA.TXT", "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(exec("+F1 " + tmp.path("DATA.TXT")), 0);
+    EXPECT_EQ(sim::window().title, "ZDX-Ir  Sending");
+    EXPECT_EQ(sim::window().name, "DATA.TXT");
+    EXPECT_EQ(sim::window().counter, "00003 / 00003");
+    EXPECT_EQ(sim::window().destroyed, 1);
+}
+
+TEST_F(Download, LargestFileIsSentAndOneMoreLineIsRefusedBeforeAnyTraffic)
+{
+    std::string lines;
+    for (int i = 0; i < 32767; ++i)
+        lines += "x\r\n";
+    EXPECT_EQ(exec(data_file(lines, "1")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 32767);
+    EXPECT_EQ(as_text(nth_write(Kind::Data, 32766), 4, 5), "32767");
+
+    sim::reset();
+    term.install();
+    EXPECT_EQ(exec(data_file(lines + "x\r\n", "1")), 3);
+    EXPECT_TRUE(sim::written().empty());
+}
+
+TEST_F(Download, MissingFileBetweenParseAndSendGivesOne)
+{
+    std::string text = data_file("a\r\n", "1");
+    sim::on_pump([&] { std::remove(tmp.path("DATA.TXT").c_str()); });
+    EXPECT_EQ(exec(text), 1);
+}
+
+// --- station identifier -------------------------------------------------------
+
+TEST_F(Download, AdoptsTheTerminalsStationAndIgnoresOtherStations)
+{
+    term.hi = 0x02;
+    term.lo = 0x10;
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Header && nth == 0) {   // another station's ACK first
+            sim::deliver(msg(0x06, 0x09, 0x09), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    // The other station's ACK was ignored; after 500 ms the enquiry asked
+    // again, and the terminal's ACK to it answered the header.
+    const Bytes &hd = nth_write(Kind::Header, 0);
+    EXPECT_EQ(hd[2], 0x02);
+    EXPECT_EQ(hd[3], 0x10);
+    EXPECT_EQ(hd[4], 0x10);   // the station's 0x10 doubled on the wire
+    const Bytes &eot = nth_write(Kind::Eot, 0);
+    EXPECT_EQ(eot, msg(0x04, 0x02, 0x10));
+}
+
+TEST_F(Download, NakInTheConnectionPhaseIsSkippedAndTheEnquiryRepeated)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Enq && nth == 0) {
+            sim::deliver(msg(0x15, 0x01, 0x06), 1);   // station bytes look like ACK
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Enq), 2);
+    EXPECT_GE(sim::now_ms(), 500u);
+}
+
+TEST_F(Download, TimeoutWhileReadingTheStationStaysForTheStationBytes)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Enq && nth == 0) {
+            const uint8_t dle_ack[] = {0x10, 0x06};
+            sim::deliver(dle_ack, 2, 1);
+            return true;
+        }
+        if (k == Kind::Enq && nth == 1) {
+            const uint8_t station[] = {0x00, 0x07};
+            sim::deliver(station, 2, 1);
+            return true;
+        }
+        return false;
+    };
+    term.lo = 0x07;
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(nth_write(Kind::Header, 0)[3], 0x07);
+}
+
+// --- negative answers and the terminal's EOT ---------------------------------------
+
+TEST_F(Download, NineNaksAreRetriedTheTenthEndsWith54)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Data && nth < 9) {
+            sim::deliver(msg(0x15), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 10);
+    EXPECT_EQ(nth_write(Kind::Data, 0), nth_write(Kind::Data, 9));   // same wire form
+
+    sim::reset();
+    term = Terminal();
+    term.rule = [](Kind k, int) {
+        if (k == Kind::Data) {
+            sim::deliver(msg(0x15), 1);
+            return true;
+        }
+        return false;
+    };
+    term.install();
+    // The terminal acknowledges the closing EOT, yet the result stays 54.
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 54);
+    EXPECT_EQ(count_kind(Kind::Data), 10);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+TEST_F(Download, TerminalsEotEndsWith55)
+{
+    term.rule = [](Kind k, int) {
+        if (k == Kind::Header) {
+            sim::deliver(msg(0x04), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 55);
+    EXPECT_EQ(count_kind(Kind::Data), 0);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+TEST_F(Download, WackExtendsTheWaitToSixtySeconds)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Data && nth == 0) {
+            sim::deliver(msg(0x3B), 1);
+            sim::deliver(msg(0x06), 59000);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Enq), 1);   // no enquiry while told to wait
+
+    sim::reset();
+    term.rule = [](Kind k, int) {
+        if (k == Kind::Data) {
+            sim::deliver(msg(0x3B), 1);
+            return true;
+        }
+        return false;
+    };
+    term.install();
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 52);
+    EXPECT_GE(sim::now_ms(), 60000u);
+    EXPECT_LT(sim::now_ms(), 62000u);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+// --- silence -------------------------------------------------------------------------
+
+TEST_F(Download, SilentTerminalGetsSixtyEnquiriesThenEot)
+{
+    term.rule = [](Kind, int) { return true; };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 52);
+    EXPECT_EQ(count_kind(Kind::Enq), 60);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+    EXPECT_GE(sim::now_ms(), 30000u);
+    EXPECT_LT(sim::now_ms(), 31000u);
+}
+
+TEST_F(Download, ShortTimeoutGivesUpAfterTwoAnswersASecond)
+{
+    term.rule = [](Kind, int) { return true; };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n") + " -L1"), 52);
+    EXPECT_EQ(count_kind(Kind::Enq), 2);
+}
+
+TEST_F(Download, ZeroTimeoutWaitsForTheTerminalUntilAborted)
+{
+    term.rule = [](Kind, int) { return true; };
+    sim::at(100000, [] { AbortOrv5(); });
+    EXPECT_EQ(exec(data_file("ABCDE\r\n") + " -L0"), 90);
+    EXPECT_GE(count_kind(Kind::Enq), 199);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+TEST_F(Download, UnacknowledgedClosingEotIsRepeatedThenGivesUp)
+{
+    term.rule = [](Kind k, int) { return k == Kind::Eot; };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 52);
+    EXPECT_EQ(count_kind(Kind::Eot), 60);
+}
+
+TEST_F(Download, SilenceAfterAFrameRepeatsTheEnquiryNotTheFrame)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Data && nth == 0)
+            return true;                     // lost answer
+        if (k == Kind::Enq && nth == 1) {    // asked again: answer the frame
+            sim::deliver(msg(0x06), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 1);
+    EXPECT_EQ(count_kind(Kind::Enq), 2);
+}
+
+// --- abort -----------------------------------------------------------------------------
+
+TEST_F(Download, AbortWhileWaitingForAFramesAnswerSendsEot)
+{
+    term.rule = [](Kind k, int) {
+        if (k == Kind::Data) {
+            sim::at(sim::now_ms() + 200, [] { AbortOrv5(); });
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\nFGHIJ\r\n")), 90);
+    EXPECT_EQ(count_kind(Kind::Data), 1);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+    EXPECT_EQ(send_fp, nullptr);
+}
+
+TEST_F(Download, AbortBeforeTheTransferSendsNothing)
+{
+    sim::on_pump([] { AbortOrv5(); });
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 90);
+    EXPECT_TRUE(sim::written().empty());
+    EXPECT_FALSE(sim::port_is_open());
+    EXPECT_FALSE(sim::timer_exists());
+}
+
+// --- line errors and stale input -----------------------------------------------------
+
+TEST_F(Download, FlaggedBytesAreNeverTakenForAnAnswer)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Data && nth == 0) {
+            const uint8_t bad[] = {0x10, 0x06, 0x00, 0x00};
+            sim::deliver(bad, 4, 1, true);   // a garbled ACK: ignored
+            return true;
+        }
+        if (k == Kind::Enq && nth == 1) {
+            sim::deliver(msg(0x06), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Enq), 2);   // only the repeated enquiry got it through
+}
+
+TEST_F(Download, AnswerThatArrivedBeforeTheNextWriteIsDiscarded)
+{
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Header && nth == 0) {
+            sim::deliver(msg(0x06), 1);
+            sim::deliver(msg(0x15), 1);   // stale: arrives with the ACK, unread
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 1);   // the stale NAK caused no resend
+}
+
+// --- fixed-length records ----------------------------------------------------------------
+
+TEST_F(Download, FixedLengthCountIgnoresOneStrayByte)
+{
+    tmp.write("DATA.TXT", "ABC\r\nDEF\r\nGHI\r\nZ");
+    EXPECT_EQ(exec("-V +C +F3 " + tmp.path("DATA.TXT")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 3);
+    EXPECT_EQ(as_text(nth_write(Kind::Data, 2), 4, 8), "00003GHI");
+}
+
+TEST_F(Download, FixedLengthRecordWithoutCrLfEndsWith76AfterTheGoodOnes)
+{
+    tmp.write("DATA.TXT", "ABC\r\nDEF\r\nGH");
+    EXPECT_EQ(exec("-V +C +F3 " + tmp.path("DATA.TXT")), 76);
+    EXPECT_EQ(count_kind(Kind::Data), 2);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+}
+
+TEST_F(Download, ProgramFileUnderFixedModeIsCountedAndReadByLines)
+{
+    // Counted by length this file would announce 1 record (258 bytes / 130)
+    // and send only its first line; by lines both go out, '0'-padded.
+    std::string line1(100, 'A'), line2(150, 'B');
+    tmp.write("PROG.PD3", line1 + "\r\n" + line2 + "\r\n");
+    EXPECT_EQ(exec("-V +C " + tmp.path("PROG.PD3")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 2);
+    const Bytes &d1 = nth_write(Kind::Data, 0);
+    EXPECT_EQ(as_text(d1, 9, 128), line1 + std::string(28, '0'));
+    EXPECT_EQ(as_text(nth_write(Kind::Data, 1), 9, 128), std::string(128, 'B'));
+}
