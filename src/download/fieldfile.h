@@ -5,5 +5,9 @@
 // 0 read; 1 the data file cannot be opened; 8 no valid definition.
 int read_field_file();
 
+// True when path names a file that can be opened and read (a directory
+// cannot).
+bool file_can_be_read(const char *path);
+
 // Line kinds of a field-definition file; shared with the writer.
 constexpr int FLD_LINE_MAX = 255;   // characters per line read

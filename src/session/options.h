@@ -8,6 +8,17 @@ int parse_args(int argc, char **argv);
 // One argument: options and/or the file argument.  0 or the first error.
 int parse_token(const char *token);
 
+// One option; *cursor stands on the character after the sign (sign 1 for
+// '+', 0 for '-') and is left at the end of the token or at a blank.
+int parse_option(const char **cursor, int sign);
+
+// One width of option F at *cursor appended to ddigits: 0, 4 (0 or above
+// DDIGITS_MAX), 5 (a seventeenth width) or 9 (no digit).
+int add_field_width(const char **cursor);
+
+// The file argument: the rest of the token from *cursor.  0 or 2.
+int set_file_arg(const char **cursor);
+
 // Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
 int check_dos_name(char *name, char *ext);
 

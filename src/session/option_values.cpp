@@ -1,0 +1,239 @@
+// option_values.cpp - the option handlers and the values they take.
+#include <cstring>
+
+#include "orv5w32.h"
+#include "session/option_parse.h"
+#include "session/options.h"
+#include "session/settings.h"
+
+constexpr uint32_t PORT_NUMBER_MAX = 99;      // COM1..COM99 (P0 = COM0 fails to open)
+constexpr uint32_t U16_MAX = 65535;           // time-out (s), station identifier
+constexpr uint32_t WIN_COORD_MAX = 65535;     // |x|, |y| of the progress window, pixels
+constexpr uint32_t TURNAROUND_MAX = 0x7FFFFFFF; // fits turnaround_delay (ms, signed 32 bit)
+constexpr int32_t TIMEOUT_DEFAULT_S = 30;     // -L without a value
+constexpr int32_t TURNAROUND_DEFAULT_MS = 2;  // -! without a value
+
+// Line speeds the port accepts, bit/s.
+static const uint32_t baud_rates[] = {
+    256000, 128000, 115200, 57600, 56000, 38400, 19200,
+    14400, 9600, 4800, 2400, 1200, 600, 300,
+};
+
+static bool is_letter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+int opt_receive(const char **, int sign)
+{
+    session_settings.receive_mode = static_cast<uint8_t>(sign);
+    return 0;
+}
+
+int opt_append(const char **, int sign)
+{
+    session_settings.append_flag = sign;
+    return 0;
+}
+
+int opt_fixed(const char **, int sign)
+{
+    session_settings.fixed_records = sign;
+    return 0;
+}
+
+int opt_name_check(const char **, int sign)
+{
+    session_settings.name_check = sign;
+    return 0;
+}
+
+int opt_nothing(const char **, int)
+{
+    return 0;
+}
+
+int opt_port(const char **cursor, int)
+{
+    uint32_t v;
+    if (read_decimal(cursor, PORT_NUMBER_MAX, &v) == 0 || v > PORT_NUMBER_MAX)
+        return ORV5_E_COMMAND;
+    session_settings.port_index = static_cast<int32_t>(v) - 1;
+    return 0;
+}
+
+int opt_baud(const char **cursor, int)
+{
+    const char *p = *cursor;
+    if (is_letter(*p))
+        ++p;   // "-Bx19200" reads like "-B19200"
+    while (is_blank(*p))
+        ++p;
+    bool negative = (*p == '-');
+    if (*p == '+' || *p == '-')
+        ++p;
+    uint32_t v;
+    read_decimal(&p, baud_rates[0], &v);
+    *cursor = p;
+    if (negative)
+        return ORV5_E_COMMAND;
+    for (uint32_t rate : baud_rates) {
+        if (v == rate) {
+            session_settings.baud_rate = rate;
+            return 0;
+        }
+    }
+    return ORV5_E_COMMAND;
+}
+
+// A decimal value up to max, or the default when the option stands alone.
+static int optional_number(const char **cursor, uint32_t max, uint32_t dflt, uint32_t *value)
+{
+    if (at_item_end(*cursor)) {
+        *value = dflt;
+        return 0;
+    }
+    if (read_decimal(cursor, max, value) == 0 || *value > max)
+        return ORV5_E_COMMAND;
+    return 0;
+}
+
+int opt_timeout(const char **cursor, int)
+{
+    uint32_t v;
+    int r = optional_number(cursor, U16_MAX, TIMEOUT_DEFAULT_S, &v);
+    if (r == 0)
+        session_settings.timeout_s = static_cast<int32_t>(v);
+    return r;
+}
+
+int opt_turnaround(const char **cursor, int)
+{
+    uint32_t v;
+    int r = optional_number(cursor, TURNAROUND_MAX, TURNAROUND_DEFAULT_MS, &v);
+    if (r == 0)
+        session_settings.turnaround_delay = static_cast<int32_t>(v);
+    return r;
+}
+
+int opt_station(const char **cursor, int)
+{
+    uint32_t v;
+    int r = optional_number(cursor, U16_MAX, 0, &v);
+    if (r == 0) {
+        session_settings.station_id[0] = static_cast<uint8_t>(v >> 8);
+        session_settings.station_id[1] = static_cast<uint8_t>(v & 0xFF);
+    }
+    return r;
+}
+
+int add_field_width(const char **cursor)
+{
+    SessionSettings &s = session_settings;
+    uint32_t v;
+    if (read_decimal(cursor, DDIGITS_MAX, &v) == 0)
+        return ORV5_E_COMMAND;
+    if (v == 0 || v > DDIGITS_MAX)
+        return ORV5_E_FIELD_WIDTH;
+    if (s.ditems >= DITEMS_MAX)
+        return ORV5_E_TOO_MANY_FIELDS;
+    s.ddigits[s.ditems++] = static_cast<int32_t>(v);
+    return 0;
+}
+
+int opt_fields(const char **cursor, int)
+{
+    for (;;) {
+        int r = add_field_width(cursor);
+        if (r != 0) {
+            skip_item(cursor);
+            return r;
+        }
+        if (**cursor != ',' && **cursor != ';')
+            return 0;   // anything but a blank or the end is refused by the caller
+        ++*cursor;      // a separator must be followed by another width
+    }
+}
+
+int opt_separator(const char **cursor, int sign)
+{
+    SessionSettings &s = session_settings;
+    const char *p = *cursor;
+    if (!sign || *p == '\0') {
+        // "-T" must stand alone; the caller refuses what follows it.
+        s.tsep_len = 0;
+        s.tsep_flag = 0;
+        return 0;
+    }
+    // The separator takes the rest of the token, blanks included: a blank
+    // separator is written inside double quotes.
+    size_t n = std::strlen(p);
+    *cursor = p + n;
+    if (p[0] == '\'' && p[1] != '\0' && p[2] == '\'') {
+        s.tsep_str[0] = p[1];   // 'x': one character taken as it is
+        s.tsep_len = 1;
+    } else if (n > static_cast<size_t>(TSEP_MAX)) {
+        return ORV5_E_COMMAND;
+    } else {
+        s.tsep_len = decode_escapes(s.tsep_str, p);
+    }
+    s.tsep_flag = 1;
+    return 0;
+}
+
+int opt_window(const char **cursor, int sign)
+{
+    if (!sign) {
+        session_settings.dialog_mode = 0;   // "-V" must stand alone
+        return 0;
+    }
+    char c = **cursor;
+    session_settings.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
+    skip_item(cursor);
+    return 0;
+}
+
+int opt_adapter(const char **cursor, int sign)
+{
+    // The path takes the rest of the token: it may contain quoted blanks.
+    const char *p = *cursor;
+    size_t n = std::strlen(p);
+    *cursor = p + n;
+    if (!sign) {
+        session_settings.adapter_path[0] = '\0';
+        return 0;
+    }
+    // A cut path could name another library: refuse it instead.
+    if (n >= static_cast<size_t>(PATH_SIZE))
+        return ORV5_E_COMMAND;
+    std::memcpy(session_settings.adapter_path, p, n + 1);
+    return 0;
+}
+
+static int window_position(const char **cursor, int32_t *coord, uint32_t given_bit)
+{
+    SessionSettings &s = session_settings;
+    if (at_item_end(*cursor)) {
+        s.win_pos_flags &= ~given_bit;   // back to the default place
+        return 0;
+    }
+    bool negative = (**cursor == '-');
+    if (negative)
+        ++*cursor;
+    uint32_t v;
+    if (read_decimal(cursor, WIN_COORD_MAX, &v) == 0 || v > WIN_COORD_MAX)
+        return ORV5_E_COMMAND;
+    *coord = negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
+    s.win_pos_flags |= given_bit;
+    return 0;
+}
+
+int opt_win_x(const char **cursor, int)
+{
+    return window_position(cursor, &session_settings.win_x, WIN_X_GIVEN);
+}
+
+int opt_win_y(const char **cursor, int)
+{
+    return window_position(cursor, &session_settings.win_y, WIN_Y_GIVEN);
+}

@@ -1,0 +1,124 @@
+// options.cpp - walking the argument vector: tokens, options, dispatch.
+#include "session/options.h"
+
+#include "orv5w32.h"
+#include "session/option_parse.h"
+#include "session/settings.h"
+
+void skip_item(const char **cursor)
+{
+    while (!at_item_end(*cursor))
+        ++*cursor;
+}
+
+int read_decimal(const char **cursor, uint32_t cap, uint32_t *value)
+{
+    int digits = 0;
+    uint32_t v = 0;
+    for (; is_digit(**cursor); ++*cursor, ++digits) {
+        if (v <= cap)
+            v = v * 10 + static_cast<uint32_t>(**cursor - '0');
+        if (v > cap)
+            v = cap + 1;
+    }
+    *value = v;
+    return digits;
+}
+
+// Handlers by letter, 'A' to 'Z'; null = no such option.
+static const OptionHandler letter_handlers[26] = {
+    opt_append,     // A
+    opt_baud,       // B
+    opt_fixed,      // C
+    nullptr, nullptr, // D E
+    opt_fields,     // F
+    nullptr, nullptr, // G H
+    opt_adapter,    // I
+    nullptr, nullptr, // J K
+    opt_timeout,    // L
+    nullptr,        // M
+    opt_name_check, // N
+    nullptr,        // O
+    opt_port,       // P
+    nullptr,        // Q
+    opt_receive,    // R
+    nullptr,        // S
+    opt_separator,  // T
+    nullptr,        // U
+    opt_window,     // V
+    nullptr,        // W
+    opt_win_x,      // X
+    opt_win_y,      // Y
+    nullptr,        // Z
+};
+
+static OptionHandler symbol_handler(char c)
+{
+    switch (c) {
+    case '!': return opt_turnaround;
+    case '#': return opt_station;
+    case '?': return opt_nothing;
+    default: return nullptr;
+    }
+}
+
+int parse_option(const char **cursor, int sign)
+{
+    char c = **cursor;
+    int result;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+        ++*cursor;
+        OptionHandler h = letter_handlers[(c & ~0x20) - 'A'];
+        result = h ? h(cursor, sign) : ORV5_E_COMMAND;
+    } else if (OptionHandler h = symbol_handler(c)) {
+        ++*cursor;
+        result = h(cursor, sign);
+    } else {
+        if (!at_item_end(*cursor))
+            ++*cursor;
+        result = ORV5_E_INTERNAL;
+    }
+    // An option ends at a blank or the end of the token; anything else
+    // that follows is refused and skipped so it cannot become a file name.
+    if (!at_item_end(*cursor)) {
+        skip_item(cursor);
+        return ORV5_E_COMMAND;
+    }
+    return result;
+}
+
+int parse_token(const char *token)
+{
+    int first = 0;
+    if (!token)
+        return 0;
+    const char *p = token;
+    while (*p != '\0') {
+        unsigned char c = static_cast<unsigned char>(*p);
+        int r;
+        if (c == '+' || c == '-') {
+            ++p;
+            r = parse_option(&p, c == '+' ? 1 : 0);
+        } else if (c >= 0x21 && c <= 0x7E) {
+            r = set_file_arg(&p);
+        } else {
+            ++p;   // blanks, control characters, DEL, bytes above 0x7F
+            continue;
+        }
+        if (first == 0)
+            first = r;
+    }
+    return first;
+}
+
+int parse_args(int argc, char **argv)
+{
+    int first = 0;
+    session_settings.file_given = 0;
+    for (int i = 1; argv && i < argc; ++i) {
+        int r = parse_token(argv[i]);
+        if (first == 0)
+            first = r;
+    }
+    return first != 0 ? first : complete_settings();
+}
