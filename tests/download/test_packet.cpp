@@ -1,0 +1,202 @@
+// Building header and data packets from the file being sent.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "download/download.h"
+#include "download/packet.h"
+#include "link/wire.h"
+#include "session/session.h"
+#include "session/settings.h"
+
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+class Packet : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        reset_settings();
+        records_total = 0;
+        serial_no = 0;
+        name_buf = name;
+        name[0] = '\0';
+    }
+    void TearDown() override
+    {
+        if (send_fp)
+            std::fclose(send_fp);
+        send_fp = nullptr;
+        name_buf = nullptr;
+    }
+
+    void data_file(const char *base, std::vector<int> widths)
+    {
+        std::strcpy(session_settings.file_name, base);
+        std::strcpy(session_settings.file_ext, ".TXT");
+        session_settings.file_type = FT_DATA;
+        session_settings.ditems = static_cast<int>(widths.size());
+        int sum = 0;
+        for (size_t i = 0; i < widths.size(); ++i) {
+            session_settings.ddigits[i] = widths[i];
+            sum += widths[i];
+        }
+        session_settings.record_length = sum;
+    }
+
+    void program_file(const char *base, const char *ext, int type, int length)
+    {
+        std::strcpy(session_settings.file_name, base);
+        std::strcpy(session_settings.file_ext, ext);
+        session_settings.file_type = type;
+        session_settings.ditems = 0;
+        session_settings.record_length = length;
+    }
+
+    void contents(const std::string &bytes)
+    {
+        send_fp = std::tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), send_fp);
+        std::rewind(send_fp);
+    }
+
+    // Content of the built header or data packet: the bytes between the
+    // opening pair and the terminator, after checking the envelope.
+    std::string content(int n, uint8_t opening)
+    {
+        EXPECT_GT(n, 5);
+        if (n <= 5)
+            return "";
+        EXPECT_EQ(buf[0], cDLE);
+        EXPECT_EQ(buf[1], opening);
+        EXPECT_EQ(buf[n - 3], cETX);
+        EXPECT_EQ(crc16(buf + 2, static_cast<size_t>(n - 2)), 0) << "check bytes";
+        return std::string(buf + 2, buf + n - 3);
+    }
+
+    std::string data_record(uint8_t hi = 0, uint8_t lo = 0)
+    {
+        int n = make_dt_text(buf);
+        std::string c = content(n, cSTX);
+        if (c.size() < 2)
+            return "";
+        EXPECT_EQ(static_cast<uint8_t>(c[0]), hi);
+        EXPECT_EQ(static_cast<uint8_t>(c[1]), lo);
+        return c.substr(2);   // serial number and record
+    }
+
+    uint8_t buf[FRAME_BUF_SIZE];
+    char name[64];
+};
+
+}  // namespace
+
+TEST_F(Packet, DataFileHeaderAndRecordCarryTheLayout)
+{
+    data_file("DATA", {3, 2});
+    contents("ABCDE\r\n");
+    records_total = 1;
+    serial_no = 9;
+    session_settings.station_id[0] = 0x10;
+    session_settings.station_id[1] = 0x01;
+    int n = make_hd_text(buf);
+    EXPECT_EQ(content(n, cSOH), std::string("\x10\x01") + "DATA.TXT    00001" + "02003002");
+    EXPECT_EQ(serial_no, 0);
+    EXPECT_STREQ(name, "DATA.TXT");
+    EXPECT_EQ(data_record(0x10, 0x01), "00001ABCDE");
+    EXPECT_EQ(serial_no, 1);
+}
+
+TEST_F(Packet, ProgramHeaderIsTheKnownWireFrame)
+{
+    program_file("TEST", ".PD3", FT_PD3, 128);
+    int n = make_hd_text(buf);
+    uint8_t wire[FRAME_BUF_SIZE];
+    int w = stuff_frame(buf, n, wire);
+    const Bytes expected = {0x10, 0x01, 0x00, 0x00, 0x54, 0x45, 0x53, 0x54, 0x2E, 0x50,
+                            0x44, 0x33, 0x20, 0x20, 0x20, 0x20, 0x30, 0x30, 0x30, 0x30,
+                            0x30, 0x10, 0x03, 0x11, 0x16};
+    EXPECT_EQ(Bytes(wire, wire + w), expected);
+}
+
+TEST_F(Packet, FullLengthNameFillsTheField)
+{
+    data_file("ABCDEFGH", {1});
+    records_total = 32767;
+    std::string c = content(make_hd_text(buf), cSOH);
+    EXPECT_EQ(c.substr(2, 17), "ABCDEFGH.TXT32767");
+}
+
+TEST_F(Packet, HeaderNotBuiltForValuesOutOfRange)
+{
+    data_file("DATA", {3});
+    records_total = 32768;
+    EXPECT_EQ(make_hd_text(buf), 0);
+    records_total = 1;
+    session_settings.ddigits[0] = 1000;
+    EXPECT_EQ(make_hd_text(buf), 0);
+    session_settings.ddigits[0] = 3;
+    session_settings.ditems = 17;
+    EXPECT_EQ(make_hd_text(buf), 0);
+}
+
+TEST_F(Packet, DataLinesArePaddedWithSpacesOrCut)
+{
+    data_file("D", {4, 2});
+    contents("AB\r\n\r\nABCDEFGHIJ\r\nX\ny\r\n");
+    EXPECT_EQ(data_record(), "00001AB    ");
+    EXPECT_EQ(data_record(), "00002      ");      // empty line
+    EXPECT_EQ(data_record(), "00003ABCDEF");      // tail not sent
+    EXPECT_EQ(data_record(), "00004X\ny   ");     // lone LF is data
+    EXPECT_EQ(data_record(), "00005      ");      // past the last line
+}
+
+TEST_F(Packet, ProgramLinesArePaddedWithZeros)
+{
+    program_file("P", ".EX3", FT_EX3, 130);
+    contents("HELLO\r\n" + std::string(140, 'z') + "\r\nNEXT\x1A");
+    EXPECT_EQ(data_record(), "00001HELLO" + std::string(125, '0'));
+    EXPECT_EQ(data_record(), "00002" + std::string(130, 'z'));
+    EXPECT_EQ(data_record(), "00003NEXT" + std::string(126, '0'));
+}
+
+TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
+{
+    data_file("F", {2, 1});
+    session_settings.fixed_records = 1;
+    contents("A\nB\r\nC\x1A" "D\r\nEF");
+    EXPECT_EQ(data_record(), "00001A\nB");
+    EXPECT_EQ(data_record(), "00002C\x1A" "D");
+    EXPECT_EQ(make_dt_text(buf), -2);   // short final record
+    EXPECT_EQ(fixed_read_error, 1);
+    std::fclose(send_fp);
+
+    contents("ABC\n\nDEF\r\n");   // not followed by CR LF
+    EXPECT_EQ(make_dt_text(buf), -2);
+}
+
+TEST_F(Packet, FixedRecordsOptionReadsProgramFilesByLines)
+{
+    program_file("P", ".PD3", FT_PD3, 128);
+    session_settings.fixed_records = 1;
+    contents("SHORT\r\n");
+    EXPECT_EQ(data_record(), "00001SHORT" + std::string(123, '0'));
+}
+
+TEST_F(Packet, DataPacketFailsWithoutAReadableRecord)
+{
+    data_file("D", {3});
+    send_fp = nullptr;
+    EXPECT_EQ(make_dt_text(buf), -1);
+    session_settings.record_length = REC_BUF_SIZE;   // wider than any record
+    contents("ABC\r\n");
+    EXPECT_EQ(make_dt_text(buf), -1);
+    // Widths that do not add up to the record length are not copied past it.
+    session_settings.record_length = 3;
+    session_settings.ddigits[0] = 4;
+    EXPECT_EQ(make_dt_text(buf), -1);
+}
