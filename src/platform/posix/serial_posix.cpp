@@ -261,10 +261,12 @@ bool plat_port_configure(plat_port port, const char *, const LineSettings &setti
         return false;
     if (tcsetattr(fd, TCSANOW, &tio) != 0)
         return false;
-    // tcsetattr succeeds when any part was applied: check what the driver
-    // took where it matters.
+    // tcsetattr succeeds when any part was applied: check that the driver
+    // kept the framing (a pseudo-terminal, for one, forces 8 bits without
+    // parity).
     struct termios got;
-    if (tcgetattr(fd, &got) != 0 || (got.c_cflag & CSIZE) != (tio.c_cflag & CSIZE))
+    const tcflag_t framing = CSIZE | PARENB | PARODD;
+    if (tcgetattr(fd, &got) != 0 || (got.c_cflag & framing) != (tio.c_cflag & framing))
         return false;
     if (standard ? cfgetospeed(&got) != code : !posix_set_custom_speed(fd, settings.baud_rate))
         return false;

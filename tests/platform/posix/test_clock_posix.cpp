@@ -1,0 +1,114 @@
+// The POSIX session timer and pump: ticks, wake-ups and input end a wait,
+// and nothing else does.  No assertion depends on how long a wait took.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/serial_port.h"
+#include "platform/session_clock.h"
+
+namespace {
+
+constexpr uint32_t FAR_AWAY_MS = 65535;   // the idle timer of a session
+constexpr int MAX_WAITS = 5;              // a sleeping pump needs one or two
+
+std::atomic<int> ticks{0};
+void count_tick() { ++ticks; }
+
+class PosixClock : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ticks = 0;
+        // A stale wake-up from an earlier test ends the first wait early.
+        plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick);
+        plat_wake();
+        plat_pump_wait(PLAT_PORT_INVALID);
+        ticks = 0;
+    }
+    void TearDown() override { plat_timer_kill(); }
+};
+
+TEST_F(PosixClock, PumpWaitSleepsUntilTheTick)
+{
+    ASSERT_TRUE(plat_timer_arm(nullptr, 20, count_tick));
+    int waits = 0;
+    while (ticks == 0 && waits < MAX_WAITS) {
+        plat_pump_wait(PLAT_PORT_INVALID);
+        ++waits;
+    }
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(waits, 1) << "a wait with nothing to do must sleep to the tick, not spin";
+}
+
+TEST_F(PosixClock, MissedIntervalsGiveOneTickAndKillStopsIt)
+{
+    ASSERT_TRUE(plat_timer_arm(nullptr, 10, count_tick));
+    plat_sleep_ms(60);
+    plat_pump_messages();
+    EXPECT_EQ(ticks, 1);
+
+    ASSERT_TRUE(plat_timer_kill());
+    ticks = 0;
+    plat_sleep_ms(30);
+    plat_pump_messages();
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST_F(PosixClock, WakeFromAnotherThreadEndsTheWait)
+{
+    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
+    std::thread waker([] {
+        plat_sleep_ms(50);
+        plat_wake();
+    });
+    plat_pump_wait(PLAT_PORT_INVALID);   // hangs for 65 s if the wake is lost
+    waker.join();
+    EXPECT_EQ(ticks, 0);
+}
+
+TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
+{
+    int master = -1, slave = -1;
+    char name[128];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    close(slave);
+    setenv("ORV5_DEVICE", name, 1);
+    plat_port port = plat_port_open(1);
+    unsetenv("ORV5_DEVICE");
+    ASSERT_NE(port, PLAT_PORT_INVALID);
+    ASSERT_TRUE(plat_port_configure(port, "", LineSettings{9600, 1, 0, 0}));
+
+    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
+    std::thread far_end([master] {
+        plat_sleep_ms(50);
+        ASSERT_EQ(write(master, "x", 1), 1);
+    });
+    plat_pump_wait(port);
+    far_end.join();
+    EXPECT_EQ(ticks, 0);
+    uint8_t b = 0;
+    uint32_t n = 0;
+    ASSERT_TRUE(plat_port_read_byte(port, &b, &n));
+    EXPECT_EQ(n, 1u);
+    EXPECT_EQ(b, 'x');
+
+    // The far end goes away: the port stays "ready" with a hang-up, and the
+    // wait must still sleep to the tick.
+    close(master);
+    ASSERT_TRUE(plat_timer_arm(nullptr, 20, count_tick));
+    int waits = 0;
+    while (ticks == 0 && waits < MAX_WAITS) {
+        plat_pump_wait(port);
+        ++waits;
+    }
+    EXPECT_EQ(ticks, 1);
+    EXPECT_LE(waits, 2);
+    plat_port_close(port);
+}
+
+} // namespace
