@@ -1,0 +1,22 @@
+// sim_options.h - the simulator's command line.
+#pragma once
+
+#include <cstdint>
+
+#include "terminal_model.h"
+
+struct SimOptions {
+    const char *device = nullptr;   // --device=PATH
+    bool pty = false;               // --pty
+    uint32_t baud = 0;              // --baud N: pace as a line of N bit/s; 0 = no pacing
+    const char *out_dir = nullptr;  // --out DIR
+    int timeout_s = 60;             // --timeout S: give up after S s of silence
+    int count = 1;                  // --count N: transfers to serve
+    zdxsim::TerminalConfig terminal;
+};
+
+// Parses argv into opts; false (after a message on stderr) on a bad
+// command line.  Each option takes its value as --opt=V or --opt V.
+bool parse_sim_options(int argc, char **argv, SimOptions *opts);
+
+extern const char SIM_USAGE[];
