@@ -87,8 +87,15 @@ bool plat_port_configure(plat_port port, const char *mode, const LineSettings &)
 bool plat_port_modem_status(plat_port port, uint32_t *status)
 {
     DWORD bits = 0;
-    if (!GetCommModemStatus(as_handle(port), &bits))
-        return false;
+    if (!GetCommModemStatus(as_handle(port), &bits)) {
+        // A port whose driver has no modem lines (a virtual port, or a
+        // pseudo-terminal under a compatibility layer) refuses the request
+        // as unsupported; it reads as all lines off, not as a broken port.
+        DWORD why = GetLastError();
+        if (why != ERROR_NOT_SUPPORTED && why != ERROR_INVALID_FUNCTION)
+            return false;
+        bits = 0;
+    }
     if (status)
         *status = bits;
     return true;
