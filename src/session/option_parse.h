@@ -16,6 +16,7 @@ inline bool at_item_end(const char *p) { return *p == '\0' || is_blank(*p); }
 void skip_item(const char **cursor);
 
 // Reads decimal digits at *cursor into *value; the value sticks at cap + 1
+// (cap below 0xFFFFFFFF)
 // once it passes cap, so no digit string can overflow.  Returns the number
 // of digits read.
 int read_decimal(const char **cursor, uint32_t cap, uint32_t *value);

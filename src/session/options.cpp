@@ -14,14 +14,14 @@ void skip_item(const char **cursor)
 int read_decimal(const char **cursor, uint32_t cap, uint32_t *value)
 {
     int digits = 0;
-    uint32_t v = 0;
+    uint64_t v = 0;   // at most (cap + 1) * 10 + 9: no wrap for a 32-bit cap
     for (; is_digit(**cursor); ++*cursor, ++digits) {
         if (v <= cap)
-            v = v * 10 + static_cast<uint32_t>(**cursor - '0');
+            v = v * 10 + static_cast<uint64_t>(**cursor - '0');
         if (v > cap)
-            v = cap + 1;
+            v = static_cast<uint64_t>(cap) + 1;
     }
-    *value = v;
+    *value = static_cast<uint32_t>(v);
     return digits;
 }
 

@@ -1,0 +1,345 @@
+// The command-text parser, grouped by option.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "session/argv.h"
+#include "session/options.h"
+#include "session/settings.h"
+
+namespace {
+
+SessionSettings &S = session_settings;
+
+// Options only: every token parsed, first error kept, no completion step.
+int opts(const std::string &text)
+{
+    reset_settings();
+    build_argv("orvw.exe", text.c_str());
+    int first = 0;
+    for (int i = 1; i < arg_count; ++i) {
+        int r = parse_token(arg_vector[i]);
+        if (first == 0)
+            first = r;
+    }
+    return first;
+}
+
+// The whole parse as a session runs it, completion step included.
+int run(const std::string &text)
+{
+    reset_settings();
+    build_argv("orvw.exe", text.c_str());
+    return parse_args(arg_count, arg_vector);
+}
+
+std::string sep()
+{
+    return std::string(S.tsep_str, static_cast<size_t>(S.tsep_len));
+}
+
+struct TempDir {
+    std::string dir;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/orv5opt.XXXXXX";
+        dir = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+    }
+    ~TempDir() { std::error_code ec; std::filesystem::remove_all(dir, ec); }
+    std::string put(const std::string &name, const std::string &content)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+        return dir + "/" + name;
+    }
+};
+
+}  // namespace
+
+TEST(OptionFlags, SignSetsOrClears)
+{
+    EXPECT_EQ(opts("+R +A +C +N"), 0);
+    EXPECT_EQ(S.receive_mode, 1);
+    EXPECT_EQ(S.append_flag, 1);
+    EXPECT_EQ(S.fixed_records, 1);
+    EXPECT_EQ(S.name_check, 1);
+    EXPECT_EQ(opts("+r -R"), 0);
+    EXPECT_EQ(S.receive_mode, 0);
+    EXPECT_EQ(opts("\"+R -A\""), 0);   // several options in one quoted token
+    EXPECT_EQ(S.receive_mode, 1);
+    EXPECT_EQ(opts("-RX"), 9);
+    EXPECT_FALSE(S.file_given);       // the stray characters are not a file name
+}
+
+TEST(OptionPort, NumberBelow100)
+{
+    EXPECT_EQ(opts("-P2"), 0);
+    EXPECT_EQ(S.port_index, 1);
+    EXPECT_EQ(opts("-p99"), 0);
+    EXPECT_EQ(S.port_index, 98);
+    EXPECT_EQ(opts("-P0"), 0);
+    EXPECT_EQ(S.port_index, -1);
+    EXPECT_EQ(opts("-p100"), 9);
+    EXPECT_EQ(opts("-P"), 9);
+    EXPECT_EQ(opts("-P2x"), 9);
+    EXPECT_EQ(opts("-P99999999999999999999"), 9);
+}
+
+TEST(OptionBaud, OnlyListedSpeeds)
+{
+    for (const char *t : {"-B19200", "-b19200", "-Bx19200", "\"-B 19200\"", "-B+19200"}) {
+        EXPECT_EQ(opts(t), 0) << t;
+        EXPECT_EQ(S.baud_rate, 19200u) << t;
+    }
+    EXPECT_EQ(opts("-B256000"), 0);
+    EXPECT_EQ(opts("-B300"), 0);
+    for (const char *t : {"-B19201", "-B", "-B19200x", "-B-9600", "-Bxy9600",
+                          "-B99999999999999999999"})
+        EXPECT_EQ(opts(t), 9) << t;
+}
+
+TEST(OptionNumbers, TimeoutTurnaroundStation)
+{
+    EXPECT_EQ(opts("-L0"), 0);
+    EXPECT_EQ(S.timeout_s, 0);
+    EXPECT_EQ(opts("-L0 -L"), 0);
+    EXPECT_EQ(S.timeout_s, 30);
+    EXPECT_EQ(opts("-L65535"), 0);
+    EXPECT_EQ(opts("-L65536"), 9);
+    EXPECT_EQ(opts("-Lx"), 9);
+
+    EXPECT_EQ(opts("-!"), 0);
+    EXPECT_EQ(S.turnaround_delay, 2);
+    EXPECT_EQ(opts("-!20"), 0);
+    EXPECT_EQ(S.turnaround_delay, 20);
+    EXPECT_EQ(opts("-!99999999999"), 9);   // would not fit the millisecond count
+
+    EXPECT_EQ(opts("-#513"), 0);
+    EXPECT_EQ(S.station_id[0], 2);
+    EXPECT_EQ(S.station_id[1], 1);
+    EXPECT_EQ(opts("-#513 -#"), 0);
+    EXPECT_EQ(S.station_id[0] | S.station_id[1], 0);
+    EXPECT_EQ(opts("-#65536"), 9);
+}
+
+TEST(OptionFields, WidthList)
+{
+    EXPECT_EQ(opts("+F5,10;3 -F007"), 0);
+    ASSERT_EQ(S.ditems, 4);
+    EXPECT_EQ(S.ddigits[1], 10);
+    EXPECT_EQ(S.ddigits[3], 7);
+    EXPECT_EQ(opts("+F5,"), 9);
+    EXPECT_EQ(opts("+F"), 9);
+    EXPECT_EQ(opts("+F5x"), 9);
+    EXPECT_EQ(opts("+F5,,6"), 9);
+    EXPECT_EQ(opts("+F0"), 4);
+    EXPECT_EQ(opts("+F255"), 4);
+    EXPECT_EQ(opts("+F254"), 0);
+    EXPECT_EQ(opts("+F1,2,3,4,5,6,7,8 +F1,2,3,4,5,6,7,8"), 0);
+    EXPECT_EQ(opts("+F1,2,3,4,5,6,7,8 +F1,2,3,4,5,6,7,8,9"), 5);
+    EXPECT_EQ(S.ditems, DITEMS_MAX);
+}
+
+TEST(OptionSeparator, QuotedCharAndEscapes)
+{
+    EXPECT_EQ(opts("+T'|'"), 0);
+    EXPECT_EQ(sep(), "|");
+    EXPECT_EQ(S.tsep_flag, 1);
+    EXPECT_EQ(opts("+T\\t"), 0);
+    EXPECT_EQ(sep(), "\t");
+    EXPECT_EQ(opts("+T\\x2C\\X20"), 0);
+    EXPECT_EQ(sep(), ", ");
+    EXPECT_EQ(opts("\"+T \""), 0);   // a quoted blank
+    EXPECT_EQ(sep(), " ");
+    EXPECT_EQ(opts("+T\\101\\777\\0"), 0);   // octal, taken modulo 256
+    EXPECT_EQ(sep(), std::string("A\xFF\0", 3));
+    EXPECT_EQ(opts("+T\\x4g\\x"), 0);   // hex stops at a non-hex digit; none gives 0
+    EXPECT_EQ(sep(), std::string("\x04g\0", 3));
+    EXPECT_EQ(opts("+T\\q\\\\\\"), 0);    // other escapes and a final backslash: literal
+    EXPECT_EQ(sep(), "q\\\\");
+    EXPECT_EQ(opts("+T\\B\\F\\N\\R"), 0);
+    EXPECT_EQ(sep(), "\b\f\n\r");
+}
+
+TEST(OptionSeparator, LengthLimitAndClearing)
+{
+    EXPECT_EQ(opts("+T" + std::string(32, ';')), 0);
+    EXPECT_EQ(S.tsep_len, 32);
+    EXPECT_EQ(opts("+T" + std::string(33, ';')), 9);
+    EXPECT_EQ(opts("+T, +T"), 0);
+    EXPECT_EQ(S.tsep_flag, 0);
+    EXPECT_EQ(opts("+T, -T"), 0);
+    EXPECT_EQ(S.tsep_flag, 0);
+    EXPECT_EQ(opts("-T,"), 9);
+}
+
+TEST(OptionWindow, StyleAndPosition)
+{
+    EXPECT_EQ(opts("+V2"), 0);
+    EXPECT_EQ(S.dialog_mode, 2);
+    for (const char *t : {"+V", "+V1", "+V7", "+V7abc"}) {
+        EXPECT_EQ(opts(std::string("-V ") + t), 0) << t;
+        EXPECT_EQ(S.dialog_mode, 1) << t;
+    }
+    EXPECT_EQ(opts("+V0"), 0);
+    EXPECT_EQ(S.dialog_mode, 0);
+    EXPECT_EQ(opts("-V2"), 9);
+
+    EXPECT_EQ(opts("-X-50 -Y100"), 0);
+    EXPECT_EQ(S.win_x, -50);
+    EXPECT_EQ(S.win_y, 100);
+    EXPECT_EQ(S.win_pos_flags, WIN_X_GIVEN | WIN_Y_GIVEN);
+    EXPECT_EQ(opts("-X5 -Y5 -X"), 0);
+    EXPECT_EQ(S.win_pos_flags, WIN_Y_GIVEN);
+    for (const char *t : {"-X70000", "-X-65536", "-X-", "-X5a", "-X+5"})
+        EXPECT_EQ(opts(t), 9) << t;
+    EXPECT_EQ(opts("-X-65535"), 0);
+}
+
+TEST(OptionAdapter, PathTakesTheRestOfTheToken)
+{
+    EXPECT_EQ(opts("\"+I/opt/ir plug/esi.so\""), 0);
+    EXPECT_STREQ(S.adapter_path, "/opt/ir plug/esi.so");
+    EXPECT_EQ(opts("+Ia.so -Ianything"), 0);
+    EXPECT_STREQ(S.adapter_path, "");
+    EXPECT_EQ(opts("+I" + std::string(PATH_SIZE - 1, 'p')), 0);
+    EXPECT_EQ(opts("+I" + std::string(PATH_SIZE, 'p')), 9);   // refused, not cut
+    EXPECT_STREQ(S.adapter_path, "");
+}
+
+TEST(OptionCharacters, UnknownAndStray)
+{
+    EXPECT_EQ(opts("-%"), 99);
+    EXPECT_EQ(opts("-5"), 99);
+    EXPECT_EQ(opts("-"), 99);
+    EXPECT_EQ(opts("-%x"), 9);
+    EXPECT_EQ(opts("-Q"), 9);
+    EXPECT_EQ(opts("-?"), 0);
+    EXPECT_EQ(opts("-?x"), 9);
+    // Control characters and bytes above 0x7E between items are skipped.
+    EXPECT_EQ(opts("\"\x01\x7F\xC4-R\""), 0);
+    EXPECT_EQ(S.receive_mode, 0);
+}
+
+TEST(OptionErrors, FirstErrorWinsAndParsingGoesOn)
+{
+    EXPECT_EQ(opts("-Q -%"), 9);
+    EXPECT_EQ(opts("-% -Q"), 99);
+    EXPECT_EQ(opts("TOOLONGNAME.TXT -P100 +F0"), 2);
+    EXPECT_EQ(opts("-Q -P5"), 9);
+    EXPECT_EQ(S.port_index, 4);
+    EXPECT_EQ(run("-% +F0"), 99);   // no completion step after an error
+}
+
+TEST(FileArgument, SplitAndEightThreeRule)
+{
+    EXPECT_EQ(opts("/data/in/data.txt"), 0);
+    EXPECT_STREQ(S.file_dir, "/data/in/");
+    EXPECT_STREQ(S.file_name, "DATA");
+    EXPECT_STREQ(S.file_ext, ".TXT");
+    EXPECT_STREQ(S.file_spelled, "data.txt");
+    EXPECT_EQ(S.file_given, 1);
+    EXPECT_EQ(S.file_type, FT_DATA);
+
+    for (const char *t : {"A-B.TXT", "X", "~{}#$%&'.()^", "@`_!.A-Z", "DATA.", "\"AB  .T  \""})
+        EXPECT_EQ(opts(t), 0) << t;
+    for (const char *t : {"TOOLONGNAME.TXT", "A.B.C", "DATA.TEXT", ".TXT", "A*.TXT", "A+B",
+                          "A;B", "A=B", "A[B]", "A<B", "\"A B\"", "\"DAT\tA\"", "A\xE4",
+                          "A\\B.TXT", "DATA.TXT OTHER.TXT"})
+        EXPECT_EQ(opts(t), 2) << t;
+    EXPECT_EQ(opts("-AB.TXT"), 9);
+    EXPECT_EQ(opts("/data/in/"), 0);   // a bare directory is no file name
+    EXPECT_EQ(S.file_given, 0);
+    EXPECT_EQ(opts("/data/ X.TXT"), 0);   // ... and leaves room for one
+}
+
+TEST(FileArgument, ProgramKindsAndReceiveName)
+{
+    EXPECT_EQ(opts("prog.pd3"), 0);
+    EXPECT_EQ(S.file_type, FT_PD3);
+    EXPECT_EQ(opts("P.Ex3"), 0);
+    EXPECT_EQ(S.file_type, FT_EX3);
+    EXPECT_EQ(opts("P.FN3"), 0);
+    EXPECT_EQ(S.file_type, FT_FN3);
+    EXPECT_EQ(run("+R /recv/(file)"), 0);
+    EXPECT_STREQ(S.file_name, "(FILE)");
+    EXPECT_EQ(run("+R"), 0);
+}
+
+TEST(FileArgument, OverlongPartsGiveTwoNotAnOverflow)
+{
+    std::string dir(PART_SIZE, 'd');
+    EXPECT_EQ(opts("/" + dir + "/A.TXT"), 2);
+    EXPECT_EQ(opts(std::string(PART_SIZE + 10, 'n')), 2);
+    EXPECT_EQ(opts("/x." + std::string(PART_SIZE, 'e')), 2);
+    EXPECT_EQ(opts("/" + std::string(PART_SIZE - 1, 'd') + "/A"), 2);
+    EXPECT_EQ(opts(std::string(PATH_SIZE - 6, 'd') + "/A.TXT"), 2);   // whole path too long
+    EXPECT_EQ(opts("/" + std::string(200, 'd') + "/A.TXT"), 0);
+}
+
+TEST(CheckDosName, UpperCasesOnlyValidNames)
+{
+    char name[16] = "data", ext[8] = ".txt";
+    EXPECT_EQ(check_dos_name(name, ext), 0);
+    EXPECT_STREQ(name, "DATA");
+    EXPECT_STREQ(ext, ".TXT");
+    char bad[16] = "a b", ext2[8] = ".t";
+    EXPECT_EQ(check_dos_name(bad, ext2), 2);
+    EXPECT_STREQ(bad, "a b");
+    char empty[4] = "", none[4] = "";
+    EXPECT_EQ(check_dos_name(empty, none), 2);
+    char lead[8] = " A", trail[8] = "A ";
+    EXPECT_EQ(check_dos_name(lead, none), 2);
+    EXPECT_EQ(check_dos_name(trail, none), 0);
+    char dash[8] = "-A", noext[8] = "TXT";
+    EXPECT_EQ(check_dos_name(dash, none), 2);
+    EXPECT_EQ(check_dos_name(trail, noext), 2);
+    char quote[8] = "A\"B";   // cannot come from a command text, can from elsewhere
+    EXPECT_EQ(check_dos_name(quote, none), 2);
+}
+
+TEST(Completion, CrossChecksBeforeAnyPortOpens)
+{
+    TempDir t;
+    std::string data = t.put("data.txt", "12345678\r\n");
+    t.put("data.FLD", "FIELDS 3,5\r\n");
+    std::string prog = t.put("prog.pd3", "x");
+    std::string bare = t.put("nofld.txt", "x");
+
+    EXPECT_EQ(run("-R"), 1);                     // sending needs a file
+    EXPECT_EQ(run("-R " + t.dir + "/"), 1);      // a directory is no file
+    EXPECT_EQ(run(prog + " +F10"), 7);
+    EXPECT_EQ(run(t.dir + "/data.fld"), 8);
+    EXPECT_EQ(run(bare), 8);
+    EXPECT_EQ(run(t.dir + "/missing.txt"), 1);
+    EXPECT_EQ(run(t.dir + "/missing.txt +F5"), 1);
+    std::filesystem::create_directory(t.dir + "/sub.txt");
+    EXPECT_EQ(run(t.dir + "/sub.txt +F5"), 1);   // a directory named like a file
+
+    EXPECT_EQ(run(data), 0);
+    EXPECT_EQ(S.ditems, 2);
+    EXPECT_EQ(S.record_length, 8);
+    EXPECT_EQ(run(data + " +F200,60"), 6);       // 260 + 2 > 255
+    EXPECT_EQ(run(data + " +F200,53"), 0);       // 253 + 2 = 255
+    EXPECT_EQ(S.record_length, 253);
+    EXPECT_EQ(S.ddigits_sum, 253);
+    EXPECT_EQ(run(prog), 0);
+    EXPECT_EQ(S.record_length, 128);
+}
+
+TEST(Completion, FilesAreOpenedByTheirSpelling)
+{
+    TempDir t;
+    t.put("Mixed.Dat", "ab\r\n");
+    t.put("Mixed.fld", "field 2\n");
+    t.put("other.ex3", "x");
+    EXPECT_EQ(run(t.dir + "/Mixed.Dat"), 0);
+    EXPECT_STREQ(S.file_name, "MIXED");
+    EXPECT_EQ(S.ddigits[0], 2);
+    EXPECT_EQ(run(t.dir + "/other.ex3"), 0);
+    EXPECT_EQ(S.record_length, 130);
+    EXPECT_EQ(run(t.dir + "/OTHER.EX3"), 1);   // no such spelling on this system
+}
