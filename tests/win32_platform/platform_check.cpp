@@ -1,0 +1,263 @@
+// platform_check.cpp - the Win32 platform layer on its own, under Wine or
+// Windows: timer, pump, progress dialog, plug-in loading, drives, and (with
+// a COM number argument) a serial port.  Exit code 0 when every check held.
+//
+//   orv5_win_platform_check [com_number]
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fs.h"
+#include "platform/library.h"
+#include "platform/progress_window.h"
+#include "platform/serial_port.h"
+#include "platform/session_clock.h"
+#include "session/settings.h"
+
+namespace {
+
+int failures = 0;
+
+#define CHECK(cond)                                                          \
+    do {                                                                     \
+        if (!(cond)) {                                                       \
+            std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);      \
+            ++failures;                                                      \
+        }                                                                    \
+    } while (0)
+
+int aborts = 0;
+int ticks = 0;
+uint32_t shown_done = 0;   // what the portable side would redraw on paint
+int32_t shown_total = 0;
+
+void count_tick() { ++ticks; }
+
+// Pumps for about ms milliseconds, as a waiting loop would.
+void pump_for(DWORD ms)
+{
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        plat_pump_messages();
+        Sleep(1);
+    }
+}
+
+const COLORREF WHITE = RGB(0xFF, 0xFF, 0xFF);
+const COLORREF FILLED_INVERTED = RGB(0xFF, 0xFF, 0x7F) ^ 0xFFFFFF;
+
+COLORREF bar_pixel(HWND bar, int x)
+{
+    RECT r;
+    GetClientRect(bar, &r);
+    HDC dc = GetDC(bar);
+    COLORREF c = GetPixel(dc, x < 0 ? r.right + x : x, r.bottom - 2);
+    ReleaseDC(bar, dc);
+    return c;
+}
+
+void check_paths()
+{
+    CHECK(plat_path_is_sep('\\') && plat_path_is_sep('/'));
+    CHECK(!plat_path_is_sep(':') && !plat_path_is_sep('A'));
+    CHECK(plat_path_drive_len("C:\\DATA") == 2 && plat_path_drive_len("z:") == 2);
+    CHECK(plat_path_drive_len("1:") == 0 && plat_path_drive_len(":") == 0);
+    CHECK(plat_path_drive_len("") == 0 && plat_path_drive_len(nullptr) == 0);
+    CHECK(plat_disk_free("") > 0);
+    CHECK(plat_disk_free(nullptr) > 0);
+    CHECK(plat_disk_free("C:") > 0);
+    CHECK(plat_disk_free("c") > 0);   // not a drive text: the current drive
+}
+
+void check_library()
+{
+    void *lib = plat_lib_load("kernel32.dll");
+    CHECK(lib != nullptr);
+    CHECK(plat_lib_symbol(lib, "Sleep") != nullptr);
+    CHECK(plat_lib_symbol(lib, "InitIrDevice") == nullptr);
+    CHECK(plat_lib_symbol(lib, nullptr) == nullptr);
+    plat_lib_free(lib);
+    CHECK(plat_lib_load("no_such_plugin.dll") == nullptr);
+    CHECK(plat_lib_load("") == nullptr && plat_lib_load(nullptr) == nullptr);
+    CHECK(plat_lib_symbol(nullptr, "Sleep") == nullptr);
+    plat_lib_free(nullptr);
+}
+
+// Re-arming must replace the one timer: a fast timer followed by a slow
+// one must stop ticking.
+void check_timer_replaced(HWND owner)
+{
+    CHECK(plat_timer_arm(owner, 20, count_tick));
+    ticks = 0;
+    pump_for(300);
+    CHECK(ticks >= 5);
+    CHECK(plat_timer_arm(owner, 65535, count_tick));
+    ticks = 0;
+    pump_for(200);
+    CHECK(ticks == 0);
+    CHECK(plat_timer_kill());
+    CHECK(!plat_timer_kill());   // nothing left to kill
+}
+
+void check_timer_and_pump()
+{
+    CHECK(!plat_timer_kill());
+    check_timer_replaced(nullptr);   // thread timer
+    CHECK(!plat_timer_arm(reinterpret_cast<void *>(0x12345), 10, count_tick));
+
+    PostQuitMessage(0);
+    plat_pump_messages();
+    MSG msg;
+    CHECK(!PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+
+    DWORD start = GetTickCount();
+    plat_pump_wait(PLAT_PORT_INVALID);   // polls: returns at once
+    CHECK(GetTickCount() - start < 100);
+}
+
+void check_bar_dialog()
+{
+    ProgressPlacement place = {WIN_X_GIVEN | WIN_Y_GIVEN, 100, 50};
+    CHECK(plat_progress_create(nullptr, 2, "ZDX-Ir  Sending", place));
+    HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Sending");
+    CHECK(dlg != nullptr);
+    if (dlg == nullptr)
+        return;
+    RECT r;
+    GetWindowRect(dlg, &r);
+    CHECK(r.left == 100 && r.top == 50);
+    CHECK((GetWindowLongA(dlg, GWL_STYLE) & WS_SYSMENU) == 0);
+    check_timer_replaced(dlg);   // timer on the owner window
+
+    HWND bar = GetDlgItem(dlg, 1003);
+    CHECK(bar != nullptr);
+    plat_progress_set_name("DATA.TXT");
+    char text[32] = "";
+    GetDlgItemTextA(dlg, 1030, text, sizeof text);
+    CHECK(std::strcmp(text, "DATA.TXT") == 0);
+
+    shown_done = 1;
+    shown_total = 3;
+    plat_progress_show_bar(1, 3, " 33.3%");
+    CHECK(bar_pixel(bar, 2) == FILLED_INVERTED);
+    CHECK(bar_pixel(bar, -2) == WHITE);
+
+    // Exposing the bar alone, or the whole dialog, redraws it.
+    InvalidateRect(bar, nullptr, TRUE);
+    pump_for(100);
+    CHECK(bar_pixel(bar, 2) == FILLED_INVERTED);
+    InvalidateRect(dlg, nullptr, TRUE);
+    pump_for(100);
+    CHECK(bar_pixel(bar, 2) == FILLED_INVERTED);
+
+    // More done than total fills the bar and no further.
+    plat_progress_show_bar(5, 3, "166.6%");
+    CHECK(bar_pixel(bar, -2) == FILLED_INVERTED);
+    plat_progress_show_bar(0, 0, "  0.0%");
+    CHECK(bar_pixel(bar, 2) == WHITE);
+    plat_progress_show_bar(1, -1, nullptr);
+    CHECK(bar_pixel(bar, 2) == WHITE);
+
+    // Only a click of Abort (id 2, notification 0) asks to abort.
+    HWND button = GetDlgItem(dlg, 2);
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(2, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    CHECK(aborts == 1);
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), reinterpret_cast<LPARAM>(button));
+    CHECK(aborts == 1);
+    CHECK(IsWindow(dlg));   // the window stays until destroyed
+
+    if (std::getenv("ORV5_HOLD_WINDOW_MS"))
+        pump_for(static_cast<DWORD>(std::atoi(std::getenv("ORV5_HOLD_WINDOW_MS"))));
+    plat_progress_destroy();
+    CHECK(!IsWindow(dlg));
+    plat_progress_destroy();   // safe without a window
+    plat_progress_show_bar(1, 2, "x");
+    plat_progress_show_counter("x");
+    plat_progress_set_name("x");
+    shown_total = 0;
+}
+
+void check_counter_dialog()
+{
+    ProgressPlacement place = {WIN_Y_GIVEN, 300, 60};
+    CHECK(plat_progress_create(nullptr, 1, "ZDX-Ir  Receiving", place));
+    HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Receiving");
+    CHECK(dlg != nullptr);
+    if (dlg == nullptr)
+        return;
+    RECT r;
+    GetWindowRect(dlg, &r);
+    CHECK(r.top == 60 && r.left != 300);   // only the given coordinate
+    plat_progress_show_counter("00012 / 00340");
+    char text[32] = "";
+    GetDlgItemTextA(dlg, 1029, text, sizeof text);
+    CHECK(std::strcmp(text, "00012 / 00340") == 0);
+    pump_for(100);
+    plat_progress_destroy();
+    CHECK(!IsWindow(dlg));
+
+    CHECK(!plat_progress_create(reinterpret_cast<void *>(0x12345), 1, "t", place));
+}
+
+void check_port(unsigned com_number)
+{
+    CHECK(plat_port_open(0) == PLAT_PORT_INVALID);
+    if (com_number == 0)
+        return;
+    plat_port port = plat_port_open(com_number);
+    CHECK(port != PLAT_PORT_INVALID);
+    if (port == PLAT_PORT_INVALID)
+        return;
+    plat_port_setup_queues(port, 1584, 792);
+    char mode[32];
+    std::snprintf(mode, sizeof mode, "COM%u:19200,n,8,1", com_number);
+    LineSettings line = {19200, 1, 0, 0};
+    CHECK(plat_port_configure(port, mode, line));
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    CHECK(GetCommState(reinterpret_cast<HANDLE>(port), &dcb));
+    CHECK(dcb.BaudRate == 19200 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
+          dcb.StopBits == ONESTOPBIT);
+    CHECK(!plat_port_configure(port, "COM1:12x,q,9,3", line));
+    CHECK(!plat_port_configure(port, nullptr, line));
+    uint32_t status = 0xFFFF;
+    CHECK(plat_port_modem_status(port, &status));
+    uint32_t errors = 1, waiting = 1;
+    CHECK(plat_port_clear_errors(port, &errors, &waiting));
+    plat_port_purge_rx(port);
+    // Nothing waiting: a read comes back at once with nothing.
+    DWORD start = GetTickCount();
+    uint8_t byte = 0;
+    uint32_t n = 7;
+    CHECK(plat_port_read_byte(port, &byte, &n));
+    CHECK(n == 0 && GetTickCount() - start < 100);
+    uint32_t written = 0;
+    CHECK(plat_port_write(port, "\x10\x04\x30\x30", 4, &written) && written == 4);
+    plat_port_purge_tx(port);
+    plat_port_close(port);
+    plat_port_close(PLAT_PORT_INVALID);
+}
+
+}  // namespace
+
+// The portable progress code's callbacks.
+void progress_on_abort() { ++aborts; }
+void progress_on_paint()
+{
+    if (shown_total > 0)
+        plat_progress_show_bar(shown_done, shown_total, "");
+}
+
+int main(int argc, char **argv)
+{
+    check_paths();
+    check_library();
+    check_timer_and_pump();
+    check_bar_dialog();
+    check_counter_dialog();
+    check_port(argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 0);
+    std::printf("%s: %d failure(s)\n", failures ? "FAILED" : "OK", failures);
+    return failures ? 1 : 0;
+}
