@@ -18,9 +18,12 @@ constexpr int64_t BITS_PER_BYTE = 10;
 constexpr int PENDING_MAX = 64;
 // Bytes taken from the line per read.
 constexpr int READ_CHUNK = 4096;
-// After the last answer, how long to wait for the PC to read it before
-// the line may be closed, microseconds.
-constexpr int64_t DRAIN_US = 2000000;
+// Before the line is closed, the PC must have read our last answer: a
+// closed pseudo-terminal hangs up on it.  Bytes written reach its side a
+// little later, so wait at least DRAIN_MIN_US, at most DRAIN_MAX_US, for
+// its queue to be empty.
+constexpr int64_t DRAIN_MIN_US = 200000;
+constexpr int64_t DRAIN_MAX_US = 2000000;
 // JSON summary line.
 constexpr size_t SUMMARY_SIZE = 512;
 
@@ -79,12 +82,7 @@ int serve_one(Server &srv, zdxsim::TerminalModel &model) {
     for (;;) {
         int64_t now = sim_now_us();
         if (!srv.flush_due(now * 1000)) return 2;
-        if (model.finished() && srv.count == 0) {
-            int64_t until = sim_now_us() + DRAIN_US;
-            while (sim_line_unread(srv.line) > 0 && sim_now_us() < until)
-                sim_sleep_until_us(sim_now_us() + 1000);
-            return 0;
-        }
+        if (model.finished() && srv.count == 0) return 0;
         int64_t deadline = srv.count > 0 ? (srv.pending[srv.head].due_ns + 999) / 1000
                                          : last_activity + silence_us;
         if (srv.count == 0 && now >= deadline) return 1;
@@ -99,6 +97,14 @@ int serve_one(Server &srv, zdxsim::TerminalModel &model) {
             model.feed(buf[i]);
             srv.queue_answers(model);
         }
+    }
+}
+
+void drain(sim_line line) {
+    int64_t start = sim_now_us();
+    for (int64_t now = start; now < start + DRAIN_MAX_US; now = sim_now_us()) {
+        if (now >= start + DRAIN_MIN_US && sim_line_unread(line) == 0) return;
+        sim_sleep_until_us(now + 1000);
     }
 }
 
@@ -135,6 +141,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "zdxsim: cannot write the summary into %s\n", opt.out_dir);
         if (rc == 2) std::fprintf(stderr, "zdxsim: the line failed\n");
     }
+    if (rc != 2) drain(line);
     sim_line_close(line);
     return rc;
 }
