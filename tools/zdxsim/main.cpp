@@ -46,6 +46,7 @@ struct Server {
     // fully arrived, and when our side of the line is free again.
     int64_t rx_clock = 0;
     int64_t tx_free = 0;
+    LineBytes bytes = {0, 0};     // of the current transfer
 
     void queue_answers(zdxsim::TerminalModel &model) {
         zdxsim::TerminalReply r;
@@ -66,6 +67,7 @@ struct Server {
     bool flush_due(int64_t now_ns) {
         while (count > 0 && pending[head].due_ns <= now_ns) {
             if (!sim_line_write(line, pending[head].bytes, pending[head].len)) return false;
+            bytes.sent += pending[head].len;
             head = (head + 1) % PENDING_MAX;
             --count;
         }
@@ -91,6 +93,7 @@ int serve_one(Server &srv, zdxsim::TerminalModel &model) {
         if (n == 0) continue;
         now = sim_now_us();
         last_activity = now;
+        srv.bytes.received += n;
         for (int i = 0; i < n; ++i) {
             if (srv.rx_clock < now * 1000) srv.rx_clock = now * 1000;
             srv.rx_clock += srv.byte_ns;
@@ -131,10 +134,11 @@ int main(int argc, char **argv) {
     int rc = 0;
     for (int t = 0; t < opt.count && rc == 0; ++t) {
         if (t > 0) model.start_next();
+        srv.bytes = LineBytes{0, 0};
         rc = serve_one(srv, model);
         sink.close();
         char json[SUMMARY_SIZE];
-        format_summary(model.summary(), rc == 1, json, sizeof json);
+        format_summary(model.summary(), rc == 1, srv.bytes, json, sizeof json);
         std::printf("%s\n", json);
         std::fflush(stdout);
         if (opt.out_dir && !write_summary_file(opt.out_dir, json))

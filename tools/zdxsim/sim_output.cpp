@@ -39,7 +39,8 @@ void FileSink::close() {
     fp_ = nullptr;
 }
 
-void format_summary(const zdxsim::TerminalSummary &s, bool timed_out, char *buf, size_t size) {
+void format_summary(const zdxsim::TerminalSummary &s, bool timed_out, const LineBytes &bytes,
+                    char *buf, size_t size) {
     const char *status = timed_out && !s.finished ? "timeout" : zdxsim::status_text(s.status);
     char widths[zdxsim::MAX_FIELDS * 5 + 3] = "[";
     for (int i = 0; s.header_seen && i < s.header.fields; ++i) {
@@ -52,11 +53,12 @@ void format_summary(const zdxsim::TerminalSummary &s, bool timed_out, char *buf,
     std::snprintf(buf, size,
                   "{\"status\":\"%s\",\"name\":\"%s\",\"type\":%d,\"announced\":%d,"
                   "\"widths\":%s,\"record_length\":%d,\"written\":%d,\"naks\":%d,"
-                  "\"enquiries\":%d,\"frames\":%d,\"eot_seen\":%s,\"error\":%d}",
+                  "\"enquiries\":%d,\"frames\":%d,\"eot_seen\":%s,\"error\":%d,"
+                  "\"bytes_in\":%ld,\"bytes_out\":%ld}",
                   status, s.header_seen ? s.header.name : "", s.header.file_type,
                   s.header_seen ? s.header.records : -1, widths, s.header.record_length,
                   s.records_written, s.naks_sent, s.enquiries, s.frames,
-                  s.eot_seen ? "true" : "false", s.error_code);
+                  s.eot_seen ? "true" : "false", s.error_code, bytes.received, bytes.sent);
 }
 
 bool write_summary_file(const char *dir, const char *json) {

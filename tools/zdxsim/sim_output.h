@@ -22,9 +22,16 @@ private:
     bool failed_ = false;
 };
 
+// Bytes that crossed the line during a transfer, each way.
+struct LineBytes {
+    long received;
+    long sent;
+};
+
 // The one-line JSON summary of a transfer.  timed_out: the line fell
 // silent before the transfer ended.
-void format_summary(const zdxsim::TerminalSummary &s, bool timed_out, char *buf, size_t size);
+void format_summary(const zdxsim::TerminalSummary &s, bool timed_out, const LineBytes &bytes,
+                    char *buf, size_t size);
 
 // Writes the summary line to <dir>/summary.json; false on failure.
 bool write_summary_file(const char *dir, const char *json);

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# run.sh - sends a file of RECORDS records of 100 bytes to zdxsim over a
+# pseudo-terminal, once unthrottled and once paced as a 115200 bit/s line,
+# and reports throughput, time against line time, the sender's CPU share
+# and the heap allocations made by the transfer.  It reports; it does not
+# judge, so CI never fails on timing.
+#
+# usage: bench/run.sh [BUILD-DIR]      (default build/native)
+# environment: RECORDS (default 32767), BAUD (default 115200)
+#
+# The paced run of 32767 records takes about 5.5 minutes of line time.
+set -u
+BUILD=$(cd "${1:-build/native}" && pwd) || exit 2
+RECORDS=${RECORDS:-32767}
+BAUD=${BAUD:-115200}
+BENCH=$BUILD/bin/orv5_bench
+ZDXSIM=$BUILD/bin/zdxsim
+export LD_LIBRARY_PATH=$BUILD/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+for exe in "$BENCH" "$ZDXSIM"; do
+    [ -x "$exe" ] || { echo "not built: $exe" >&2; exit 2; }
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/orv5-bench.XXXXXX")
+SIM_PID=
+cleanup() { [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; rm -rf "$WORK"; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# RECORDS lines of 100 printable bytes, one field of 100.
+awk -v n="$RECORDS" 'BEGIN { for (i = 1; i <= n; i++) printf "%08d%092d\r\n", i, 0 }' >"$WORK/BENCH.TXT"
+printf 'FIELDS 100\r\n' >"$WORK/BENCH.FLD"
+head -n 1 "$WORK/BENCH.TXT" >"$WORK/ONE.TXT"
+cp "$WORK/BENCH.FLD" "$WORK/ONE.FLD"
+
+# run FILE [zdxsim options]: one transfer; sets RESULT WALL CPU ALLOCS and
+# the terminal's BYTES_IN BYTES_OUT STATUS.
+run() {
+    local file=$1; shift
+    rm -f "$WORK/sim.log"
+    timeout 900 "$ZDXSIM" --pty --timeout 60 "$@" >"$WORK/sim.log" 2>&1 &
+    SIM_PID=$!
+    local pty= i
+    for i in $(seq 100); do
+        pty=$(awk '/^PTY /{print $2; exit}' "$WORK/sim.log" 2>/dev/null)
+        [ -n "$pty" ] && break
+        sleep 0.05
+    done
+    local line
+    line=$(cd "$WORK" && timeout 900 "$BENCH" "$pty" "-B$BAUD -L60 +V0 $file")
+    wait "$SIM_PID" 2>/dev/null
+    SIM_PID=
+    RESULT=$(sed -n 's/.*result=\([0-9-]*\).*/\1/p' <<<"$line")
+    WALL=$(sed -n 's/.*wall_s=\([0-9.]*\).*/\1/p' <<<"$line")
+    CPU=$(sed -n 's/.*cpu_s=\([0-9.]*\).*/\1/p' <<<"$line")
+    ALLOCS=$(sed -n 's/.*allocs=\([0-9]*\).*/\1/p' <<<"$line")
+    local json
+    json=$(grep '^{' "$WORK/sim.log" | tail -1)
+    BYTES_IN=$(sed -n 's/.*"bytes_in":\([0-9]*\).*/\1/p' <<<"$json")
+    BYTES_OUT=$(sed -n 's/.*"bytes_out":\([0-9]*\).*/\1/p' <<<"$json")
+    STATUS=$(sed -n 's/.*"status":"\([a-z]*\)".*/\1/p' <<<"$json")
+}
+
+# report TITLE PACED: figures of the last run; ONE_* hold those of the
+# 1-record run under the same pacing, so that the session's fixed costs
+# (port set-up, the wait after the transfer) can be taken out.
+report() {
+    echo "== $1"
+    echo "result $RESULT, terminal status $STATUS"
+    awk -v n="$RECORDS" -v w="$WALL" -v c="$CPU" -v bi="$BYTES_IN" -v bo="$BYTES_OUT" \
+        -v w1="$ONE_WALL" -v b1=$((ONE_IN + ONE_OUT)) -v baud="$BAUD" -v paced="$2" 'BEGIN {
+        printf "records/s          %.0f (without the session fixed costs: %.0f)\n", n / w, (n - 1) / (w - w1)
+        printf "wall time          %.3f s (a 1-record session: %.3f s)\n", w, w1
+        printf "sender CPU         %.3f s = %.2f %% of wall time\n", c, 100 * c / w
+        printf "line bytes         %d to the terminal, %d back\n", bi, bo
+        if (paced) {
+            lt = (bi + bo) * 10 / baud
+            printf "line time          %.3f s at %d bit/s (10 bits per byte, both ways)\n", lt, baud
+            printf "time / line time   %.4f; without the fixed costs %.4f (target <= 1.03)\n", \
+                w / lt, (w - w1) / (lt - b1 * 10 / baud)
+        }
+    }'
+}
+
+one() {
+    run ONE.TXT "$@"
+    ONE_WALL=$WALL ONE_IN=$BYTES_IN ONE_OUT=$BYTES_OUT ONE_ALLOCS=$ALLOCS
+}
+
+one
+run BENCH.TXT
+report "unthrottled, $RECORDS records of 100 bytes (target >= 10000 records/s)" 0
+echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
+
+one --baud "$BAUD"
+run BENCH.TXT --baud "$BAUD"
+report "paced at $BAUD bit/s, $RECORDS records of 100 bytes (target sender CPU < 3 %)" 1
+echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
