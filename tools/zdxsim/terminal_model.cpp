@@ -372,6 +372,10 @@ void TerminalModel::handle_data(int len) {
     if (phase_ != Phase::data && phase_ != Phase::closing) return;   // no header yet
     if (!sum_.header_seen) return;
     int received = sum_.records_written;
+    if (len < DATA_OVERHEAD) {                // no room for a serial number
+        if (phase_ == Phase::data) nak();
+        return;
+    }
     int b = digits(buf_ + 2, 5, MAX_RECORDS);
     if (b < 0) b = received + 1;
     const TerminalFaults &f = cfg_.faults;
