@@ -8,9 +8,9 @@
 typedef int (*OptionHandler)(const char **cursor, int sign);
 
 // Space and horizontal tab: what separates items inside a token.
-inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline bool at_item_end(const char *p) { return *p == '\0' || is_blank(*p); }
+static inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+static inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+static inline bool at_item_end(const char *p) { return *p == '\0' || is_blank(*p); }
 
 // Moves *cursor to the next blank or the end of the token.
 void skip_item(const char **cursor);
