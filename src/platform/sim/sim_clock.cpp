@@ -93,12 +93,13 @@ void plat_pump_messages()
         clock.pump_hook();
 }
 
-void plat_pump_wait(plat_port)
+void plat_pump_wait(plat_port port)
 {
-    if (!input_waiting()) {
+    // Input wakes the wait only when the caller watches the port.
+    if (port == PLAT_PORT_INVALID || !input_waiting()) {
         // Jump to the earliest of: next byte, timer tick, scheduled action.
         uint64_t next = UINT64_MAX, t;
-        if (next_arrival(&t))
+        if (port != PLAT_PORT_INVALID && next_arrival(&t))
             next = std::min(next, t);
         if (clock.timer)
             next = std::min(next, clock.deadline);
