@@ -156,8 +156,9 @@ TEST_F(Exec, AdapterResultsAndUnloading)
         EXPECT_EQ(exec(std::string("+I") + c.path + " " + sending()), c.expected) << c.path;
         EXPECT_EQ(sim::libraries_loaded(), 0) << c.path;
         EXPECT_FALSE(sim::port_is_open()) << c.path;
-        if (c.expected != 52)
+        if (c.expected != 52) {
             EXPECT_EQ(sim::window().created, 0) << c.path;
+        }
     }
 }
 

@@ -75,7 +75,7 @@ Window &window();
 bool &window_create_fails();
 
 // --- plug-ins -----------------------------------------------------------------
-using InitFn = int (*)(intptr_t port);
+using InitFn = int (*)(int port);   // the plug-in entry; the port is a descriptor here
 // A library at path; init null means it has no InitIrDevice export.
 void add_library(const std::string &path, InitFn init);
 int libraries_loaded();           // currently loaded (must be 0 after a session)
