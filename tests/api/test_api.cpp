@@ -1,0 +1,95 @@
+// The exported interface, through libOrv5w32.so as a host links it.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "orv5w32.h"
+
+namespace {
+
+// name must be an 8.3 name; the folder carries the process id.
+std::string temp_file(const char *name, const char *content)
+{
+    std::string dir = "/tmp/orv5api_" + std::to_string(getpid());
+    mkdir(dir.c_str(), 0700);
+    std::string path = dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+// A pseudo-terminal whose far end nobody answers: a silent terminal.
+struct SilentLine {
+    int master = -1, slave = -1;
+    char path[128] = "";
+    SilentLine()
+    {
+        openpty(&master, &slave, path, nullptr, nullptr);
+        ::close(slave);   // the library opens the slave side by its path
+        setenv("ORV5_DEVICE", path, 1);
+    }
+    ~SilentLine()
+    {
+        unsetenv("ORV5_DEVICE");
+        ::close(master);
+    }
+};
+
+}  // namespace
+
+TEST(Api, VersionAndMessages)
+{
+    char buf[8];
+    EXPECT_EQ(GetOrv5DllVersion(buf), buf);
+    EXPECT_STREQ(buf, "1.01S");
+    EXPECT_STREQ(orv5_result_message(ORV5_E_PORT_OPEN), "the serial port cannot be opened");
+    EXPECT_STREQ(orv5_result_message(12345), "unknown result code");
+}
+
+TEST(Api, BadCommandTextsReturnTheirCodes)
+{
+    char name[13] = "unchanged";
+    EXPECT_EQ(ExecOrv5(nullptr, "", name), ORV5_E_COMMAND);
+    EXPECT_EQ(ExecOrv5(nullptr, nullptr, name), ORV5_E_COMMAND);
+    EXPECT_EQ(ExecOrv5(nullptr, "-Q", name), ORV5_E_COMMAND);
+    EXPECT_EQ(ExecOrv5(nullptr, "-%", name), ORV5_E_INTERNAL);
+    EXPECT_EQ(ExecOrv5(nullptr, "/nonexistent/DATA.TXT +F3", name), ORV5_E_SEND_FILE);
+    EXPECT_STREQ(name, "unchanged");
+}
+
+TEST(Api, MissingPortGives75)
+{
+    std::string file = temp_file("P.TXT", "ABC\r\n");
+    setenv("ORV5_DEVICE", "/nonexistent/tty", 1);
+    EXPECT_EQ(ExecOrv5(nullptr, ("+V0 +F3 " + file).c_str(), nullptr), ORV5_E_PORT_OPEN);
+    unsetenv("ORV5_DEVICE");
+    std::remove(file.c_str());
+}
+
+TEST(Api, AbortFromAnotherThreadEndsTheSessionAndGuardRefusesASecond)
+{
+    std::string file = temp_file("A.TXT", "ABC\r\n");
+    SilentLine line;
+    std::atomic<int> abort_answer{-1}, second{-1};
+    std::thread host([&] {
+        // Wait until the session runs: AbortOrv5 answers 60 from then on.
+        for (int i = 0; i < 5000 && AbortOrv5() == 0; ++i)
+            usleep(1000);
+        second = ExecOrv5(nullptr, "-R", nullptr);
+        abort_answer = AbortOrv5();
+    });
+    int rc = ExecOrv5(nullptr, ("+V0 -L0 +F3 " + file).c_str(), nullptr);
+    host.join();
+    EXPECT_EQ(rc, ORV5_E_ABORTED);
+    EXPECT_EQ(second, ORV5_E_BUSY_SENDING);
+    EXPECT_EQ(abort_answer, ORV5_E_BUSY_SENDING);
+    EXPECT_EQ(AbortOrv5(), 0);
+    std::remove(file.c_str());
+}
