@@ -303,18 +303,20 @@ static int send_frame(int result)
 static int ds211(int result) { return send_frame(result); }
 static int ds261(int result) { return send_frame(result); }
 
-// Turns the built packet into its wire form in pkt_buf.
-static void stuff_packet(int built_length)
+// Turns the built packet into its wire form in pkt_buf; returns its
+// length, 0 when it could not be stuffed.
+static int stuff_packet(int built_length)
 {
     pkt_len = stuff_frame(pkt_buf, built_length, wire_buf);
     std::memcpy(pkt_buf, wire_buf, static_cast<size_t>(pkt_len));
+    return pkt_len;
 }
 
 // After building: abort, or on to sending, or DEND with the build error.
 static int after_build(int length, int next_state, int build_error)
 {
     if (length > 0)
-        stuff_packet(length);
+        length = stuff_packet(length);
     pump_messages();
     if (abort_code.load() != 0)
         return abort_now();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -42,6 +43,14 @@ struct SilentLine {
     }
 };
 
+int open_descriptors()
+{
+    int n = 0;
+    for (auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        n += entry.is_symlink() ? 1 : 0;
+    return n;
+}
+
 }  // namespace
 
 TEST(Api, VersionAndMessages)
@@ -77,6 +86,7 @@ TEST(Api, AbortFromAnotherThreadEndsTheSessionAndGuardRefusesASecond)
 {
     std::string file = temp_file("A.TXT", "ABC\r\n");
     SilentLine line;
+    int descriptors = open_descriptors();
     std::atomic<int> abort_answer{-1}, second{-1};
     std::thread host([&] {
         // Wait until the session runs: AbortOrv5 answers 60 from then on.
@@ -91,5 +101,8 @@ TEST(Api, AbortFromAnotherThreadEndsTheSessionAndGuardRefusesASecond)
     EXPECT_EQ(second, ORV5_E_BUSY_SENDING);
     EXPECT_EQ(abort_answer, ORV5_E_BUSY_SENDING);
     EXPECT_EQ(AbortOrv5(), 0);
+    // Port and file closed; the pump's wake-up pipe (two descriptors) is
+    // created once and kept.
+    EXPECT_LE(open_descriptors(), descriptors + 2);
     std::remove(file.c_str());
 }
