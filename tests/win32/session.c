@@ -81,8 +81,11 @@ static HWND make_owner_window(void)
     if (!RegisterClassA(&wc))
         return NULL;
     /* Never shown: a host's main window need not be visible. */
-    return CreateWindowA("Orv5TestOwner", "orv5 test owner", WS_OVERLAPPEDWINDOW,
-                         0, 0, 200, 100, NULL, NULL, wc.hInstance, NULL);
+    HWND w = CreateWindowA("Orv5TestOwner", "orv5 test owner", WS_OVERLAPPEDWINDOW,
+                           0, 0, 200, 100, NULL, NULL, wc.hInstance, NULL);
+    if (!w)
+        printf("error=create-window code=%lu\n", GetLastError());
+    return w;
 }
 
 int host_nested(const char *text, int then_abort)
