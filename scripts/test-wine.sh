@@ -57,7 +57,7 @@ cleanup() {
     for pid in "${BG_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
     [ "$SERVER_STARTED" = 1 ] && timeout 20 wineserver -k >/dev/null 2>&1
     wait 2>/dev/null
-    rm -f "$WINEPREFIX/dosdevices/com$COM"
+    rm -f "$WINEPREFIX/dosdevices/com$COM" "$WINEPREFIX/dosdevices/com10"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -69,7 +69,7 @@ for tool in wine wineserver wineboot Xvfb xdotool import gcc timeout; do
     command -v "$tool" >/dev/null 2>&1 || missing="$missing $tool"
 done
 if [ -n "$missing" ]; then
-    fail "tools present" "missing:$missing (see scripts/setup)"
+    fail "tools present" "missing:$missing (scripts/setup-debian.sh installs them)"
     finish
 fi
 [ -x "$ZDXSIM" ] || { fail "zdxsim built" "$ZDXSIM missing: cmake --preset native"; finish; }
@@ -166,7 +166,8 @@ SERVER_STARTED=1
 
 # ---- helpers ------------------------------------------------------------------
 
-# start_sim CASE [zdxsim options]: the terminal on a new pty, linked as COM5.
+# start_sim CASE [zdxsim options]: the terminal on a new pty, linked as
+# COM5 (or as COM$SIM_COM when that is set).
 start_sim() {
     local case=$1; shift
     SIM_DIR=$CASE_DIR/terminal
@@ -184,7 +185,7 @@ start_sim() {
         sleep 0.05
     done
     [ -n "$pty" ] || { echo "zdxsim did not start: $(cat "$SIM_LOG.err")"; return 1; }
-    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$COM"
+    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com${SIM_COM:-$COM}"
 }
 
 # stop_sim: waits up to 5 s for the terminal to finish; SUMMARY = its JSON.
@@ -209,6 +210,9 @@ json() {
 hostval() {
     tr -d '\r' <"$HOST_LOG" | sed -n "s/^\(.* \)\{0,1\}$1=\(\"[^\"]*\"\|[^ ]*\).*/\2/p" | tail -1 | tr -d '"'
 }
+
+# field KEY LINE: the number after " KEY=" in LINE.
+field() { printf '%s\n' "$2" | sed -n "s/.* $1=\(-\{0,1\}[0-9]*\).*/\1/p"; }
 
 # host CASE-ARGS...: runs the test host in CASE_DIR (foreground); sets RC.
 host() {
@@ -256,6 +260,13 @@ make_data() {
     printf '* two fields\r\nFIELDS 4,6\r\n' >"$CASE_DIR/DATA.FLD"
 }
 
+# x_window_position: where the X server has the progress window, "X,Y".
+x_window_position() {
+    local wid
+    wid=$(xdotool search --onlyvisible --name '^ZDX-Ir  Sending$' 2>/dev/null | head -1)
+    [ -n "$wid" ] && xdotool getwindowgeometry "$wid" | sed -n 's/^ *Position: \([0-9-]*,[0-9-]*\).*/\1/p'
+}
+
 shot() { import -display "$DISPLAY" -window root "$ARTIFACTS/wine-$ARCH-$1.png" 2>/dev/null; }
 
 # ---- the tests of one build -------------------------------------------------
@@ -299,17 +310,18 @@ run_build() {
     check "$ARCH: terminal received the file intact" \
         '[ "$(json status)" = ok ] && [ "$(json widths)" = "[4,6]" ] && [ "$(json written)" = 3 ] && cmp -s "$SIM_DIR/DATA.TXT" "$CASE_DIR/DATA.TXT"'
 
-    # The command-line front end: its exit status is the result code.
+    # The command-line front end: its exit status is the result code.  On
+    # COM10, which Windows opens only by its device-namespace name.
     new_case orvw
     printf 'LINE ONE\r\nLINE TWO\r\n' >"$CASE_DIR/APP.PD3"
-    if start_sim orvw; then
+    if SIM_COM=10 start_sim orvw; then
         HOST_LOG=$CASE_DIR/orvw.log
-        (cd "$CASE_DIR" && LD_PRELOAD=$SHIM_PRELOAD timeout 60 wine "$ORVW" "-P$COM" -B19200 +V0 APP.PD3 \
+        (cd "$CASE_DIR" && LD_PRELOAD=$SHIM_PRELOAD timeout 60 wine "$ORVW" -P10 -B19200 +V0 APP.PD3 \
             >"$HOST_LOG" 2>&1 </dev/null)
         RC=$?
     fi
     stop_sim
-    check "$ARCH: orvw.exe sends a program file, exit 0" \
+    check "$ARCH: orvw.exe sends a program file on COM10, exit 0" \
         '[ "$RC" = 0 ] && [ "$(json status)" = ok ] && [ "$(json type)" = 1 ] && [ "$(json written)" = 2 ]'
 
     # AbortOrv5 from a second thread while the terminal is silent.
@@ -346,6 +358,7 @@ gui_counter() {
     if start_sim gui-counter --baud 1200; then
         host_bg watch 100 "-P$COM -B1200 -X100 -Y50 DATA.TXT"
         wait_for 'counter="0000[3-7] / 00008"' && shot counter
+        XGEOM=$(x_window_position)
         host_wait
     fi
     stop_sim
@@ -356,6 +369,7 @@ gui_counter() {
     check "$ARCH: counter window: counts up to 00008 / 00008" \
         'grep -q "counter=\"00003 / 00008\"" "$HOST_LOG" && grep -q "counter=\"00008 / 00008\"" "$HOST_LOG" && ! grep "^window" "$HOST_LOG" | grep -vqE "counter=\"[0-9]{5} / [0-9]{5}\""'
     check "$ARCH: counter window: screenshot" '[ -s "$ARTIFACTS/wine-$ARCH-counter.png" ]'
+    check "$ARCH: counter window: the X server has it at (100, 50) too" '[ "$XGEOM" = 100,50 ]'
 }
 
 # Bar style: the filled part of the bar grows with the records.
@@ -388,9 +402,13 @@ gui_abort_click() {
         host_bg watch 100 "-P$COM DATA.TXT"
         if wait_for '^button ' && wait_for 'counter="00001 / 00005"'; then
             shot abort
-            bx=$(sed -n 's/^button x=\([0-9-]*\).*/\1/p' "$HOST_LOG" | head -1)
-            by=$(sed -n 's/^button x=[0-9-]* y=\([0-9-]*\).*/\1/p' "$HOST_LOG" | head -1)
-            xdotool mousemove "$bx" "$by" click 1
+            # The button's centre relative to the window, both as Win32
+            # reports them; the click goes to the window the X server finds.
+            local win=$(grep -m1 '^window ' "$HOST_LOG") but=$(grep -m1 '^button ' "$HOST_LOG")
+            bx=$(( $(field x "$but") - $(field x "$win") ))
+            by=$(( $(field y "$but") - $(field y "$win") ))
+            wid=$(xdotool search --onlyvisible --name '^ZDX-Ir  Sending$' 2>/dev/null | head -1)
+            [ -n "$wid" ] && xdotool mousemove --window "$wid" "$bx" "$by" click 1
         fi
         host_wait
     fi
