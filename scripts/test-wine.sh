@@ -331,6 +331,13 @@ run_build() {
         '[ "$RC" = 90 ] && [ "$(hostval abort)" = 60 ]'
     check "$ARCH: the aborted terminal was told EOT" '[ "$(json eot_seen)" = true ]'
 
+    # An abort delivered by the library's first pump, before the transfer:
+    # 90 without a byte on the line (the terminal gives up after 2 s).
+    new_case abort-first; make_data 3
+    start_sim abort-first --timeout 2 && host abort-first "-P$COM DATA.TXT"; stop_sim
+    check "$ARCH: abort before the transfer: 90, no protocol traffic" \
+        '[ "$RC" = 90 ] && [ "$(hostval abort)" = 60 ] && [ "$(json bytes_in)" = 0 ]'
+
     # ExecOrv5 from the owner's window procedure during a sending session:
     # refused with 60, the session itself completes.
     new_case nested-send; make_data 4

@@ -12,6 +12,8 @@
  *   orv5_win_host DLL abort-after MS TEXT a second thread aborts after MS ms
  *   orv5_win_host DLL nested TEXT [abort] a window procedure calls ExecOrv5
  *                                         (and AbortOrv5) during the session
+ *   orv5_win_host DLL abort-first TEXT    a message handled by the library's
+ *                                         first pump calls AbortOrv5
  *   orv5_win_host DLL watch MS TEXT       samples the progress window every
  *                                         MS ms from inside the session
  *
@@ -91,7 +93,7 @@ static int cmd_abort_idle(const char *text)
 static void usage(void)
 {
     printf("usage: orv5_win_host DLL suite|version|exec TEXT|abort-idle [TEXT]|"
-           "abort-after MS TEXT|nested TEXT [abort]|watch MS TEXT\n");
+           "abort-after MS TEXT|nested TEXT [abort]|abort-first TEXT|watch MS TEXT\n");
 }
 
 int main(int argc, char **argv)
@@ -117,6 +119,8 @@ int main(int argc, char **argv)
         return host_abort_after(atoi(argv[3]), argv[4]);
     if (!strcmp(cmd, "nested") && (argc == 4 || argc == 5))
         return host_nested(argv[3], argc == 5 && !strcmp(argv[4], "abort"));
+    if (!strcmp(cmd, "abort-first") && argc == 4)
+        return host_abort_first(argv[3]);
     if (!strcmp(cmd, "watch") && argc == 5)
         return host_watch(atoi(argv[3]), argv[4]);
     usage();

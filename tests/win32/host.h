@@ -29,6 +29,7 @@ void host_reset_name(char *name_buf, size_t size);
 int host_suite(void);                           /* suite.c: failures */
 int host_abort_after(int ms, const char *text); /* session.c */
 int host_nested(const char *text, int then_abort);
+int host_abort_first(const char *text);
 int host_watch(int interval_ms, const char *text);
 
 #endif

@@ -51,6 +51,10 @@ int host_abort_after(int ms, const char *text)
 
 enum { NEST_TIMER_ID = 77, NEST_TIMER_MS = 100 };
 
+/* Posted before the session starts, so that the library's first pump
+ * delivers it: an abort requested before any protocol traffic. */
+#define WM_ABORT_FIRST (WM_APP + 1)
+
 static int nest_ticks;
 static int nest_then_abort;
 
@@ -66,6 +70,10 @@ static LRESULT CALLBACK owner_proc(HWND w, UINT msg, WPARAM wp, LPARAM lp)
         } else if (nest_ticks == 2 && nest_then_abort) {
             printf("abort=%d\n", host_abort());
         }
+        return 0;
+    }
+    if (msg == WM_ABORT_FIRST) {
+        printf("abort=%d\n", host_abort());
         return 0;
     }
     return DefWindowProcA(w, msg, wp, lp);
@@ -100,6 +108,20 @@ int host_nested(const char *text, int then_abort)
     int result = host_exec(owner, text, name);
     KillTimer(owner, NEST_TIMER_ID);
     printf("ticks=%d\n", nest_ticks);
+    host_print_result(result, name);
+    DestroyWindow(owner);
+    return result;
+}
+
+int host_abort_first(const char *text)
+{
+    HWND owner = make_owner_window();
+    if (!owner)
+        return HOST_FAILED;
+    char name[HOST_NAME_BUF];
+    host_reset_name(name, sizeof name);
+    PostMessageA(owner, WM_ABORT_FIRST, 0, 0);
+    int result = host_exec(owner, text, name);
     host_print_result(result, name);
     DestroyWindow(owner);
     return result;
