@@ -54,8 +54,10 @@ finish() {
 
 cleanup() {
     local pid
-    for pid in "${BG_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+    # The server first: it ends every Wine process of the prefix (services,
+    # device hosts); killed by a signal it would leave them running.
     [ "$SERVER_STARTED" = 1 ] && timeout 20 wineserver -k >/dev/null 2>&1
+    for pid in "${BG_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     rm -f "$WINEPREFIX/dosdevices/com$COM" "$WINEPREFIX/dosdevices/com10"
 }
@@ -76,7 +78,7 @@ fi
 
 rm -rf "$WINE_OUT/work"
 mkdir -p "$WINE_OUT/work" "$ARTIFACTS"
-rm -f "$ARTIFACTS"/wine-*.png
+rm -f "$ARTIFACTS"/wine-*.png "$ARTIFACTS"/wine-*.log
 
 # ---- the modem-line shim, 64-bit and 32-bit --------------------------------
 
@@ -276,6 +278,8 @@ x_window_position() {
 }
 
 shot() { import -display "$DISPLAY" -window root "$ARTIFACTS/wine-$ARCH-$1.png" 2>/dev/null; }
+# keep NAME: the host's samples beside the screenshot.
+keep() { cp "$HOST_LOG" "$ARTIFACTS/wine-$ARCH-$1.log" 2>/dev/null; }
 
 # ---- the tests of one build -------------------------------------------------
 
@@ -379,6 +383,7 @@ gui_counter() {
         host_wait
     fi
     stop_sim
+    keep counter
     stop_display
     check "$ARCH: counter window: session 0" '[ "$RC" = 0 ] && [ "$(json written)" = 8 ]'
     check "$ARCH: counter window: title, name, position (100, 50)" \
@@ -399,6 +404,7 @@ gui_bar() {
         host_wait
     fi
     stop_sim
+    keep bar
     stop_display
     check "$ARCH: bar window: session 0" '[ "$RC" = 0 ] && [ "$(json written)" = 8 ]'
     check "$ARCH: bar window: title and name, no counter" \
@@ -430,6 +436,7 @@ gui_abort_click() {
         host_wait
     fi
     stop_sim
+    keep abort
     stop_display
     check "$ARCH: Abort button click ends the session with 90" '[ "$RC" = 90 ]'
     check "$ARCH: Abort button click: the terminal was told EOT" '[ "$(json eot_seen)" = true ]'
