@@ -1,4 +1,8 @@
 // Sending a file to a scripted terminal on the simulated line.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <functional>
 
@@ -391,4 +395,30 @@ TEST_F(Download, ProgramFileUnderFixedModeIsCountedAndReadByLines)
     const Bytes &d1 = nth_write(Kind::Data, 0);
     EXPECT_EQ(as_text(d1, 9, 128), line1 + std::string(28, '0'));
     EXPECT_EQ(as_text(nth_write(Kind::Data, 1), 9, 128), std::string(128, 'B'));
+}
+
+// --- file errors ----------------------------------------------------------------------
+
+TEST_F(Download, OpenRefusedForLackOfDescriptorsGives71)
+{
+    // Parsing has checked the file; before the transfer opens it again the
+    // process runs out of descriptors (EMFILE), a file error, not "missing".
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit low = saved;
+    low.rlim_cur = 256;   // keep the descriptor hunt short
+    setrlimit(RLIMIT_NOFILE, &low);
+    std::vector<int> held;
+    sim::on_pump([&] {
+        if (!held.empty())
+            return;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+            held.push_back(fd);
+    });
+    int rc = exec(data_file("ABCDE\r\n"));
+    for (int fd : held)
+        ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(rc, 71);
+    EXPECT_TRUE(sim::written().empty());
 }
