@@ -7,7 +7,7 @@
 // Win32, '/' on POSIX).
 bool plat_path_is_sep(char c);
 
-// Length of a leading drive specification ("C:" gives 2); 0 when there is
+// Length of a leading drive prefix ("C:" gives 2); 0 when there is
 // none or the platform has no drives.
 int plat_path_drive_len(const char *path);
 
