@@ -176,43 +176,21 @@ SERVER_STARTED=1
 
 # ---- helpers ------------------------------------------------------------------
 
+. "$ROOT/tests/zdxsim_lib.sh"
+
 # start_sim CASE [zdxsim options]: the terminal on a new pty, linked as
 # COM5 (or as COM$SIM_COM when that is set).
 start_sim() {
-    local case=$1; shift
     SIM_DIR=$CASE_DIR/terminal
     SIM_LOG=$CASE_DIR/sim.log
-    SUMMARY=
-    mkdir -p "$SIM_DIR"
-    timeout 90 "$ZDXSIM" --pty --out "$SIM_DIR" --timeout 15 "$@" >"$SIM_LOG" 2>"$SIM_LOG.err" &
-    SIM_PID=$!
-    BG_PIDS+=("$SIM_PID")
-    local i pty=
-    for i in $(seq 100); do
-        pty=$(awk '/^PTY /{print $2; exit}' "$SIM_LOG" 2>/dev/null)
-        [ -n "$pty" ] && break
-        kill -0 "$SIM_PID" 2>/dev/null || break
-        sleep 0.05
-    done
-    [ -n "$pty" ] || { echo "zdxsim did not start: $(cat "$SIM_LOG.err")"; return 1; }
-    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com${SIM_COM:-$COM}"
+    shift
+    sim_launch "$SIM_DIR" "$SIM_LOG" 15 "$@" || return 1
+    ln -sfn "$PTY" "$WINEPREFIX/dosdevices/com${SIM_COM:-$COM}"
 }
 
 # stop_sim: waits up to 5 s for the terminal to finish; SUMMARY = its JSON.
 stop_sim() {
-    local i
-    for i in $(seq 100); do
-        kill -0 "$SIM_PID" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-    SUMMARY=$(grep '^{' "$SIM_LOG" | tail -1)
-}
-
-# json KEY: one value of SUMMARY, strings without their quotes.
-json() {
-    printf '%s\n' "$SUMMARY" | sed -n "s/.*\"$1\":\(\"[^\"]*\"\|\[[^]]*\]\|[^,}]*\).*/\1/p" | tr -d '"'
+    sim_finish "$SIM_LOG" 100
 }
 
 # hostval KEY: the last value of KEY=... in the host's output (Windows

@@ -31,43 +31,20 @@ check() {
     if eval "$@"; then pass "$name"; else fail "$name" "rc=$RC; $*; terminal: $SUMMARY"; fi
 }
 
+. "$(dirname "${BASH_SOURCE[0]}")/../zdxsim_lib.sh"
+
 # start_sim CASE [zdxsim options]: serves one transfer in the background.
 # Sets SIM_PID, SIM_DIR (its --out folder), SIM_LOG (its stdout) and PTY.
 start_sim() {
     local case=$1; shift
     SIM_DIR=$WORK/$case/out
     SIM_LOG=$WORK/$case/sim.log
-    mkdir -p "$SIM_DIR"
-    timeout 120 "$ZDXSIM" --pty --out "$SIM_DIR" --timeout 20 "$@" >"$SIM_LOG" 2>"$SIM_LOG.err" &
-    SIM_PID=$!
-    BG_PIDS+=("$SIM_PID")
-    PTY=
-    local i
-    for i in $(seq 100); do
-        PTY=$(awk '/^PTY /{print $2; exit}' "$SIM_LOG" 2>/dev/null)
-        [ -n "$PTY" ] && return 0
-        kill -0 "$SIM_PID" 2>/dev/null || break
-        sleep 0.05
-    done
-    echo "zdxsim did not start: $(cat "$SIM_LOG.err")"
-    return 1
+    sim_launch "$SIM_DIR" "$SIM_LOG" 20 "$@"
 }
 
 # wait_sim: waits for zdxsim to end; SUMMARY is its JSON line.
 wait_sim() {
-    local i
-    for i in $(seq 200); do
-        kill -0 "$SIM_PID" 2>/dev/null || break
-        sleep 0.05
-    done
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-    SUMMARY=$(grep '^{' "$SIM_LOG" | tail -1)
-}
-
-# json KEY: a scalar value from SUMMARY (strings without their quotes).
-json() {
-    printf '%s\n' "$SUMMARY" | sed -n "s/.*\"$1\":\(\"[^\"]*\"\|\[[^]]*\]\|[^,}]*\).*/\1/p" | tr -d '"'
+    sim_finish "$SIM_LOG" 200
 }
 
 # send CASE-DIR ORVW-ARGS...: runs orvw in CASE-DIR against $PTY; sets RC.

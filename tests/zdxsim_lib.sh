@@ -1,0 +1,42 @@
+# zdxsim_lib.sh - running the terminal simulator from test scripts; sourced
+# by tests/e2e/e2e_lib.sh and scripts/test-wine.sh.  Needs ZDXSIM (the
+# program) and the array BG_PIDS (background processes to end on exit).
+
+# sim_launch OUT-DIR LOG SILENCE-S [zdxsim options]: serves a transfer on a
+# new pty in the background.  Sets SIM_PID and PTY; 1 when it did not start.
+sim_launch() {
+    local out=$1 log=$2 silence=$3; shift 3
+    mkdir -p "$out"
+    SUMMARY=
+    timeout 120 "$ZDXSIM" --pty --out "$out" --timeout "$silence" "$@" >"$log" 2>"$log.err" &
+    SIM_PID=$!
+    BG_PIDS+=("$SIM_PID")
+    PTY=
+    local i
+    for i in $(seq 100); do
+        PTY=$(awk '/^PTY /{print $2; exit}' "$log" 2>/dev/null)
+        [ -n "$PTY" ] && return 0
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    echo "zdxsim did not start: $(cat "$log.err")"
+    return 1
+}
+
+# sim_finish LOG WAIT-STEPS: waits up to WAIT-STEPS x 50 ms for the terminal
+# to end, then stops it.  SUMMARY = its JSON line.
+sim_finish() {
+    local log=$1 steps=$2 i
+    for i in $(seq "$steps"); do
+        kill -0 "$SIM_PID" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+    SUMMARY=$(grep '^{' "$log" | tail -1)
+}
+
+# json KEY: one value of SUMMARY, strings without their quotes.
+json() {
+    printf '%s\n' "$SUMMARY" | sed -n "s/.*\"$1\":\(\"[^\"]*\"\|\[[^]]*\]\|[^,}]*\).*/\1/p" | tr -d '"'
+}
