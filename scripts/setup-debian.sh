@@ -7,10 +7,10 @@ set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libgmock-dev)
 windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686)
-wine=(wine wine64 libwine)
+wine=(wine wine64)
 gui=(xvfb xdotool x11-utils imagemagick)
 extra=(gcc-multilib)     # the 32-bit modem-line shim for 32-bit Wine
-wine32=(wine32:i386 libwine:i386)
+wine32=(wine32:i386)
 
 missing=()
 for p in "${native[@]}" "${windows[@]}" "${wine[@]}" "${gui[@]}" "${extra[@]}" "${wine32[@]}"; do
