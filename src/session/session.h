@@ -1,9 +1,6 @@
 // session.h - state of the running session shared with the transfer code.
 #pragma once
 
-#include <atomic>
-#include <cstdint>
-
 // Owner window passed to ExecOrv5 (HWND on Win32, null elsewhere).
 extern void *owner_window;
 
