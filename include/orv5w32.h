@@ -51,7 +51,7 @@ typedef void *orv5_window;
     X(ORV5_E_TX_TIMEOUT,       52, "sending: the terminal did not answer in time") \
     X(ORV5_E_RX_NAK_LIMIT,     53, "receiving: ten bad frames in a row") \
     X(ORV5_E_TX_NAK_LIMIT,     54, "sending: the terminal refused the same frame ten times") \
-    X(ORV5_E_TERMINAL_EOT,     55, "sending: the terminal ended the transfer") \
+    X(ORV5_E_TERMINAL_EOT,     55, "the terminal ended the transfer") \
     X(ORV5_E_BUSY_SENDING,     60, "a sending session is already running") \
     X(ORV5_E_BUSY_RECEIVING,   61, "a receiving session is already running") \
     X(ORV5_E_BAD_HEADER,       70, "receiving: the terminal's header is invalid") \
@@ -85,7 +85,7 @@ enum { ORV5_RESULT_COUNT = 0 ORV5_RESULT_LIST(ORV5_RESULT_COUNT_) };
 #undef ORV5_RESULT_COUNT_
 
 /* One-line plain-words message for a result code; never null.  Inline so
- * that hosts get it from this header alone (the DLL exports only the three
+ * that hosts get it from this header alone (the DLL exports only the
  * functions below). */
 static inline const char *orv5_result_message(int code)
 {
@@ -108,6 +108,14 @@ ORV5_API int ORV5_CALL AbortOrv5(void);
 
 /* Copies the version text "1.01S" (6 bytes with NUL) into buf; returns buf. */
 ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf);
+
+/* The operating system's own words for the failure behind the last
+ * session's 75, 9 or 71 (for example "COM3: Access is denied." or
+ * "DATA.TXT: No space left on device"), copied NUL-terminated into buf of
+ * size bytes (cut to fit).  "" when the last session kept none.  Returns
+ * the length of the full text.  An addition to the three classic exports,
+ * for diagnostics. */
+ORV5_API int ORV5_CALL GetOrv5LastReason(char *buf, int size);
 
 #ifdef __cplusplus
 }

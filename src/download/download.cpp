@@ -27,6 +27,7 @@ int pkt_len;
 
 static uint8_t wire_buf[FRAME_BUF_SIZE];   // wire form, copied back into pkt_buf
 static int msg_tail;                        // bytes read after a control code
+static SerialChannel *chan;                 // the session's port during download()
 
 constexpr int RECORDS_OVER = RECORDS_MAX + 1;    // "too many, or unreadable"
 constexpr int PUMP_EVERY_LINES = 100;            // counting pumps this often
@@ -40,7 +41,7 @@ static void send_ctrl(uint8_t code)
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, session_settings.station_id);
     turnaround_wait();
-    com_write(CTRL_MSG_LEN, msg);
+    com_write(*chan, CTRL_MSG_LEN, msg);
 }
 
 void send_enq()
@@ -58,7 +59,7 @@ int send_eot(int state)
 static int abort_now()
 {
     timer_set(0);
-    com_clear_tx();
+    com_clear_tx(*chan);
     download_state = send_eot(DQUIT);
     return abort_code.load();
 }
@@ -164,15 +165,15 @@ static int wait_byte(ByteFn handle)
     int result = -1;
     timer_set(ANSWER_TICKS);
     while (result == -1) {
-        if (com_rx_count() > 0) {
-            int c = com_getc();
+        if (com_rx_count(*chan) > 0) {
+            int c = com_getc(*chan);
             if ((c & COM_NO_BYTE_MASK) == 0) {
                 handle(c);
                 result = 0;
             }
             continue;
         }
-        pump_wait();
+        pump_wait(chan->port);
         if (abort_code.load() != 0)
             result = abort_now();
         else if (timer_expired)
@@ -260,8 +261,8 @@ static int ds314(int) { return wait_byte(on_ds314); }
 static int await_answer(int result)
 {
     while (result == 0) {
-        if (com_rx_count() == 0)
-            pump_wait();
+        if (com_rx_count(*chan) == 0)
+            pump_wait(chan->port);
         else
             pump_messages();
         if (abort_code.load() != 0) {
@@ -269,8 +270,8 @@ static int await_answer(int result)
         } else if (timer_expired) {
             result = ds_timeout();   // the frame is not sent again
             timer_set(ANSWER_TICKS);
-        } else if (com_rx_count() > 0) {
-            int c = com_getc();
+        } else if (com_rx_count(*chan) > 0) {
+            int c = com_getc(*chan);
             if ((c & COM_NO_BYTE_MASK) == 0)
                 result = recognize(c, result);
         }
@@ -287,7 +288,7 @@ static int send_frame(int result)
         retry_count = 0;
         recognizer_reset();
         turnaround_wait();
-        com_write(pkt_len, pkt_buf);
+        com_write(*chan, pkt_len, pkt_buf);
         timer_set(ANSWER_TICKS);
         result = await_answer(result);
         if (result == -1)   // a complete ACK, or a NAK below the limit
@@ -330,8 +331,8 @@ static int after_build(int length, int next_state, int build_error)
 
 static int ds210(int)
 {
-    com_clear_tx();
-    com_clear_rx();
+    com_clear_tx(*chan);
+    com_clear_rx(*chan);
     return after_build(make_hd_text(pkt_buf), DS211, 71);
 }
 
@@ -348,8 +349,8 @@ static int ds260(int)
 static int ds10(int)
 {
     timer_set(0);
-    com_clear_tx();
-    com_clear_rx();
+    com_clear_tx(*chan);
+    com_clear_rx(*chan);
     send_enq();
     retry_count = 0;
     nak_count = 0;
@@ -362,8 +363,8 @@ static int ds310(int result)
     if (first_error == 0)
         first_error = result;
     timer_set(0);
-    com_clear_tx();
-    com_clear_rx();
+    com_clear_tx(*chan);
+    com_clear_rx(*chan);
     download_state = send_eot(DS311);
     return 0;
 }
@@ -371,8 +372,8 @@ static int ds310(int result)
 static int dend(int result)
 {
     timer_set(0);
-    com_clear_tx();
-    com_clear_rx();
+    com_clear_tx(*chan);
+    com_clear_rx(*chan);
     send_eot(DQUIT);
     retry_count = 0;
     nak_count = 0;
@@ -404,8 +405,9 @@ static void forget_file_names()
     session_settings.file_path[0] = '\0';
 }
 
-int download()
+int download(SerialChannel &channel)
 {
+    chan = &channel;
     SessionSettings &s = session_settings;
     serial_no = 0;
     records_total = 0;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include "link/serial.h"
 #include "link/wire.h"
 
 // State numbers of download_state.
@@ -29,7 +30,7 @@ constexpr uint32_t ANSWER_TICKS = 50;     // 500 ms per answer, 10 ms ticks
 constexpr uint32_t RETRY_LIMIT_LINKED = 60;  // time-outs after the connection (30 s)
 
 // Runs the whole transfer; 0 or a result code.
-int download();
+int download(SerialChannel &channel);
 
 // Records of send_fp: the count, -1 when uncountable, 32768 when more than
 // 32767 or a read error occurred.

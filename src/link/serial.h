@@ -1,6 +1,7 @@
 // serial.h - the session's serial channel.
 //
-// One port per library; sessions never overlap.  Reception is polled: ask
+// One channel record per session, created by the session driver and handed
+// to the code that talks to the terminal.  Reception is polled: ask
 // com_rx_count, then read one byte with com_getc, so the session thread can
 // pump messages between polls.
 #pragma once
@@ -17,14 +18,18 @@ constexpr uint32_t COM_OUT_QUEUE = 792;
 constexpr int COM_NO_BYTE_MASK = 0xFF00;
 constexpr int COM_FLAGGED = 0xFF00;   // + byte: read with a line error
 
-extern plat_port com_handle;   // PLAT_PORT_INVALID while closed
-extern uint32_t com_errors;    // line error flags of the last poll
+struct SerialChannel {
+    plat_port port = PLAT_PORT_INVALID;  // PLAT_PORT_INVALID while closed
+    uint32_t line_errors = 0;            // line error flags of the last poll
+};
 
-int com_open();                // 0, 75 (cannot open) or 9 (settings refused)
-int com_configure();           // 0 or 9
-void com_close();              // safe when closed
-void com_clear_tx();           // purge output, only while CTS is on
-void com_clear_rx();           // purge input
-int com_write(int length, const void *bytes);  // bytes written, or -1
-int com_getc();                // 0..255, COM_FLAGGED + byte, or -1
-uint32_t com_rx_count();       // bytes waiting (0 when the query fails)
+// Opens COM<com_number> and applies line.  0, 75 (cannot open) or 9
+// (settings refused); the channel is closed again on failure.
+int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line);
+int com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line);  // 0 or 9
+void com_close(SerialChannel &ch);     // safe when closed
+void com_clear_tx(SerialChannel &ch);  // purge output, only while CTS is on
+void com_clear_rx(SerialChannel &ch);  // purge input
+int com_write(SerialChannel &ch, int length, const void *bytes);  // bytes written, or -1
+int com_getc(SerialChannel &ch);       // 0..255, COM_FLAGGED + byte, or -1
+uint32_t com_rx_count(SerialChannel &ch);  // bytes waiting (0 when the query fails)

@@ -12,6 +12,7 @@
 #include "download/download.h"
 #include "link/adapter.h"
 #include "link/serial.h"
+#include "platform/os_reason.h"
 #include "platform/session_clock.h"
 #include "session/argv.h"
 #include "session/options.h"
@@ -65,12 +66,12 @@ static int command_length(const char *text)
     return n;
 }
 
-static int run_transfer()
+static int run_transfer(SerialChannel &channel)
 {
     pump_messages();
     if (abort_code.load() != 0)
         return abort_code.load();
-    int rc = session_settings.receive_mode ? upload() : download();
+    int rc = session_settings.receive_mode ? upload(channel) : download(channel);
     plat_sleep_ms(AFTER_TRANSFER_MS);
     return rc;
 }
@@ -87,12 +88,17 @@ static void drain_wait()
 // Port, plug-in, window, timer and transfer; releases what it acquired.
 static int run_opened_session()
 {
-    int rc = com_open();
+    const SessionSettings &s = session_settings;
+    SerialChannel channel;
+    LineSettings line{s.baud_rate, s.eight_data_bits, s.parity, s.two_stop_bits};
+    // port_index is 0..98 from the option parser, or -1 for "-P0" (COM0,
+    // which never opens).
+    int rc = com_open(channel, static_cast<unsigned>(s.port_index + 1), line);
     if (rc != 0)
         return rc;
-    rc = load_adapter(session_settings.adapter_path, com_handle);
+    rc = load_adapter(s.adapter_path, channel.port);
     if (rc != 0) {
-        com_close();
+        com_close(channel);
         return rc;
     }
     if (!progress_open(owner_window, session_settings.dialog_mode,
@@ -101,17 +107,18 @@ static int run_opened_session()
     } else if (timer_start() != 0) {
         rc = 74;
     } else {
-        rc = run_transfer();
+        rc = run_transfer(channel);
         drain_wait();
     }
     progress_close();
-    com_close();
+    com_close(channel);
     return rc;
 }
 
 static int run_session(const char *text)
 {
     abort_code.store(0);
+    plat_reason_clear();
     reset_settings();
     if (text == nullptr || command_length(text) < 0)
         return 9;
@@ -151,6 +158,18 @@ ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf)
     if (buf)
         std::memcpy(buf, VERSION_TEXT, sizeof VERSION_TEXT);
     return buf;
+}
+
+ORV5_API int ORV5_CALL GetOrv5LastReason(char *buf, int size)
+{
+    const char *text = plat_reason_text();
+    int length = static_cast<int>(std::strlen(text));
+    if (buf && size > 0) {
+        int n = length < size ? length : size - 1;
+        std::memcpy(buf, text, static_cast<size_t>(n));
+        buf[n] = '\0';
+    }
+    return length;
 }
 
 }  // extern "C"

@@ -1,7 +1,6 @@
 // timer.cpp - the session timer, the abort flag and the pump wrappers.
 #include "session/timer.h"
 
-#include "link/serial.h"
 #include "platform/session_clock.h"
 #include "session/session.h"
 #include "session/settings.h"
@@ -55,12 +54,12 @@ void pump_messages()
     plat_pump_messages();
 }
 
-void pump_wait()
+void pump_wait(plat_port port)
 {
     // Nothing to sleep for when the loop has something to act on already.
     if (abort_code.load(std::memory_order_relaxed) != 0 || timer_expired)
         return plat_pump_messages();
-    plat_pump_wait(com_handle);
+    plat_pump_wait(port);
 }
 
 void request_abort()

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/serial_port.h"
+
 constexpr uint32_t TICK_MS = 10;            // one timer tick, ms
 constexpr uint32_t TIMER_IDLE_MS = 65535;   // interval of the disarmed timer, ms
 
@@ -31,7 +33,7 @@ void pump_messages();
 
 // For waiting loops with no byte waiting: sleeps until a byte arrives, the
 // timer is due or an abort is requested, then pumps.
-void pump_wait();
+void pump_wait(plat_port port);
 
 // Sets abort_code to 90 and wakes a sleeping pump_wait.
 void request_abort();

@@ -5,7 +5,7 @@
 // terminal.
 #include "upload/upload.h"
 
-int upload()
+int upload(SerialChannel &)
 {
     return 99;
 }
