@@ -65,6 +65,7 @@ typedef void *orv5_window;
     X(ORV5_E_ADAPTER_LOAD,     81, "the adapter plug-in cannot be loaded or has no InitIrDevice") \
     X(ORV5_E_ADAPTER_SPEED,    82, "the adapter does not support this port speed") \
     X(ORV5_E_ABORTED,          90, "aborted") \
+    X(ORV5_E_RECEIVE_UNAVAILABLE, 98, "receiving files is not available in this build") \
     X(ORV5_E_INTERNAL,         99, "the progress window cannot be created, or an option character is invalid")
 
 #define ORV5_RESULT_ENUM_(name, value, text) name = value,
@@ -96,8 +97,12 @@ static inline const char *orv5_result_message(int code)
     return "unknown result code";
 }
 
+/* Size of the name buffer ExecOrv5 writes: an 8.3 name, 8 + 1 + 3
+ * characters, and its NUL. */
+#define ORV5_NAME_BUF_SIZE 13
+
 /* Runs one session.  text: the command text (options and one file name).
- * name_buf: at least 13 bytes; receives the transferred file's 8.3 name
+ * name_buf: at least ORV5_NAME_BUF_SIZE bytes; receives the transferred file's 8.3 name
  * (may be null).  Blocks until the session ends. */
 ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *name_buf);
 

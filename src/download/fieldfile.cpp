@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/text_chars.h"
 #include "orv5w32.h"
 #include "session/settings.h"
 
@@ -18,47 +19,50 @@ constexpr int FLD_NAME_MAX = NAME_TEXT_SIZE - 1;   // "NAME.EXT": 8 + 4 characte
 enum FldState { FLD_SEARCHING = 0, FLD_SKIPPING = 1, FLD_INSIDE = 2, FLD_DONE = 3, FLD_FAILED = 4 };
 enum WidthResult { WIDTH_ERROR = -1, WIDTH_END = 0, WIDTH_READ = 1 };
 
-static int fld_state;
-static char fld_name[NAME_TEXT_SIZE];   // file_name + file_ext, upper case
-static int fld_name_len;
+// The reader's state while it walks one field-definition file.
+struct FldReader {
+    std::FILE *fp;
+    int state;                        // FldState
+    char name[NAME_TEXT_SIZE];        // file_name + file_ext, upper case
+    int name_len;
+    // Characters given back to the stream (a CR that did not start a CR
+    // LF), read again before the file.  Two: a CR and the one after it.
+    int pushed[2];
+    int pushed_count;
+};
 
-// Characters given back to the stream (a CR that did not start a CR LF),
-// read again before the file.  Two: a CR and the character after it.
-static int pushed[2];
-static int pushed_count;
-
-static int next_char(std::FILE *fp)
+static int next_char(FldReader &r)
 {
-    return pushed_count > 0 ? pushed[--pushed_count] : std::fgetc(fp);
+    return r.pushed_count > 0 ? r.pushed[--r.pushed_count] : std::fgetc(r.fp);
 }
 
-static void push_back(int c)
+static void push_back(FldReader &r, int c)
 {
-    if (pushed_count < 2)
-        pushed[pushed_count++] = c;
+    if (r.pushed_count < 2)
+        r.pushed[r.pushed_count++] = c;
 }
 
 // After a CR: true (and the LF consumed) when the CR starts a CR LF.
-static bool crlf_follows(std::FILE *fp)
+static bool crlf_follows(FldReader &r)
 {
-    int d = next_char(fp);
+    int d = next_char(r);
     if (d == '\n')
         return true;
-    push_back(d);
+    push_back(r, d);
     return false;
 }
 
 // Reads one line into buf (see FLD_BUF_SIZE); false at the end of the file.
-static bool fld_read_line(std::FILE *fp, char *buf)
+static bool fld_read_line(FldReader &r, char *buf)
 {
     int n = 0;
     while (n < FLD_LINE_MAX) {
-        int c = next_char(fp);
+        int c = next_char(r);
         if (c == EOF) {
             buf[n] = '\0';
             return n > 0;
         }
-        if (c == '\n' || (c == '\r' && crlf_follows(fp))) {
+        if (c == '\n' || (c == '\r' && crlf_follows(r))) {
             buf[n++] = '\n';
             buf[n] = '\0';
             return true;
@@ -67,21 +71,18 @@ static bool fld_read_line(std::FILE *fp, char *buf)
     }
     // A full line: a line end right behind it still belongs to it; anything
     // else starts the next line.
-    int c = next_char(fp);
-    if (c == '\n' || (c == '\r' && crlf_follows(fp))) {
+    int c = next_char(r);
+    if (c == '\n' || (c == '\r' && crlf_follows(r))) {
         buf[n++] = '\n';
     } else if (c == '\r') {
-        push_back(c);   // on top of the character after it: read first
+        push_back(r, c);   // on top of the character after it: read first
     } else if (c != EOF) {
-        push_back(c);
+        push_back(r, c);
     }
     buf[n] = '\0';
     return true;
 }
 
-static bool is_blank(char c) { return c == ' ' || c == '\t'; }
-static bool is_digit(char c) { return c >= '0' && c <= '9'; }
-static char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 static const char *skip_blanks(const char *p)
 {
@@ -94,14 +95,13 @@ static const char *skip_blanks(const char *p)
 static const char *after_keyword(const char *p, const char *kw)
 {
     for (; *kw != '\0'; ++p, ++kw)
-        if (upper(*p) != *kw)
+        if (ascii_upper(*p) != *kw)
             return nullptr;
     return p;
 }
 
-static int fld_next_width(const char **cursor)
+static int fld_next_width(SessionSettings &s, const char **cursor)
 {
-    SessionSettings &s = session_settings;
     const char *p = skip_blanks(*cursor);
     if (*p == '*' || *p == '\n')
         return WIDTH_END;
@@ -117,6 +117,8 @@ static int fld_next_width(const char **cursor)
     }
     if (!is_blank(*p) && *p != ',' && *p != '*' && *p != '\n')
         return WIDTH_ERROR;
+    if (value == 0)
+        return WIDTH_ERROR;   // a header announcing width 000 is refused by every receiver
     if (s.ditems >= DITEMS_MAX)
         return WIDTH_ERROR;   // refused before it is stored: ddigits holds 16
     s.ddigits[s.ditems++] = value;
@@ -124,40 +126,42 @@ static int fld_next_width(const char **cursor)
     return WIDTH_READ;
 }
 
-static void fld_width_list(const char *rest)
+static void fld_width_list(FldReader &r, SessionSettings &s, const char *rest)
 {
-    int r;
-    while ((r = fld_next_width(&rest)) == WIDTH_READ) {
-    }
-    fld_state = (r == WIDTH_END) ? FLD_DONE : FLD_FAILED;
+    int w;
+    int read = 0;
+    while ((w = fld_next_width(s, &rest)) == WIDTH_READ)
+        ++read;
+    // An empty list would announce 00 fields, which no receiver accepts.
+    r.state = (w == WIDTH_END && read > 0) ? FLD_DONE : FLD_FAILED;
 }
 
-static void fld_file_match(const char *rest)
+static void fld_file_match(FldReader &r, const char *rest)
 {
     const char *p = skip_blanks(rest);
-    for (int i = 0; i < fld_name_len; ++i)
-        if (upper(p[i]) != fld_name[i])   // a NUL in p never matches
+    for (int i = 0; i < r.name_len; ++i)
+        if (ascii_upper(p[i]) != r.name[i])   // a NUL in p never matches
         {
-            fld_state = FLD_SKIPPING;
+            r.state = FLD_SKIPPING;
             return;
         }
-    p = skip_blanks(p + fld_name_len);
-    fld_state = (*p == '\n' || *p == '*') ? FLD_INSIDE : FLD_SKIPPING;
+    p = skip_blanks(p + r.name_len);
+    r.state = (*p == '\n' || *p == '*') ? FLD_INSIDE : FLD_SKIPPING;
 }
 
-static void handle_line(const char *line)
+static void handle_line(FldReader &r, SessionSettings &s, const char *line)
 {
     const char *p = skip_blanks(line);
     const char *rest;
     if ((rest = after_keyword(p, "FIELDS")) != nullptr ||
         (rest = after_keyword(p, "FIELD")) != nullptr) {
-        if (fld_state != FLD_SKIPPING)
-            fld_width_list(rest);
+        if (r.state != FLD_SKIPPING)
+            fld_width_list(r, s, rest);
     } else if ((rest = after_keyword(p, "FILE")) != nullptr) {
-        if (fld_state == FLD_INSIDE)
-            fld_state = FLD_FAILED;   // the section ended without a field list
+        if (r.state == FLD_INSIDE)
+            r.state = FLD_FAILED;   // the section ended without a field list
         else
-            fld_file_match(rest);
+            fld_file_match(r, rest);
     }
     // Blank, comment and information lines change nothing.
 }
@@ -173,55 +177,55 @@ bool file_can_be_read(const char *path)
     return ok;
 }
 
-static bool set_fld_name()
+static bool set_fld_name(FldReader &r, const SessionSettings &s)
 {
-    const SessionSettings &s = session_settings;
     size_t n = std::strlen(s.file_name);
     size_t e = std::strlen(s.file_ext);
     if (n + e > static_cast<size_t>(FLD_NAME_MAX))
         return false;
-    std::memcpy(fld_name, s.file_name, n);
-    std::memcpy(fld_name + n, s.file_ext, e);
-    fld_name_len = static_cast<int>(n + e);
-    for (int i = 0; i < fld_name_len; ++i)
-        fld_name[i] = upper(fld_name[i]);
-    fld_name[fld_name_len] = '\0';
+    std::memcpy(r.name, s.file_name, n);
+    std::memcpy(r.name + n, s.file_ext, e);
+    r.name_len = static_cast<int>(n + e);
+    for (int i = 0; i < r.name_len; ++i)
+        r.name[i] = ascii_upper(r.name[i]);
+    r.name[r.name_len] = '\0';
     return true;
 }
 
 // Beside the data file, under its spelled base name: ".FLD", then ".fld".
-static std::FILE *open_fld()
+static std::FILE *open_fld(const SessionSettings &s)
 {
     char path[PATH_SIZE];
     std::FILE *fp = nullptr;
-    if (join_file_path(path, PATH_SIZE, ".FLD"))
+    if (join_file_path(s, path, PATH_SIZE, ".FLD"))
         fp = std::fopen(path, "rb");
-    if (!fp && join_file_path(path, PATH_SIZE, ".fld"))
+    if (!fp && join_file_path(s, path, PATH_SIZE, ".fld"))
         fp = std::fopen(path, "rb");
     return fp;
 }
 
-int read_field_file()
+int read_field_file(SessionSettings &s)
 {
     char path[PATH_SIZE];
-    if (session_settings.file_name[0] == '\0' || !join_file_path(path, PATH_SIZE, nullptr) ||
+    FldReader r{};
+    if (s.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
         !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
-    if (!set_fld_name())
+    if (!set_fld_name(r, s))
         return ORV5_E_FIELD_FILE;
-    std::FILE *fp = open_fld();
-    if (!fp)
+    r.fp = open_fld(s);
+    if (!r.fp)
         return ORV5_E_FIELD_FILE;
 
     char line[FLD_BUF_SIZE];
-    pushed_count = 0;
-    fld_state = FLD_SEARCHING;
-    while (fld_state <= FLD_INSIDE) {
-        if (!fld_read_line(fp, line))
-            fld_state = FLD_FAILED;
+    r.pushed_count = 0;
+    r.state = FLD_SEARCHING;
+    while (r.state <= FLD_INSIDE) {
+        if (!fld_read_line(r, line))
+            r.state = FLD_FAILED;
         else
-            handle_line(line);
+            handle_line(r, s, line);
     }
-    std::fclose(fp);
-    return fld_state == FLD_DONE ? 0 : ORV5_E_FIELD_FILE;
+    std::fclose(r.fp);
+    return r.state == FLD_DONE ? 0 : ORV5_E_FIELD_FILE;
 }

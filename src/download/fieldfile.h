@@ -1,9 +1,11 @@
 // fieldfile.h - reading a data file's field-definition (.FLD) file.
 #pragma once
 
-// Reads the widths for the file of the settings into ditems/ddigits.
+#include "session/settings.h"
+
+// Reads the widths for the file of s into its ditems/ddigits.
 // 0 read; 1 the data file cannot be opened; 8 no valid definition.
-int read_field_file();
+int read_field_file(SessionSettings &s);
 
 // True when path names a file that can be opened and read (a directory
 // cannot).

@@ -4,13 +4,8 @@
 
 #include <cstring>
 
-#include "download/download.h"
+#include "download/line_reader.h"
 #include "link/wire.h"
-#include "session/session.h"
-#include "session/settings.h"
-
-uint8_t rec_buf[REC_BUF_SIZE];
-int fixed_read_error;
 
 // Field widths of the packets, in characters.
 constexpr int NAME_FIELD = 12;     // 8.3 name, space-filled
@@ -36,10 +31,10 @@ static uint8_t *put_check(uint8_t *p, const uint8_t *span)
     return p;
 }
 
-static uint8_t *put_station(uint8_t *p)
+static uint8_t *put_station(uint8_t *p, const uint8_t station[2])
 {
-    *p++ = session_settings.station_id[0];
-    *p++ = session_settings.station_id[1];
+    *p++ = station[0];
+    *p++ = station[1];
     return p;
 }
 
@@ -54,15 +49,13 @@ static void join_name(char *out, const char *base, const char *ext)
     out[n] = '\0';
 }
 
-int make_hd_text(uint8_t *out)
+int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t records_total,
+                 uint8_t *out)
 {
-    const SessionSettings &s = session_settings;
-    show_transfer_name(s.file_name, s.file_ext);
-
     uint8_t *p = put_seq(out, DLEstr);
     p = put_seq(p, SOHstr);
     const uint8_t *span = p;
-    p = put_station(p);
+    p = put_station(p, station);
 
     char name[NAME_TEXT_SIZE];
     join_name(name, s.file_name, s.file_ext);
@@ -82,15 +75,13 @@ int make_hd_text(uint8_t *out)
     }
     p = put_seq(p, ETXstr);
     p = put_check(p, span);
-    serial_no = 0;
     return static_cast<int>(p - out);
 }
 
-// Copies the record in rec_buf into the packet field by field, SEPstr
+// Copies the record into the packet field by field, SEPstr
 // between two fields.  nullptr when the widths do not fit the record.
-static uint8_t *put_fields(uint8_t *p)
+static uint8_t *put_fields(const SessionSettings &s, const uint8_t *record, uint8_t *p)
 {
-    const SessionSettings &s = session_settings;
     if (s.ditems < 0 || s.ditems > DITEMS_MAX)
         return nullptr;
     int used = 0;
@@ -98,7 +89,7 @@ static uint8_t *put_fields(uint8_t *p)
         int w = s.ddigits[i];
         if (w < 0 || w > s.record_length - used)
             return nullptr;
-        std::memcpy(p, rec_buf + used, static_cast<size_t>(w));
+        std::memcpy(p, record + used, static_cast<size_t>(w));
         p += w;
         used += w;
         if (i + 1 < s.ditems)
@@ -107,54 +98,52 @@ static uint8_t *put_fields(uint8_t *p)
     return p;
 }
 
-int make_dt_text(uint8_t *out)
+int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
+                 SendFile &f, uint8_t *out)
 {
-    const SessionSettings &s = session_settings;
-    ++serial_no;
-
     uint8_t *p = put_seq(out, DLEstr);
     p = put_seq(p, STXstr);
     const uint8_t *span = p;
-    p = put_station(p);
+    p = put_station(p, station);
     if (s.seq_flag) {
         p = put_number(p, serial_no, COUNT_FIELD);
         if (p == nullptr)
-            return -1;
+            return PACKET_READ_FAILED;
     }
     if (s.record_length < 0 || s.record_length > RECORD_MAX)
-        return -1;
+        return PACKET_READ_FAILED;
 
+    uint8_t *dst = s.file_type != FT_DATA ? p : f.record;
+    if (read_record(s, f, dst, s.record_length) == nullptr)
+        return f.fixed_read_error ? PACKET_FIXED_FAULT : PACKET_READ_FAILED;
     if (s.file_type != FT_DATA) {
-        if (read_record(p, s.record_length, send_fp) == nullptr)
-            return fixed_read_error ? -2 : -1;
         p += s.record_length;
     } else {
-        if (read_record(rec_buf, s.record_length, send_fp) == nullptr)
-            return fixed_read_error ? -2 : -1;
-        p = put_fields(p);
+        p = put_fields(s, f.record, p);
         if (p == nullptr)
-            return -1;
+            return PACKET_READ_FAILED;
     }
     p = put_seq(p, ETXstr);
     p = put_check(p, span);
     return static_cast<int>(p - out);
 }
 
-uint8_t *read_record(uint8_t *dst, int length, FILE *fp)
+uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int length)
 {
-    fixed_read_error = 0;
+    std::FILE *fp = f.fp;
+    f.fixed_read_error = 0;
     if (fp == nullptr || length < 0)
         return nullptr;
     const size_t len = static_cast<size_t>(length);
 
-    if (session_settings.fixed_records && session_settings.file_type == FT_DATA) {
+    if (s.fixed_records && s.file_type == FT_DATA) {
         // The record goes out byte for byte; its CR LF is read apart so that
         // nothing is written past the caller's area.
         uint8_t line_end[2];
         if (std::fread(dst, 1, len, fp) != len
             || std::fread(line_end, 1, 2, fp) != 2
             || line_end[0] != CH_CR || line_end[1] != CH_LF) {
-            fixed_read_error = 1;
+            f.fixed_read_error = 1;
             return nullptr;
         }
         return dst + length;
@@ -172,7 +161,7 @@ uint8_t *read_record(uint8_t *dst, int length, FILE *fp)
         n = 0;   // asked for past the last line: a record of padding only
     }
     int keep = n < length ? n : length;
-    uint8_t pad = session_settings.file_type == FT_DATA ? PAD_DATA : PAD_PROGRAM;
+    uint8_t pad = s.file_type == FT_DATA ? PAD_DATA : PAD_PROGRAM;
     std::memset(dst + keep, pad, static_cast<size_t>(length - keep));
     return dst + length;
 }

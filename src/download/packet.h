@@ -4,23 +4,35 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "session/settings.h"
+
 // Record buffer: the widest record is DDSUM_MAX - 1 = 254 bytes, and a
 // fixed-length read takes the record + CR LF: 256 bytes.
 constexpr int REC_BUF_SIZE = 256;
 
-extern uint8_t rec_buf[REC_BUF_SIZE];   // one data-file record before it is split
-extern int fixed_read_error;            // set when a fixed-length record is faulty
+// The file being sent, read one record at a time.
+struct SendFile {
+    std::FILE *fp;                  // opened for binary reading
+    int fixed_read_error;           // the last fixed-length record was faulty
+    uint8_t record[REC_BUF_SIZE];   // one data-file record before it is split
+};
 
-// Header packet (opening, station, name, count, layout, ETX, check) into
-// out; returns its length.  Sets serial_no to 0 and shows the file's name.
-int make_hd_text(uint8_t *out);
+// Results of make_dt_text besides a length.
+constexpr int PACKET_READ_FAILED = -1;    // the record could not be read
+constexpr int PACKET_FIXED_FAULT = -2;    // a fixed-length record lacks its CR LF
 
-// Next record's data packet into out; its length, -1 when the record could
-// not be read, -2 for a faulty fixed-length record.
-int make_dt_text(uint8_t *out);
+// Header frame (opening, station, name, count, layout, ETX, check) into
+// out; returns its built length, 0 when a value does not fit its field.
+int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t records_total,
+                 uint8_t *out);
 
-// Fills exactly length bytes at dst from the next record of fp; returns
+// The data frame of record serial_no (the next record of f) into out; its
+// built length, or PACKET_READ_FAILED / PACKET_FIXED_FAULT.
+int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
+                 SendFile &f, uint8_t *out);
+
+// Fills exactly length bytes at dst from the next record of f; returns
 // dst + length, or nullptr on failure.  Fixed-length records (option C) are
 // read only for data files; program files are always read by lines.  A
 // short line is padded with '0' (program file) or spaces (data file).
-uint8_t *read_record(uint8_t *dst, int length, FILE *fp);
+uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int length);

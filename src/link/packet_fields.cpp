@@ -1,10 +1,11 @@
 // packet_fields.cpp - parsers for the fields of a received packet.
 #include "link/packet_fields.h"
 
+#include "link/limits.h"
+#include "link/text_chars.h"
+
 #include <cstring>
 
-constexpr int SERIAL_MAX = 32767;    // records per file
-constexpr int DDIGITS_LIMIT = 254;   // widest field, bytes
 constexpr int NAME_MAX = 8;
 constexpr int EXT_MAX = 3;           // characters after the dot
 
@@ -25,23 +26,14 @@ static int get_decimal(const uint8_t *p, int n, int limit)
 
 int get_serial_no(const uint8_t *p)
 {
-    return get_decimal(p, SERIAL_DIGITS, SERIAL_MAX);
+    return get_decimal(p, SERIAL_DIGITS, RECORDS_MAX);
 }
 
 int get_ddigits(const uint8_t *p, int n)
 {
-    return get_decimal(p, n, DDIGITS_LIMIT);
+    return get_decimal(p, n, DDIGITS_MAX);
 }
 
-// Characters of an 8.3 name besides digits and letters.
-static bool name_char(uint8_t c, bool first)
-{
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
-        return true;
-    if (c != 0 && std::strchr("!#$%&'()^_{|}~@`", c) != nullptr)
-        return true;
-    return !first && c == '-';
-}
 
 // Copies characters allowed after the first while fewer than max were
 // copied; returns the position of the byte that stopped it.
@@ -49,7 +41,7 @@ static int copy_name_chars(const uint8_t *field, int i, char *out, int max)
 {
     int n = 0;
     while (i < FNAME_FIELD && n < max && field[i] > 0x20 && field[i] < 0x7F
-           && name_char(field[i], false))
+           && is_dos_name_char(field[i], false))
         out[n++] = static_cast<char>(field[i++]);
     out[n] = '\0';
     return i;
@@ -59,7 +51,7 @@ int get_fname(const uint8_t *field, char *name, char *ext)
 {
     name[0] = '\0';
     ext[0] = '\0';
-    if (!name_char(field[0], true))
+    if (!is_dos_name_char(field[0], true))
         return FNAME_INVALID;
     name[0] = static_cast<char>(field[0]);
     int i = copy_name_chars(field, 1, name + 1, NAME_MAX - 1);

@@ -1,199 +1,124 @@
-// recognizer.cpp - reads the terminal's answer to a frame byte by byte.
-//
-// CtrlSW selects the step for the next byte: 0 hunts for DLE and reads the
-// control code, 1..4 match the station bytes of ACK, NAK, EOT and WACK, 5
-// skips a frame the terminal sent, 6 skips the station bytes of an ENQ.
+// recognizer.cpp - reads the terminal's answer to a frame, byte by byte.
 #include "link/recognizer.h"
 
-#include "download/download.h"
-#include "session/progress.h"
-#include "session/settings.h"
-#include "session/timer.h"
+#include "link/wire.h"
 
-int32_t DleCnt;
-int32_t CtrlSW;
-int32_t SttSW;
-int32_t TailCnt;
-int32_t wait_flag;
-int32_t nak_count;
-
-// CtrlSW values.
-enum {
-    SW_DLE = 0, SW_ACK = 1, SW_NAK = 2, SW_EOT = 3, SW_WACK = 4,
-    SW_SKIP_FRAME = 5, SW_SKIP_ENQ = 6, SW_COUNT = 7
-};
-
-// SttSW values of the skip step.
-enum { STT_HUNT = 0, STT_AFTER_DLE = 1, STT_TAIL = 2 };
-
-// Station bytes that follow a control code, and check bytes after a frame's
+// Station bytes after a control code, and check bytes after a frame's
 // terminator.
 constexpr int32_t TAIL_BYTES = 2;
 
-// Result codes ending a wait.
-constexpr int ANSWER_DONE = -1;
-constexpr int ERR_NAK_LIMIT = 54;
-constexpr int ERR_TERMINAL_EOT = 55;
+enum { SKIP_HUNT_DLE = 0, SKIP_AFTER_DLE = 1, SKIP_TAIL = 2 };
 
-static void hunt_again()
+static void hunt_again(AnswerReader &r)
 {
-    DleCnt = 0;
-    TailCnt = 0;
-    CtrlSW = SW_DLE;
-    SttSW = STT_HUNT;
+    r.dle_seen = 0;
+    r.tail = 0;
+    r.step = STEP_CONTROL_CODE;
+    r.skip_state = SKIP_HUNT_DLE;
 }
 
-void recognizer_reset()
+void answer_reader_reset(AnswerReader &r, const uint8_t station[2])
 {
-    hunt_again();
+    r.station[0] = station[0];
+    r.station[1] = station[1];
+    hunt_again(r);
 }
 
-static void note_error(int code)
+// The step that reads the station bytes after each control code.
+static int32_t step_after_code(uint8_t code)
 {
-    if (first_error == 0)
-        first_error = code;
-}
-
-int fnc_dle(int c, int result)
-{
-    if (DleCnt == 0) {
-        if (c == cDLE)
-            DleCnt = 1;
-        return result;
-    }
-    switch (c) {
+    switch (code) {
     case cSOH:
-    case cSTX:
-        CtrlSW = SW_SKIP_FRAME;
-        break;
-    case cEOT:
-        CtrlSW = SW_EOT;
-        break;
-    case cENQ:
-        CtrlSW = SW_SKIP_ENQ;
-        TailCnt = 0;
-        SttSW = STT_TAIL;
-        break;
-    case cACK:
-        CtrlSW = SW_ACK;
-        break;
-    case cNAK:
-        CtrlSW = SW_NAK;
-        break;
-    case cWACK:
-        CtrlSW = SW_WACK;
-        break;
-    default:   // a second DLE included: start over
-        DleCnt = 0;
-        CtrlSW = SW_DLE;
-        break;
+    case cSTX: return STEP_SKIP_FRAME;
+    case cEOT: return STEP_EOT_STATION;
+    case cENQ: return STEP_SKIP_ENQUIRY;
+    case cACK: return STEP_ACK_STATION;
+    case cNAK: return STEP_NAK_STATION;
+    case cWACK: return STEP_WACK_STATION;
+    default: return -1;   // a second DLE included
     }
-    return result;
 }
 
-// Matches the next station byte; true once both have matched.  A message
-// for another station sends the recognizer back to hunting.
-static bool station_matched(int c)
+static Answer read_control_code(AnswerReader &r, uint8_t c)
 {
-    if (TailCnt < 0 || TailCnt >= TAIL_BYTES
-        || c != session_settings.station_id[TailCnt]) {
-        hunt_again();
-        return false;
-    }
-    ++TailCnt;
-    return TailCnt == TAIL_BYTES;
-}
-
-int fnc_ack(int c, int result)
-{
-    if (!station_matched(c))
-        return result;
-    wait_flag = 0;
-    retry_count = 0;
-    nak_count = 0;
-    if (download_state < DS260) {
-        download_state = records_total > 0 ? DS260 : DS310;
-    } else {
-        progress_update(static_cast<uint32_t>(serial_no), records_total);
-        download_state = serial_no < records_total ? DS260 : DS310;
-    }
-    return ANSWER_DONE;
-}
-
-int fnc_nak(int c, int result)
-{
-    if (!station_matched(c))
-        return result;
-    wait_flag = 0;
-    retry_count = 0;
-    ++nak_count;
-    if (nak_count < NAK_LIMIT)
-        return ANSWER_DONE;   // the same frame goes out again
-    nak_count = 0;
-    download_state = DS310;
-    note_error(ERR_NAK_LIMIT);
-    return ERR_NAK_LIMIT;
-}
-
-int fnc_eot(int c, int result)
-{
-    if (!station_matched(c))
-        return result;
-    wait_flag = 0;
-    retry_count = 0;
-    nak_count = 0;
-    download_state = DS310;
-    note_error(ERR_TERMINAL_EOT);
-    return ERR_TERMINAL_EOT;
-}
-
-int fnc_wack(int c, int result)
-{
-    if (!station_matched(c))
-        return result;
-    retry_count = 0;
-    DleCnt = 0;
-    TailCnt = 0;
-    CtrlSW = SW_DLE;
-    wait_flag = 1;
-    timer_set(WACK_WAIT_TICKS);
-    return result;
-}
-
-int fnc_sohstx(int c, int result)
-{
-    switch (SttSW) {
-    case STT_HUNT:
+    if (r.dle_seen == 0) {
         if (c == cDLE)
-            SttSW = STT_AFTER_DLE;
-        break;
-    case STT_AFTER_DLE:
-        if (c == cETX || c == cEOT || c == cENQ || c == cACK || c == cNAK || c == cWACK) {
-            TailCnt = 0;
-            SttSW = STT_TAIL;
-        } else {
-            SttSW = STT_HUNT;
-        }
-        break;
-    default:
-        if (++TailCnt >= TAIL_BYTES)
-            hunt_again();
-        break;
+            r.dle_seen = 1;
+        return Answer::None;
     }
-    return result;
+    int32_t next = step_after_code(c);
+    if (next < 0) {
+        hunt_again(r);
+        return Answer::None;
+    }
+    r.step = next;
+    if (next == STEP_SKIP_ENQUIRY) {
+        r.tail = 0;
+        r.skip_state = SKIP_TAIL;
+    }
+    return Answer::None;
 }
 
-typedef int (*RecognizerStep)(int c, int result);
+// Matches the station bytes; a message for another station is dropped.
+static Answer read_station(AnswerReader &r, uint8_t c, Answer complete)
+{
+    if (r.tail < 0 || r.tail >= TAIL_BYTES || c != r.station[r.tail]) {
+        hunt_again(r);
+        return Answer::None;
+    }
+    if (++r.tail < TAIL_BYTES)
+        return Answer::None;
+    hunt_again(r);
+    return complete;
+}
 
-static const RecognizerStep steps[SW_COUNT] = {
-    fnc_dle, fnc_ack, fnc_nak, fnc_eot, fnc_wack, fnc_sohstx, fnc_sohstx
+static Answer ack_station(AnswerReader &r, uint8_t c) { return read_station(r, c, Answer::Ack); }
+static Answer nak_station(AnswerReader &r, uint8_t c) { return read_station(r, c, Answer::Nak); }
+static Answer eot_station(AnswerReader &r, uint8_t c) { return read_station(r, c, Answer::Eot); }
+static Answer wack_station(AnswerReader &r, uint8_t c) { return read_station(r, c, Answer::Wack); }
+
+static bool ends_skipped_part(uint8_t c)
+{
+    return c == cETX || c == cEOT || c == cENQ || c == cACK || c == cNAK || c == cWACK;
+}
+
+// Skips a frame through its terminator and check bytes, and an enquiry
+// through its station bytes.
+static Answer skip_unexpected(AnswerReader &r, uint8_t c)
+{
+    switch (r.skip_state) {
+    case SKIP_HUNT_DLE:
+        if (c == cDLE)
+            r.skip_state = SKIP_AFTER_DLE;
+        return Answer::None;
+    case SKIP_AFTER_DLE:
+        if (ends_skipped_part(c)) {
+            r.tail = 0;
+            r.skip_state = SKIP_TAIL;
+        } else {
+            r.skip_state = SKIP_HUNT_DLE;
+        }
+        return Answer::None;
+    default:
+        if (++r.tail < TAIL_BYTES)
+            return Answer::None;
+        Answer done = r.step == STEP_SKIP_ENQUIRY ? Answer::Enquiry : Answer::None;
+        hunt_again(r);
+        return done;
+    }
+}
+
+using AnswerStepFn = Answer (*)(AnswerReader &r, uint8_t c);
+
+// Indexed by AnswerStep.
+static const AnswerStepFn answer_steps[STEP_COUNT] = {
+    read_control_code, ack_station, nak_station, eot_station, wack_station,
+    skip_unexpected, skip_unexpected,
 };
 
-int recognize(int c, int result)
+Answer answer_reader_feed(AnswerReader &r, uint8_t byte)
 {
-    if (c & 0xFF00)   // line error flagged by the serial channel: not a byte
-        return result;
-    if (CtrlSW < 0 || CtrlSW >= SW_COUNT)
-        hunt_again();
-    return steps[CtrlSW](c & 0xFF, result);
+    if (r.step < 0 || r.step >= STEP_COUNT)
+        hunt_again(r);
+    return answer_steps[r.step](r, byte);
 }

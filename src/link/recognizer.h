@@ -1,30 +1,48 @@
-// recognizer.h - the sending side's recognizer of the terminal's answers.
+// recognizer.h - reads the terminal's answer to a frame, byte by byte.
 //
-// Fed one good byte at a time while a frame's answer is awaited.  Result:
-// unchanged (0) = keep waiting; -1 = answer complete; other = error code.
+// A pure parser: it is fed the good bytes that arrive while the sender
+// waits and says when a complete answer for our station has been read.  It
+// decides nothing about the transfer; the sender does that with the answer.
+//
+// Besides the four answers it skips what the sender does not expect: a
+// frame the terminal sends (through its terminator and check bytes), the
+// terminal's enquiry (reported, with its station bytes skipped), messages
+// for other stations, and a doubled DLE.
 #pragma once
 
 #include <cstdint>
 
-extern int32_t DleCnt;    // 0 or 1: a DLE has been seen
-extern int32_t CtrlSW;    // 0..6: the step that handles the next byte
-extern int32_t SttSW;     // 0..2: state of the skip step
-extern int32_t TailCnt;   // 0..2: bytes matched after the control code
-extern int32_t wait_flag; // the terminal asked to wait (WACK)
-extern int32_t nak_count; // consecutive NAKs for the frame in flight
+enum class Answer {
+    None,     // nothing complete yet: keep feeding
+    Ack,      // DLE ACK for our station: the frame arrived
+    Nak,      // DLE NAK: send the frame again
+    Eot,      // DLE EOT: the terminal ends the transfer
+    Wack,     // DLE WACK (';'): the terminal is busy, keep waiting
+    Enquiry   // DLE ENQ: the terminal asks us to answer again (skipped)
+};
 
-constexpr int NAK_LIMIT = 10;           // NAKs for one frame before giving up
-constexpr uint32_t WACK_WAIT_TICKS = 6000;  // 60 s after a WACK, 10 ms ticks
+// Which step reads the next byte (the protocol's "CtrlSW").
+enum AnswerStep {
+    STEP_CONTROL_CODE = 0,   // hunting for DLE, then the control code
+    STEP_ACK_STATION = 1,    // the station bytes of an ACK ...
+    STEP_NAK_STATION = 2,    // ... of a NAK
+    STEP_EOT_STATION = 3,    // ... of an EOT
+    STEP_WACK_STATION = 4,   // ... of a WACK
+    STEP_SKIP_FRAME = 5,     // through a frame the terminal sent
+    STEP_SKIP_ENQUIRY = 6,   // the two station bytes of an enquiry
+    STEP_COUNT = 7
+};
 
-int fnc_dle(int c, int result);
-int fnc_ack(int c, int result);
-int fnc_nak(int c, int result);
-int fnc_eot(int c, int result);
-int fnc_wack(int c, int result);
-int fnc_sohstx(int c, int result);
+struct AnswerReader {
+    uint8_t station[2];   // the only station whose answers count, high byte first
+    int32_t dle_seen;     // "DleCnt": a DLE has been read (0 or 1)
+    int32_t step;         // AnswerStep for the next byte
+    int32_t skip_state;   // "SttSW": 0 hunting DLE, 1 after DLE, 2 skipping the tail
+    int32_t tail;         // "TailCnt": station or check bytes read after the code
+};
 
-// Dispatches c to the step selected by CtrlSW.
-int recognize(int c, int result);
+// Starts reading a new answer for station (before every transmission).
+void answer_reader_reset(AnswerReader &r, const uint8_t station[2]);
 
-// Clears DleCnt, CtrlSW, SttSW, TailCnt before a frame is sent.
-void recognizer_reset();
+// Feeds one good byte; returns the answer once it is complete.
+Answer answer_reader_feed(AnswerReader &r, uint8_t byte);

@@ -2,7 +2,8 @@
 // control messages, the line reader and the check of a received frame.
 #include "link/wire.h"
 
-#include <climits>
+#include "link/limits.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +35,7 @@ uint8_t *put_text(uint8_t *dst, const char *text, int width)
 
 // Widest number field: five digits hold the largest count, 32767.
 constexpr int NUMBER_WIDTH_MAX = 5;
-constexpr long NUMBER_MAX = 32767;
+constexpr long NUMBER_MAX = RECORDS_MAX;
 
 uint8_t *put_number(uint8_t *dst, long value, int width)
 {
@@ -115,39 +116,6 @@ void make_ctrl_msg(uint8_t *out, uint8_t code, const uint8_t station[2])
     out[1] = code;
     out[2] = station[0];
     out[3] = station[1];
-}
-
-constexpr int CH_CR = 0x0D;
-constexpr int CH_LF = 0x0A;
-constexpr int CH_CTRL_Z = 0x1A;   // end-of-file mark of old editors
-
-char *read_line(char *buf, int capacity, FILE *fp, int *out_len)
-{
-    // Counting lines needs no storage: allow a null buffer with capacity 0
-    // without mistaking the returned pointer for the end of the file.
-    static char no_store;
-    if (buf == nullptr) {
-        buf = &no_store;
-        capacity = 0;
-    }
-    int count = 0;
-    int prev = EOF;
-    int c;
-    while ((c = std::getc(fp)) != EOF) {
-        if (count < capacity)
-            buf[count] = static_cast<char>(c);
-        if (count < INT_MAX)
-            ++count;
-        if (prev == CH_CR && c == CH_LF) {
-            *out_len = count - 2;
-            return buf;
-        }
-        prev = c;
-    }
-    if (count > 0 && prev == CH_CTRL_Z)
-        --count;
-    *out_len = count;
-    return count > 0 ? buf : nullptr;
 }
 
 FrameCheck frame_check(const uint8_t *stored, int length, bool overflow, int chk_len)

@@ -58,12 +58,6 @@ int stuff_frame(const uint8_t *built, int length, uint8_t *out);
 // Builds a control message (DLE, code, station) into out[4].
 void make_ctrl_msg(uint8_t *out, uint8_t code, const uint8_t station[2]);
 
-// Reads one line of fp: characters up to CR LF or the end of the file.
-// Stores at most capacity characters; *out_len is the full count (may
-// exceed capacity).  A final Ctrl-Z is dropped.  Returns buf, or nullptr at
-// the end of the file with nothing counted.
-char *read_line(char *buf, int capacity, FILE *fp, int *out_len);
-
 // Check of a received frame's stored bytes (body, terminator, check).
 enum FrameCheck { FRAME_GOOD = 0, FRAME_BAD_LENGTH = 1, FRAME_BAD_CHECK = 2 };
 FrameCheck frame_check(const uint8_t *stored, int length, bool overflow, int chk_len);

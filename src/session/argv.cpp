@@ -3,26 +3,19 @@
 
 #include <cstring>
 
-char arg_text[ARG_TEXT_SIZE];
-char *arg_vector[ARG_VECTOR_SIZE];
-int arg_count;
+#include "session/option_parse.h"
 
-static bool is_blank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-void build_argv(const char *argv0, const char *text)
+void build_argv(ArgVector &args, const char *argv0, const char *text)
 {
     // The caller's length check makes the bounds below unreachable; they are
     // kept so that a text which slipped past it is cut, never overflows.
     constexpr int LAST = ARG_TEXT_SIZE - 1;   // index reserved for a final NUL
     int out = 0;
-    arg_count = 1;
-    arg_vector[0] = arg_text;
+    args.count = 1;
+    args.vector[0] = args.text;
     for (; argv0 && argv0[out] && out < LAST; ++out)
-        arg_text[out] = argv0[out];
-    arg_text[out++] = '\0';
+        args.text[out] = argv0[out];
+    args.text[out++] = '\0';
     if (!text)
         return;
 
@@ -31,9 +24,9 @@ void build_argv(const char *argv0, const char *text)
     for (;;) {
         while (is_blank(*p))
             ++p;
-        if (*p == '\0' || out >= LAST || arg_count >= ARG_VECTOR_SIZE)
+        if (*p == '\0' || out >= LAST || args.count >= ARG_VECTOR_SIZE)
             return;
-        arg_vector[arg_count++] = arg_text + out;
+        args.vector[args.count++] = args.text + out;
         for (; *p != '\0'; ++p) {
             if (*p == '"') {
                 quoted = !quoted;
@@ -41,9 +34,9 @@ void build_argv(const char *argv0, const char *text)
                 ++p;   // the blank that ends the token is consumed
                 break;
             } else if (out < LAST) {
-                arg_text[out++] = *p;
+                args.text[out++] = *p;
             }
         }
-        arg_text[out++] = '\0';
+        args.text[out++] = '\0';
     }
 }

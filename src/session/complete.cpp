@@ -7,12 +7,8 @@
 #include "session/options.h"
 #include "session/settings.h"
 
-constexpr int32_t PD3_RECORD = 128;   // bytes per record of a .PD3 file
-constexpr int32_t EX3_RECORD = 130;   // bytes per record of .EX3 and .FN3 files
-
-static int record_length_of_widths()
+static int record_length_of_widths(SessionSettings &s)
 {
-    SessionSettings &s = session_settings;
     int32_t sum = 0;
     for (int i = 0; i < s.ditems; ++i)
         sum += s.ddigits[i];
@@ -23,9 +19,8 @@ static int record_length_of_widths()
     return 0;
 }
 
-int complete_settings()
+int complete_settings(SessionSettings &s)
 {
-    SessionSettings &s = session_settings;
     if (s.receive_mode)
         return 0;
     if (s.file_type != FT_DATA && s.ditems != 0)
@@ -33,19 +28,19 @@ int complete_settings()
     if (s.file_type == FT_DATA && s.ditems == 0) {
         if (std::strcmp(s.file_ext, ".FLD") == 0)
             return ORV5_E_FIELD_FILE;
-        int r = read_field_file();
+        int r = read_field_file(s);
         if (r != 0)
             return r;
     }
     if (s.file_type == FT_DATA) {
-        int r = record_length_of_widths();
+        int r = record_length_of_widths(s);
         if (r != 0)
             return r;
     } else {
         s.record_length = (s.file_type == FT_PD3) ? PD3_RECORD : EX3_RECORD;
     }
     char path[PATH_SIZE];
-    if (!s.file_given || !join_file_path(path, PATH_SIZE, nullptr) || !file_can_be_read(path))
+    if (!s.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
     return 0;
 }

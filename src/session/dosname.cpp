@@ -1,6 +1,7 @@
 // dosname.cpp - the file argument and its 8.3 name rule.
 #include <cstring>
 
+#include "link/text_chars.h"
 #include "orv5w32.h"
 #include "platform/fs.h"
 #include "session/options.h"
@@ -12,22 +13,6 @@ constexpr size_t DOS_EXT_MAX = 4;    // characters of an extension, dot included
 // Program-file extensions in the order of their kinds 1, 2, 3.
 static const char *const program_exts[] = { ".PD3", ".EX3", ".FN3" };
 
-static bool is_alnum(unsigned char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-// Characters allowed anywhere in a name; '-' only after the first one.
-static bool is_name_char(unsigned char c, bool first)
-{
-    static const char specials[] = "!#$%&'()^_{|}~@`";
-    if (is_alnum(c))
-        return true;
-    if (c != '\0' && std::strchr(specials, c))
-        return true;
-    return !first && c == '-';
-}
-
 // Checks the characters of s; first tells whether s[0] is the first
 // character of a name.  A blank (0x20) may only trail.
 static bool valid_chars(const char *s, bool first)
@@ -37,18 +22,11 @@ static bool valid_chars(const char *s, bool first)
         unsigned char c = static_cast<unsigned char>(s[i]);
         if (c == ' ' && !(first && i == 0)) {
             blank_seen = true;
-        } else if (blank_seen || !is_name_char(c, first && i == 0)) {
+        } else if (blank_seen || !is_dos_name_char(c, first && i == 0)) {
             return false;
         }
     }
     return true;
-}
-
-static void to_upper(char *s)
-{
-    for (; *s != '\0'; ++s)
-        if (*s >= 'a' && *s <= 'z')
-            *s = static_cast<char>(*s - 'a' + 'A');
 }
 
 int check_dos_name(char *name, char *ext)
@@ -61,8 +39,8 @@ int check_dos_name(char *name, char *ext)
         return ORV5_E_FILE_NAME;
     if (ext[0] != '\0' && (ext[0] != '.' || !valid_chars(ext + 1, false)))
         return ORV5_E_FILE_NAME;
-    to_upper(name);
-    to_upper(ext);
+    ascii_upper_in_place(name);
+    ascii_upper_in_place(ext);
     return 0;
 }
 
@@ -91,9 +69,8 @@ static void copy_part(char *out, const char *from, size_t n)
     out[n] = '\0';
 }
 
-int set_file_arg(const char **cursor)
+int set_file_arg(SessionSettings &s, const char **cursor)
 {
-    SessionSettings &s = session_settings;
     const char *arg = *cursor;
     size_t len = std::strlen(arg);
     *cursor = arg + len;

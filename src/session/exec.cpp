@@ -22,11 +22,17 @@
 #include "session/timer.h"
 #include "upload/upload.h"
 
-void *owner_window;
-char *name_buf;
+// Everything one call owns, created by ExecOrv5 and handed down.
+struct Session {
+    SessionSettings settings;   // read-only once the command text is parsed
+    ArgVector args;             // the emulated command line
+    SessionRun run;             // the caller's window and name buffer
+    SerialChannel channel;
+};
 
 // The guard is a test-and-set: two threads entering at once must not both
-// start a session over the same process-wide state.
+// start a session.  It stays process-wide: a nested call or AbortOrv5 from
+// another thread must see the running session.
 static std::atomic<int> session_busy{0};
 static std::atomic<uint8_t> session_receiving{0};
 
@@ -37,20 +43,20 @@ constexpr uint32_t DRAIN_BITS_TICKS = 20;            // see drain_ticks()
 
 static const char VERSION_TEXT[] = "1.01S";
 
-void show_transfer_name(const char *name, const char *ext)
+void show_transfer_name(SessionRun &run, const char *name, const char *ext)
 {
-    char text[NAME_TEXT_SIZE];
+    char text[ORV5_NAME_BUF_SIZE];
     std::snprintf(text, sizeof text, "%s%s", name, ext);
-    if (name_buf)
-        std::memcpy(name_buf, text, std::strlen(text) + 1);
+    if (run.name_buf)
+        std::memcpy(run.name_buf, text, std::strlen(text) + 1);
     progress_set_name(text);
 }
 
 // Ticks of 10 ms for the drain wait: 20 / (baud / 100) + 1, so one tick at
 // 2400 bit/s and above, 7 at 300 bit/s.
-static uint32_t drain_ticks()
+static uint32_t drain_ticks(uint32_t baud_rate)
 {
-    uint32_t per100 = session_settings.baud_rate / 100;
+    uint32_t per100 = baud_rate / 100;
     return (per100 ? DRAIN_BITS_TICKS / per100 : DRAIN_BITS_TICKS) + 1;
 }
 
@@ -66,68 +72,73 @@ static int command_length(const char *text)
     return n;
 }
 
-static int run_transfer(SerialChannel &channel)
+static int run_transfer(Session &ses)
 {
     pump_messages();
     if (abort_code.load() != 0)
         return abort_code.load();
-    int rc = session_settings.receive_mode ? upload(channel) : download(channel);
+    const SessionSettings &s = ses.settings;
+    int rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
     plat_sleep_ms(AFTER_TRANSFER_MS);
     return rc;
 }
 
-static void drain_wait()
+static void drain_wait(uint32_t baud_rate)
 {
-    if (timer_set(drain_ticks()) == 0) {
+    if (timer_set(drain_ticks(baud_rate)) == 0) {
         while (!timer_expired)
             plat_pump_wait(PLAT_PORT_INVALID);
     }
     timer_stop();
 }
 
-// Port, plug-in, window, timer and transfer; releases what it acquired.
-static int run_opened_session()
+static int open_port(Session &ses)
 {
-    const SessionSettings &s = session_settings;
-    SerialChannel channel;
+    const SessionSettings &s = ses.settings;
     LineSettings line{s.baud_rate, s.eight_data_bits, s.parity, s.two_stop_bits};
     // port_index is 0..98 from the option parser, or -1 for "-P0" (COM0,
     // which never opens).
-    int rc = com_open(channel, static_cast<unsigned>(s.port_index + 1), line);
+    return com_open(ses.channel, static_cast<unsigned>(s.port_index + 1), line);
+}
+
+// Port, plug-in, window, timer and transfer; releases what it acquired.
+static int run_opened_session(Session &ses)
+{
+    const SessionSettings &s = ses.settings;
+    int rc = open_port(ses);
     if (rc != 0)
         return rc;
-    rc = load_adapter(s.adapter_path, channel.port);
+    rc = load_adapter(s.adapter_path, ses.channel.port);
     if (rc != 0) {
-        com_close(channel);
+        com_close(ses.channel);
         return rc;
     }
-    if (!progress_open(owner_window, session_settings.dialog_mode,
-                       session_settings.receive_mode)) {
-        rc = 99;
-    } else if (timer_start() != 0) {
-        rc = 74;
+    if (!progress_open(ses.run.owner_window, s)) {
+        rc = ORV5_E_INTERNAL;
+    } else if (timer_start(ses.run.owner_window) != 0) {
+        rc = ORV5_E_TIMER;
     } else {
-        rc = run_transfer(channel);
-        drain_wait();
+        rc = run_transfer(ses);
+        drain_wait(s.baud_rate);
     }
     progress_close();
-    com_close(channel);
+    com_close(ses.channel);
     return rc;
 }
 
-static int run_session(const char *text)
+static int run_session(Session &ses, const char *text)
 {
     abort_code.store(0);
     plat_reason_clear();
-    reset_settings();
+    reset_settings(ses.settings);
     if (text == nullptr || command_length(text) < 0)
-        return 9;
-    build_argv(ARGV0, text);
-    int rc = parse_args(arg_count, arg_vector);
+        return ORV5_E_COMMAND;
+    build_argv(ses.args, ARGV0, text);
+    int rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
     if (rc != 0)
         return rc;
-    session_receiving.store(session_settings.receive_mode);
-    return run_opened_session();
+    session_receiving.store(ses.settings.receive_mode);
+    return run_opened_session(ses);
 }
 
 extern "C" {
@@ -136,11 +147,12 @@ ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *buf)
 {
     int idle = 0;
     if (!session_busy.compare_exchange_strong(idle, 1))
-        return session_receiving.load() ? 61 : 60;
+        return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
     session_receiving.store(0);
-    owner_window = (void *)owner;
-    name_buf = buf;
-    int rc = run_session(text);
+    Session ses;
+    ses.run.owner_window = (void *)owner;
+    ses.run.name_buf = buf;
+    int rc = run_session(ses, text);
     session_busy.store(0);
     return rc;
 }
@@ -150,7 +162,7 @@ ORV5_API int ORV5_CALL AbortOrv5(void)
     request_abort();
     if (session_busy.load() == 0)
         return 0;
-    return session_receiving.load() ? 61 : 60;
+    return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
 }
 
 ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf)

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
+#include "link/text_chars.h"
+#include "session/settings.h"
+
 // An option handler: *cursor stands after the option letter; it consumes
 // its value and returns 0 or a result code.  sign is 1 for '+', 0 for '-'.
-typedef int (*OptionHandler)(const char **cursor, int sign);
+typedef int (*OptionHandler)(SessionSettings &s, const char **cursor, int sign);
 
-// Space and horizontal tab: what separates items inside a token.
-static inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
-static inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 static inline bool at_item_end(const char *p) { return *p == '\0' || is_blank(*p); }
 
 // Moves *cursor to the next blank or the end of the token.
@@ -22,19 +22,19 @@ void skip_item(const char **cursor);
 int read_decimal(const char **cursor, uint32_t cap, uint32_t *value);
 
 // Handlers, one per option character.
-int opt_receive(const char **cursor, int sign);    // R
-int opt_append(const char **cursor, int sign);     // A
-int opt_fixed(const char **cursor, int sign);      // C
-int opt_name_check(const char **cursor, int sign); // N
-int opt_port(const char **cursor, int sign);       // P
-int opt_baud(const char **cursor, int sign);       // B
-int opt_timeout(const char **cursor, int sign);    // L
-int opt_turnaround(const char **cursor, int sign); // !
-int opt_station(const char **cursor, int sign);    // #
-int opt_fields(const char **cursor, int sign);     // F
-int opt_separator(const char **cursor, int sign);  // T
-int opt_window(const char **cursor, int sign);     // V
-int opt_adapter(const char **cursor, int sign);    // I
-int opt_win_x(const char **cursor, int sign);      // X
-int opt_win_y(const char **cursor, int sign);      // Y
-int opt_nothing(const char **cursor, int sign);    // ?
+int opt_receive(SessionSettings &s, const char **cursor, int sign);    // R
+int opt_append(SessionSettings &s, const char **cursor, int sign);     // A
+int opt_fixed(SessionSettings &s, const char **cursor, int sign);      // C
+int opt_name_check(SessionSettings &s, const char **cursor, int sign); // N
+int opt_port(SessionSettings &s, const char **cursor, int sign);       // P
+int opt_baud(SessionSettings &s, const char **cursor, int sign);       // B
+int opt_timeout(SessionSettings &s, const char **cursor, int sign);    // L
+int opt_turnaround(SessionSettings &s, const char **cursor, int sign); // !
+int opt_station(SessionSettings &s, const char **cursor, int sign);    // #
+int opt_fields(SessionSettings &s, const char **cursor, int sign);     // F
+int opt_separator(SessionSettings &s, const char **cursor, int sign);  // T
+int opt_window(SessionSettings &s, const char **cursor, int sign);     // V
+int opt_adapter(SessionSettings &s, const char **cursor, int sign);    // I
+int opt_win_x(SessionSettings &s, const char **cursor, int sign);      // X
+int opt_win_y(SessionSettings &s, const char **cursor, int sign);      // Y
+int opt_nothing(SessionSettings &s, const char **cursor, int sign);    // ?

@@ -24,45 +24,45 @@ static bool is_letter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-int opt_receive(const char **, int sign)
+int opt_receive(SessionSettings &s, const char **, int sign)
 {
-    session_settings.receive_mode = static_cast<uint8_t>(sign);
+    s.receive_mode = static_cast<uint8_t>(sign);
     return 0;
 }
 
-int opt_append(const char **, int sign)
+int opt_append(SessionSettings &s, const char **, int sign)
 {
-    session_settings.append_flag = sign;
+    s.append_flag = sign;
     return 0;
 }
 
-int opt_fixed(const char **, int sign)
+int opt_fixed(SessionSettings &s, const char **, int sign)
 {
-    session_settings.fixed_records = sign;
+    s.fixed_records = sign;
     return 0;
 }
 
-int opt_name_check(const char **, int sign)
+int opt_name_check(SessionSettings &s, const char **, int sign)
 {
-    session_settings.name_check = sign;
+    s.name_check = sign;
     return 0;
 }
 
-int opt_nothing(const char **, int)
+int opt_nothing(SessionSettings &s, const char **, int)
 {
     return 0;
 }
 
-int opt_port(const char **cursor, int)
+int opt_port(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
     if (read_decimal(cursor, PORT_NUMBER_MAX, &v) == 0 || v > PORT_NUMBER_MAX)
         return ORV5_E_COMMAND;
-    session_settings.port_index = static_cast<int32_t>(v) - 1;
+    s.port_index = static_cast<int32_t>(v) - 1;
     return 0;
 }
 
-int opt_baud(const char **cursor, int)
+int opt_baud(SessionSettings &s, const char **cursor, int)
 {
     const char *p = *cursor;
     if (is_letter(*p))
@@ -79,7 +79,7 @@ int opt_baud(const char **cursor, int)
         return ORV5_E_COMMAND;
     for (uint32_t rate : baud_rates) {
         if (v == rate) {
-            session_settings.baud_rate = rate;
+            s.baud_rate = rate;
             return 0;
         }
     }
@@ -98,38 +98,37 @@ static int optional_number(const char **cursor, uint32_t max, uint32_t dflt, uin
     return 0;
 }
 
-int opt_timeout(const char **cursor, int)
+int opt_timeout(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
     int r = optional_number(cursor, U16_MAX, TIMEOUT_DEFAULT_S, &v);
     if (r == 0)
-        session_settings.timeout_s = static_cast<int32_t>(v);
+        s.timeout_s = static_cast<int32_t>(v);
     return r;
 }
 
-int opt_turnaround(const char **cursor, int)
+int opt_turnaround(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
     int r = optional_number(cursor, TURNAROUND_MAX, TURNAROUND_DEFAULT_MS, &v);
     if (r == 0)
-        session_settings.turnaround_delay = static_cast<int32_t>(v);
+        s.turnaround_delay = static_cast<int32_t>(v);
     return r;
 }
 
-int opt_station(const char **cursor, int)
+int opt_station(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
     int r = optional_number(cursor, U16_MAX, 0, &v);
     if (r == 0) {
-        session_settings.station_id[0] = static_cast<uint8_t>(v >> 8);
-        session_settings.station_id[1] = static_cast<uint8_t>(v & 0xFF);
+        s.station_id[0] = static_cast<uint8_t>(v >> 8);
+        s.station_id[1] = static_cast<uint8_t>(v & 0xFF);
     }
     return r;
 }
 
-int add_field_width(const char **cursor)
+int add_field_width(SessionSettings &s, const char **cursor)
 {
-    SessionSettings &s = session_settings;
     uint32_t v;
     if (read_decimal(cursor, DDIGITS_MAX, &v) == 0)
         return ORV5_E_COMMAND;
@@ -141,10 +140,10 @@ int add_field_width(const char **cursor)
     return 0;
 }
 
-int opt_fields(const char **cursor, int)
+int opt_fields(SessionSettings &s, const char **cursor, int)
 {
     for (;;) {
-        int r = add_field_width(cursor);
+        int r = add_field_width(s, cursor);
         if (r != 0) {
             skip_item(cursor);
             return r;
@@ -155,9 +154,8 @@ int opt_fields(const char **cursor, int)
     }
 }
 
-int opt_separator(const char **cursor, int sign)
+int opt_separator(SessionSettings &s, const char **cursor, int sign)
 {
-    SessionSettings &s = session_settings;
     const char *p = *cursor;
     if (!sign || *p == '\0') {
         // "-T" must stand alone; the caller refuses what follows it.
@@ -181,38 +179,37 @@ int opt_separator(const char **cursor, int sign)
     return 0;
 }
 
-int opt_window(const char **cursor, int sign)
+int opt_window(SessionSettings &s, const char **cursor, int sign)
 {
     if (!sign) {
-        session_settings.dialog_mode = 0;   // "-V" must stand alone
+        s.dialog_mode = 0;   // "-V" must stand alone
         return 0;
     }
     char c = **cursor;
-    session_settings.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
+    s.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
     skip_item(cursor);
     return 0;
 }
 
-int opt_adapter(const char **cursor, int sign)
+int opt_adapter(SessionSettings &s, const char **cursor, int sign)
 {
     // The path takes the rest of the token: it may contain quoted blanks.
     const char *p = *cursor;
     size_t n = std::strlen(p);
     *cursor = p + n;
     if (!sign) {
-        session_settings.adapter_path[0] = '\0';
+        s.adapter_path[0] = '\0';
         return 0;
     }
     // A cut path could name another library: refuse it instead.
     if (n >= static_cast<size_t>(PATH_SIZE))
         return ORV5_E_COMMAND;
-    std::memcpy(session_settings.adapter_path, p, n + 1);
+    std::memcpy(s.adapter_path, p, n + 1);
     return 0;
 }
 
-static int window_position(const char **cursor, int32_t *coord, uint32_t given_bit)
+static int window_position(SessionSettings &s, const char **cursor, int32_t *coord, uint32_t given_bit)
 {
-    SessionSettings &s = session_settings;
     if (at_item_end(*cursor)) {
         s.win_pos_flags &= ~given_bit;   // back to the default place
         return 0;
@@ -228,12 +225,12 @@ static int window_position(const char **cursor, int32_t *coord, uint32_t given_b
     return 0;
 }
 
-int opt_win_x(const char **cursor, int)
+int opt_win_x(SessionSettings &s, const char **cursor, int)
 {
-    return window_position(cursor, &session_settings.win_x, WIN_X_GIVEN);
+    return window_position(s, cursor, &s.win_x, WIN_X_GIVEN);
 }
 
-int opt_win_y(const char **cursor, int)
+int opt_win_y(SessionSettings &s, const char **cursor, int)
 {
-    return window_position(cursor, &session_settings.win_y, WIN_Y_GIVEN);
+    return window_position(s, cursor, &s.win_y, WIN_Y_GIVEN);
 }

@@ -62,17 +62,17 @@ static OptionHandler symbol_handler(char c)
     }
 }
 
-int parse_option(const char **cursor, int sign)
+int parse_option(SessionSettings &s, const char **cursor, int sign)
 {
     char c = **cursor;
     int result;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
         ++*cursor;
         OptionHandler h = letter_handlers[(c & ~0x20) - 'A'];
-        result = h ? h(cursor, sign) : ORV5_E_COMMAND;
+        result = h ? h(s, cursor, sign) : ORV5_E_COMMAND;
     } else if (OptionHandler h = symbol_handler(c)) {
         ++*cursor;
-        result = h(cursor, sign);
+        result = h(s, cursor, sign);
     } else {
         if (!at_item_end(*cursor))
             ++*cursor;
@@ -87,7 +87,7 @@ int parse_option(const char **cursor, int sign)
     return result;
 }
 
-int parse_token(const char *token)
+int parse_token(SessionSettings &s, const char *token)
 {
     int first = 0;
     if (!token)
@@ -98,9 +98,9 @@ int parse_token(const char *token)
         int r;
         if (c == '+' || c == '-') {
             ++p;
-            r = parse_option(&p, c == '+' ? 1 : 0);
+            r = parse_option(s, &p, c == '+' ? 1 : 0);
         } else if (c >= 0x21 && c <= 0x7E) {
-            r = set_file_arg(&p);
+            r = set_file_arg(s, &p);
         } else {
             ++p;   // blanks, control characters, DEL, bytes above 0x7F
             continue;
@@ -111,14 +111,14 @@ int parse_token(const char *token)
     return first;
 }
 
-int parse_args(int argc, char **argv)
+int parse_args(SessionSettings &s, int argc, char **argv)
 {
     int first = 0;
-    session_settings.file_given = 0;
+    s.file_given = 0;
     for (int i = 1; argv && i < argc; ++i) {
-        int r = parse_token(argv[i]);
+        int r = parse_token(s, argv[i]);
         if (first == 0)
             first = r;
     }
-    return first != 0 ? first : complete_settings();
+    return first != 0 ? first : complete_settings(s);
 }

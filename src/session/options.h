@@ -1,23 +1,25 @@
 // options.h - the command-text parser.
 #pragma once
 
-// Parses argv[1..argc-1] into session_settings; keeps the first error and
+#include "session/settings.h"
+
+// Parses argv[1..argc-1] into s (freshly reset); keeps the first error and
 // runs complete_settings when there was none.  0 or a result code.
-int parse_args(int argc, char **argv);
+int parse_args(SessionSettings &s, int argc, char **argv);
 
 // One argument: options and/or the file argument.  0 or the first error.
-int parse_token(const char *token);
+int parse_token(SessionSettings &s, const char *token);
 
 // One option; *cursor stands on the character after the sign (sign 1 for
 // '+', 0 for '-') and is left at the end of the token or at a blank.
-int parse_option(const char **cursor, int sign);
+int parse_option(SessionSettings &s, const char **cursor, int sign);
 
 // One width of option F at *cursor appended to ddigits: 0, 4 (0 or above
 // DDIGITS_MAX), 5 (a seventeenth width) or 9 (no digit).
-int add_field_width(const char **cursor);
+int add_field_width(SessionSettings &s, const char **cursor);
 
 // The file argument: the rest of the token from *cursor.  0 or 2.
-int set_file_arg(const char **cursor);
+int set_file_arg(SessionSettings &s, const char **cursor);
 
 // Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
 int check_dos_name(char *name, char *ext);
@@ -27,4 +29,4 @@ int check_dos_name(char *name, char *ext);
 int decode_escapes(char *out, const char *text);
 
 // Cross-checks the parsed settings; 0 or a result code.
-int complete_settings();
+int complete_settings(SessionSettings &s);

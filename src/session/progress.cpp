@@ -13,8 +13,9 @@ static int32_t total_shown;   // records announced
 
 constexpr int TEXT_SIZE = 32;  // "65535 / -2147483648" and " 100.0%" fit
 
-bool progress_open(void *owner, int dialog_mode, int receiving)
+bool progress_open(void *owner, const SessionSettings &s)
 {
+    const int dialog_mode = s.dialog_mode;
     shown_mode = 0;
     done_shown = 0;
     total_shown = 0;
@@ -22,8 +23,7 @@ bool progress_open(void *owner, int dialog_mode, int receiving)
         return true;
     int mode = dialog_mode == 2 ? 2 : 1;
     char title[TEXT_SIZE];
-    std::snprintf(title, sizeof title, "ZDX-Ir  %s", receiving ? "Receiving" : "Sending");
-    const SessionSettings &s = session_settings;
+    std::snprintf(title, sizeof title, "ZDX-Ir  %s", s.receive_mode ? "Receiving" : "Sending");
     ProgressPlacement place{s.win_pos_flags, s.win_x, s.win_y};
     if (!plat_progress_create(owner, mode, title, place))
         return false;

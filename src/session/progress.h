@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
-// Creates the progress display for dialog_mode (0 none: returns true and
-// shows nothing).  False when a wanted window cannot be created.
-bool progress_open(void *owner, int dialog_mode, int receiving);
+#include "session/settings.h"
+
+// Creates the progress display for s.dialog_mode (0 none: returns true
+// and shows nothing), titled for s's direction, at s's position.  False when a wanted window cannot be created.
+bool progress_open(void *owner, const SessionSettings &s);
 
 // Stores done (low 16 bits) and total when total >= 0 and redraws; a
 // negative total only redraws the stored values.  No-op without a window.

@@ -1,12 +1,14 @@
-// session.h - state of the running session shared with the transfer code.
+// session.h - the run-time state of one session that the transfer code uses.
+//
+// Created by ExecOrv5 for the call and handed to the sender or receiver.
 #pragma once
 
-// Owner window passed to ExecOrv5 (HWND on Win32, null elsewhere).
-extern void *owner_window;
+struct SessionRun {
+    void *owner_window;   // the host's window (HWND on Win32), may be null
+    char *name_buf;       // the caller's buffer (ORV5_NAME_BUF_SIZE bytes), may be null
+};
 
-// The caller's buffer for the transferred file's name (may be null).
-extern char *name_buf;
-
-// Writes "name + ext" into name_buf and the progress window's file-name
-// line.  Called once per file when its header is built or accepted.
-void show_transfer_name(const char *name, const char *ext);
+// Writes "name + ext" into the caller's name buffer and the progress
+// window's file-name line.  Called once per file, when its header is built
+// or accepted.
+void show_transfer_name(SessionRun &run, const char *name, const char *ext);

@@ -3,11 +3,8 @@
 
 #include <cstring>
 
-SessionSettings session_settings;
-
-void reset_settings()
+void reset_settings(SessionSettings &s)
 {
-    SessionSettings &s = session_settings;
     s.port_index = 0;
     s.baud_rate = 9600;
     s.eight_data_bits = 1;
@@ -51,9 +48,8 @@ static bool append(char *out, int size, int *used, const char *part)
     return true;
 }
 
-bool join_file_path(char *out, int size, const char *ext)
+bool join_file_path(const SessionSettings &s, char *out, int size, const char *ext)
 {
-    const SessionSettings &s = session_settings;
     int used = 0;
     out[0] = '\0';
     if (!append(out, size, &used, s.file_drive) || !append(out, size, &used, s.file_dir))

@@ -1,27 +1,19 @@
-// settings.h - the process-wide record of the current session's settings.
+// settings.h - the settings of one session, parsed from its command text.
 //
-// Reset at the start of every session, filled by the option parser from the
-// command text, read by every other subsystem.  Sizes are the fixed buffer
-// sizes of the wire format and of Windows paths.
+// The session driver creates the record for the call, resets it, lets the
+// option parser fill it and from then on hands it read-only to the code
+// that uses it.  Sizes are the fixed buffer sizes of Windows paths.
 #pragma once
 
 #include <cstdint>
 
-// Record limits shared by both directions.
-constexpr int DDIGITS_MAX = 254;    // widest field, bytes
-constexpr int DDSUM_MAX = 255;      // ditems + sum of widths, at most
-constexpr int DITEMS_MAX = 16;      // fields per record
-constexpr int RECORDS_MAX = 32767;  // records per file (5 decimal digits, signed 16 bit)
-
-// File kinds, by extension.
-enum FileType { FT_DATA = 0, FT_PD3 = 1, FT_EX3 = 2, FT_FN3 = 3 };
+#include "link/limits.h"
 
 // Path buffers: MAX_PATH (260) including the NUL.
 constexpr int PATH_SIZE = 260;
 constexpr int DRIVE_SIZE = 4;        // "C:" + NUL, one spare
 constexpr int PART_SIZE = 256;       // directory, base name, extension
 constexpr int TSEP_MAX = 32;         // separator bytes of option T
-constexpr int NAME_TEXT_SIZE = 13;   // 8 + 4 characters of an 8.3 name + NUL
 
 struct SessionSettings {
     int32_t port_index;          // COM number - 1
@@ -65,12 +57,10 @@ struct SessionSettings {
 constexpr uint32_t WIN_X_GIVEN = 0x01;  // bit 0
 constexpr uint32_t WIN_Y_GIVEN = 0x10;  // bit 4
 
-extern SessionSettings session_settings;
-
 // Stores every field's start-of-session value (those not reset keep theirs).
-void reset_settings();
+void reset_settings(SessionSettings &s);
 
 // Joins file_drive + file_dir + the spelled base name + ext into out.  With
 // ext null the spelled extension is used; otherwise ext replaces it (".FLD").
 // Returns false when the result does not fit in size bytes.
-bool join_file_path(char *out, int size, const char *ext);
+bool join_file_path(const SessionSettings &s, char *out, int size, const char *ext);

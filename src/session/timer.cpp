@@ -2,12 +2,14 @@
 #include "session/timer.h"
 
 #include "platform/session_clock.h"
-#include "session/session.h"
-#include "session/settings.h"
 
 std::atomic<uint8_t> abort_code{0};
 volatile uint8_t timer_armed = 0;
 volatile uint8_t timer_expired = 1;
+
+// The window the session timer belongs to, kept from timer_start so that
+// every re-arm replaces the same timer.
+static void *timer_owner;
 
 constexpr uint8_t ABORT_REQUESTED = 90;   // result of an aborted session
 
@@ -17,11 +19,12 @@ void timer_tick()
         timer_expired = 1;
 }
 
-int timer_start()
+int timer_start(void *owner)
 {
+    timer_owner = owner;
     timer_expired = 1;
     timer_armed = 0;
-    return plat_timer_arm(owner_window, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+    return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
 }
 
 int timer_set(uint32_t ticks)
@@ -29,9 +32,9 @@ int timer_set(uint32_t ticks)
     if (ticks == 0) {
         timer_armed = 0;
         timer_expired = 1;
-        return plat_timer_arm(owner_window, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+        return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
     }
-    if (!plat_timer_arm(owner_window, ticks * TICK_MS, timer_tick))
+    if (!plat_timer_arm(timer_owner, ticks * TICK_MS, timer_tick))
         return 74;   // flags left as they were
     timer_expired = 0;
     timer_armed = 1;
@@ -43,10 +46,10 @@ int timer_stop()
     return plat_timer_kill() ? 0 : 74;
 }
 
-void turnaround_wait()
+void turnaround_wait(int32_t delay_ms)
 {
-    if (session_settings.turnaround_delay > 0)
-        plat_sleep_ms(static_cast<uint32_t>(session_settings.turnaround_delay));
+    if (delay_ms > 0)
+        plat_sleep_ms(static_cast<uint32_t>(delay_ms));
 }
 
 void pump_messages()

@@ -20,13 +20,14 @@ extern std::atomic<uint8_t> abort_code;
 extern volatile uint8_t timer_armed;    // the timer measures a time-out
 extern volatile uint8_t timer_expired;  // the time-out has elapsed (1 while disarmed)
 
-int timer_start();        // 0, or 74
+// Creates the timer on the host's window owner (null: a thread timer).
+int timer_start(void *owner);  // 0, or 74
 int timer_set(uint32_t ticks);  // 0 disarms; 0, or 74
 int timer_stop();         // 0, or 74
 void timer_tick();        // the platform's timer callback
 
-// Sleeps the settings' turnaround delay, if any, before a transmission.
-void turnaround_wait();
+// Sleeps the turnaround delay (ms, option !), if any, before a transmission.
+void turnaround_wait(int32_t delay_ms);
 
 // Services the thread's message queue once; never blocks.
 void pump_messages();

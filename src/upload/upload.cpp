@@ -1,11 +1,12 @@
 // upload.cpp - receiving one file from the terminal.
 //
 // Receiving is not built yet: a receiving session opens the port and the
-// window like any other and then ends with 99 without talking to the
-// terminal.
+// window like any other and then ends without talking to the terminal.
 #include "upload/upload.h"
 
-int upload(SerialChannel &)
+#include "orv5w32.h"
+
+int upload(const SessionSettings &, SessionRun &, SerialChannel &)
 {
-    return 99;
+    return ORV5_E_RECEIVE_UNAVAILABLE;
 }

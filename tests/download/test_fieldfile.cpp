@@ -30,6 +30,7 @@ protected:
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
+    SessionSettings s{};
     void put(const std::string &name, const std::string &content)
     {
         std::ofstream(dir + "/" + name, std::ios::binary) << content;
@@ -42,15 +43,14 @@ protected:
     }
     std::vector<int> read_for(const char *data_file)
     {
-        reset_settings();
+        reset_settings(s);
         std::string arg = dir + "/" + data_file;
         const char *p = arg.c_str();
-        EXPECT_EQ(set_file_arg(&p), 0);
-        int r = read_field_file();
+        EXPECT_EQ(set_file_arg(s, &p), 0);
+        int r = read_field_file(s);
         if (r != 0)
             return {-r};
-        return std::vector<int>(session_settings.ddigits,
-                                session_settings.ddigits + session_settings.ditems);
+        return std::vector<int>(s.ddigits, s.ddigits + s.ditems);
     }
 };
 
@@ -66,9 +66,16 @@ TEST_F(FieldFile, ListWithoutSectionAppliesToAnyFile)
     EXPECT_EQ(widths("FIELD ,1 2 3\n"), (W{1, 2, 3}));
     EXPECT_EQ(widths("fields2 2\n"), (W{2, 2}));
     EXPECT_EQ(widths("FIELD 3 * comment, 9\n"), W{3});
-    EXPECT_EQ(widths("FIELD 0\n"), W{0});
     EXPECT_EQ(widths("FIELD 254\n"), W{254});
-    EXPECT_EQ(widths("FIELD\n"), W{});   // a record without fields
+}
+
+TEST_F(FieldFile, EmptyListsAndZeroWidthsAreRefused)
+{
+    // Either would announce a layout (width 000, or 00 fields) that no
+    // receiver accepts.
+    for (const char *f : {"FIELD 0\n", "FIELD\n", "FIELDS\n", "FIELDS 3 0 4\n",
+                          "FILE DATA.TXT\nFIELD * none\n"})
+        EXPECT_EQ(widths(f), BAD) << f;
 }
 
 TEST_F(FieldFile, InvalidListsGiveEight)
@@ -88,7 +95,7 @@ TEST_F(FieldFile, SixteenWidthsAtMost)
         sixteen += " " + std::to_string(i);
     EXPECT_EQ(widths(sixteen + "\n").size(), 16u);
     EXPECT_EQ(widths(sixteen + " 17\n"), BAD);
-    EXPECT_EQ(session_settings.ditems, DITEMS_MAX);   // nothing stored past the table
+    EXPECT_EQ(s.ditems, DITEMS_MAX);   // nothing stored past the table
 }
 
 TEST_F(FieldFile, SectionsSelectTheDataFile)

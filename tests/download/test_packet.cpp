@@ -6,10 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "download/download.h"
 #include "download/packet.h"
 #include "link/wire.h"
-#include "session/session.h"
 #include "session/settings.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -20,48 +18,44 @@ class Packet : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        reset_settings();
-        records_total = 0;
-        serial_no = 0;
-        name_buf = name;
-        name[0] = '\0';
+        reset_settings(s);
     }
     void TearDown() override
     {
-        if (send_fp)
-            std::fclose(send_fp);
-        send_fp = nullptr;
-        name_buf = nullptr;
+        if (file.fp)
+            std::fclose(file.fp);
     }
+    int header() { return make_hd_text(s, station, records_total, buf); }
+    int next_data() { return make_dt_text(s, station, ++serial_no, file, buf); }
 
     void data_file(const char *base, std::vector<int> widths)
     {
-        std::strcpy(session_settings.file_name, base);
-        std::strcpy(session_settings.file_ext, ".TXT");
-        session_settings.file_type = FT_DATA;
-        session_settings.ditems = static_cast<int>(widths.size());
+        std::strcpy(s.file_name, base);
+        std::strcpy(s.file_ext, ".TXT");
+        s.file_type = FT_DATA;
+        s.ditems = static_cast<int>(widths.size());
         int sum = 0;
         for (size_t i = 0; i < widths.size(); ++i) {
-            session_settings.ddigits[i] = widths[i];
+            s.ddigits[i] = widths[i];
             sum += widths[i];
         }
-        session_settings.record_length = sum;
+        s.record_length = sum;
     }
 
     void program_file(const char *base, const char *ext, int type, int length)
     {
-        std::strcpy(session_settings.file_name, base);
-        std::strcpy(session_settings.file_ext, ext);
-        session_settings.file_type = type;
-        session_settings.ditems = 0;
-        session_settings.record_length = length;
+        std::strcpy(s.file_name, base);
+        std::strcpy(s.file_ext, ext);
+        s.file_type = type;
+        s.ditems = 0;
+        s.record_length = length;
     }
 
     void contents(const std::string &bytes)
     {
-        send_fp = std::tmpfile();
-        std::fwrite(bytes.data(), 1, bytes.size(), send_fp);
-        std::rewind(send_fp);
+        file.fp = std::tmpfile();
+        std::fwrite(bytes.data(), 1, bytes.size(), file.fp);
+        std::rewind(file.fp);
     }
 
     // Content of the built header or data packet: the bytes between the
@@ -80,12 +74,16 @@ protected:
     // Serial number and record of the next data packet.
     std::string data_record()
     {
-        std::string c = content(make_dt_text(buf), cSTX);
+        std::string c = content(next_data(), cSTX);
         return c.size() < 2 ? "" : c.substr(2);
     }
 
+    SessionSettings s{};
+    SendFile file{};
+    uint8_t station[2] = {0, 0};
+    int32_t records_total = 0;
+    int32_t serial_no = 0;
     uint8_t buf[FRAME_BUF_SIZE];
-    char name[64];
 };
 
 }  // namespace
@@ -95,22 +93,18 @@ TEST_F(Packet, DataFileHeaderAndRecordCarryTheLayout)
     data_file("DATA", {3, 2});
     contents("ABCDE\r\n");
     records_total = 1;
-    serial_no = 9;
-    session_settings.station_id[0] = 0x10;
-    session_settings.station_id[1] = 0x01;
-    int n = make_hd_text(buf);
+    station[0] = 0x10;
+    station[1] = 0x01;
+    int n = header();
     EXPECT_EQ(content(n, cSOH), std::string("\x10\x01") + "DATA.TXT    00001" + "02003002");
-    EXPECT_EQ(serial_no, 0);
-    EXPECT_STREQ(name, "DATA.TXT");
     EXPECT_EQ(data_record(), "00001ABCDE");
     EXPECT_EQ(Bytes(buf + 2, buf + 4), (Bytes{0x10, 0x01}));
-    EXPECT_EQ(serial_no, 1);
 }
 
 TEST_F(Packet, ProgramHeaderIsTheKnownWireFrame)
 {
     program_file("TEST", ".PD3", FT_PD3, 128);
-    int n = make_hd_text(buf);
+    int n = header();
     uint8_t wire[FRAME_BUF_SIZE];
     int w = stuff_frame(buf, n, wire);
     const Bytes expected = {0x10, 0x01, 0x00, 0x00, 0x54, 0x45, 0x53, 0x54, 0x2E, 0x50,
@@ -123,12 +117,12 @@ TEST_F(Packet, HeaderNotBuiltForValuesOutOfRange)
 {
     data_file("ABCDEFGH", {3});
     records_total = 32767;   // the largest count, full-length name
-    EXPECT_EQ(content(make_hd_text(buf), cSOH).substr(2, 17), "ABCDEFGH.TXT32767");
+    EXPECT_EQ(content(header(), cSOH).substr(2, 17), "ABCDEFGH.TXT32767");
     records_total = 32768;
-    EXPECT_EQ(make_hd_text(buf), 0);
+    EXPECT_EQ(header(), 0);
     records_total = 1;
-    session_settings.ddigits[0] = 1000;
-    EXPECT_EQ(make_hd_text(buf), 0);
+    s.ddigits[0] = 1000;
+    EXPECT_EQ(header(), 0);
 }
 
 TEST_F(Packet, DataLinesArePaddedWithSpacesOrCut)
@@ -154,22 +148,23 @@ TEST_F(Packet, ProgramLinesArePaddedWithZeros)
 TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
 {
     data_file("F", {2, 1});
-    session_settings.fixed_records = 1;
+    s.fixed_records = 1;
     contents("A\nB\r\nC\x1A" "D\r\nEF");
     EXPECT_EQ(data_record(), "00001A\nB");
     EXPECT_EQ(data_record(), "00002C\x1A" "D");
-    EXPECT_EQ(make_dt_text(buf), -2);   // short final record
-    EXPECT_EQ(fixed_read_error, 1);
-    std::fclose(send_fp);
+    EXPECT_EQ(next_data(), -2);   // short final record
+    EXPECT_EQ(file.fixed_read_error, 1);
+    std::fclose(file.fp);
+    serial_no = 0;
 
     contents("ABC\n\nDEF\r\n");   // not followed by CR LF
-    EXPECT_EQ(make_dt_text(buf), -2);
+    EXPECT_EQ(next_data(), -2);
 }
 
 TEST_F(Packet, FixedRecordsOptionReadsProgramFilesByLines)
 {
     program_file("P", ".PD3", FT_PD3, 128);
-    session_settings.fixed_records = 1;
+    s.fixed_records = 1;
     contents("SHORT\r\n");
     EXPECT_EQ(data_record(), "00001SHORT" + std::string(123, '0'));
 }
@@ -177,10 +172,9 @@ TEST_F(Packet, FixedRecordsOptionReadsProgramFilesByLines)
 TEST_F(Packet, DataPacketFailsWithoutAReadableRecord)
 {
     data_file("D", {3});
-    send_fp = nullptr;
     contents("ABC\r\n");
     // Widths that do not add up to the record length are not copied past it.
-    session_settings.record_length = 3;
-    session_settings.ddigits[0] = 4;
-    EXPECT_EQ(make_dt_text(buf), -1);
+    s.record_length = 3;
+    s.ddigits[0] = 4;
+    EXPECT_EQ(next_data(), -1);
 }

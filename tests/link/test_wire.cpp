@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "download/line_reader.h"
 #include "link/wire.h"
 
 using Bytes = std::vector<uint8_t>;

@@ -8,12 +8,14 @@
 
 namespace {
 
+ArgVector args;
+
 std::vector<std::string> split(const std::string &text)
 {
-    build_argv("orvw.exe", text.c_str());
+    build_argv(args, "orvw.exe", text.c_str());
     std::vector<std::string> out;
-    for (int i = 1; i < arg_count; ++i)
-        out.push_back(arg_vector[i]);
+    for (int i = 1; i < args.count; ++i)
+        out.push_back(args.vector[i]);
     return out;
 }
 
@@ -24,7 +26,7 @@ using V = std::vector<std::string>;
 TEST(Argv, BlanksSeparateTokensAndArgv0ComesFirst)
 {
     EXPECT_EQ(split("-P2 -B19200 DATA.TXT"), (V{"-P2", "-B19200", "DATA.TXT"}));
-    EXPECT_STREQ(arg_vector[0], "orvw.exe");
+    EXPECT_STREQ(args.vector[0], "orvw.exe");
     EXPECT_EQ(split(" \t -R\t\t+A  "), (V{"-R", "+A"}));
     EXPECT_EQ(split("   "), V{});
 }
@@ -48,7 +50,7 @@ TEST(Argv, WorstCaseTextsFitTheBuffers)
         many += "a ";
     V got = split(many);
     EXPECT_EQ(got.size(), 508u);
-    EXPECT_EQ(arg_count, ARG_VECTOR_SIZE);
+    EXPECT_EQ(args.count, ARG_VECTOR_SIZE);
 
     std::string one(text_max, 'x');
     got = split(one);

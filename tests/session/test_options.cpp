@@ -13,16 +13,17 @@
 
 namespace {
 
-SessionSettings &S = session_settings;
+SessionSettings S;
+ArgVector args;
 
 // Options only: every token parsed, first error kept, no completion step.
 int opts(const std::string &text)
 {
-    reset_settings();
-    build_argv("orvw.exe", text.c_str());
+    reset_settings(S);
+    build_argv(args, "orvw.exe", text.c_str());
     int first = 0;
-    for (int i = 1; i < arg_count; ++i) {
-        int r = parse_token(arg_vector[i]);
+    for (int i = 1; i < args.count; ++i) {
+        int r = parse_token(S, args.vector[i]);
         if (first == 0)
             first = r;
     }
@@ -32,9 +33,9 @@ int opts(const std::string &text)
 // The whole parse as a session runs it, completion step included.
 int run(const std::string &text)
 {
-    reset_settings();
-    build_argv("orvw.exe", text.c_str());
-    return parse_args(arg_count, arg_vector);
+    reset_settings(S);
+    build_argv(args, "orvw.exe", text.c_str());
+    return parse_args(S, args.count, args.vector);
 }
 
 std::string sep()
