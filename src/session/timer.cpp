@@ -1,6 +1,8 @@
 // timer.cpp - the session timer, the abort flag and the pump wrappers.
 #include "session/timer.h"
 
+#include "orv5w32.h"
+
 #include "platform/session_clock.h"
 
 std::atomic<uint8_t> abort_code{0};
@@ -11,7 +13,7 @@ volatile uint8_t timer_expired = 1;
 // every re-arm replaces the same timer.
 static void *timer_owner;
 
-constexpr uint8_t ABORT_REQUESTED = 90;   // result of an aborted session
+constexpr uint8_t ABORT_REQUESTED = ORV5_E_ABORTED;
 
 void timer_tick()
 {
@@ -24,7 +26,7 @@ int timer_start(void *owner)
     timer_owner = owner;
     timer_expired = 1;
     timer_armed = 0;
-    return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+    return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : ORV5_E_TIMER;
 }
 
 int timer_set(uint32_t ticks)
@@ -32,10 +34,10 @@ int timer_set(uint32_t ticks)
     if (ticks == 0) {
         timer_armed = 0;
         timer_expired = 1;
-        return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : 74;
+        return plat_timer_arm(timer_owner, TIMER_IDLE_MS, timer_tick) ? 0 : ORV5_E_TIMER;
     }
     if (!plat_timer_arm(timer_owner, ticks * TICK_MS, timer_tick))
-        return 74;   // flags left as they were
+        return ORV5_E_TIMER;   // flags left as they were
     timer_expired = 0;
     timer_armed = 1;
     return 0;
@@ -43,7 +45,7 @@ int timer_set(uint32_t ticks)
 
 int timer_stop()
 {
-    return plat_timer_kill() ? 0 : 74;
+    return plat_timer_kill() ? 0 : ORV5_E_TIMER;
 }
 
 void turnaround_wait(int32_t delay_ms)
