@@ -93,6 +93,8 @@ int serve(Sender &s, zdxsim::SenderModel &model) {
             } else if (now * NS_PER_US >= s.wait_deadline) {
                 model.timeout();
                 s.take_outputs(model, now * NS_PER_US);
+                if (s.wait_deadline >= 0 && s.wait_deadline <= now * NS_PER_US)   // nothing sent
+                    s.wait_deadline = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
                 continue;
             } else if (s.wait_deadline / NS_PER_US < wake) {
                 wake = (s.wait_deadline + NS_PER_US - 1) / NS_PER_US;

@@ -85,7 +85,8 @@ public:
 // Invalid headers.  name: a name field that is no 8.3 name; count: record
 // count 32768; fields: field count 17; width: first width 000; sum: the
 // layout 02 127 128 (fields + widths 257); short: the content cut to 18
-// bytes, too short for any header.
+// bytes, too short for any header.  fields, width and sum change only a
+// data file's header with fields; others are sent as they are.
 enum class HeaderFault { none, name, count, fields, width, sum, short_header };
 
 struct SenderFaults {
