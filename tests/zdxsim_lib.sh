@@ -23,6 +23,25 @@ sim_launch() {
     return 1
 }
 
+# sim_launch_send OUT-DIR LOG SILENCE-S (--send FILE | --send-records N ...)
+# [zdxsim options]: a terminal that sends one file to the PC (orvw +R) on a
+# new pty in the background.  OUT-DIR gets the file as sent (what the PC
+# should write) under its header name, and summary.json.  Sets SIM_PID and
+# PTY; 1 when it did not start.  Pass --reply-timeout MS to shorten the
+# terminal's waits for answers (default 3000 ms).
+sim_launch_send() {
+    sim_launch "$@"
+}
+
+# sim_answer KEY: from SUMMARY of a sending terminal, what the PC answered
+# to one frame - KEY enq (the opening), 0 (header), k (record k) or eot (the
+# closing) - as letters A ACK, N NAK, E EOT, . none in time, a ACK not
+# heard, ! another station's.  Empty when the frame is not in the log:
+# records answered by a single ACK are left out.
+sim_answer() {
+    json answers | tr ' ' '\n' | sed -n "s/^$1://p"
+}
+
 # sim_finish LOG WAIT-STEPS: waits up to WAIT-STEPS x 50 ms for the terminal
 # to end, then stops it.  SUMMARY = its JSON line.
 sim_finish() {

@@ -1,9 +1,11 @@
 // zdxsim - a terminal on the other end of the line, for trying the PC side
-// without hardware.  It receives files as a terminal does (terminal_model.h),
-// optionally at the pace of a real line, and reports what it got.
+// without hardware.  It receives files as a terminal does (terminal_model.h)
+// or sends one (sender_model.h, send_role.h), optionally at the pace of a
+// real line, and reports what happened.
 #include <cstdio>
 #include <cstring>
 
+#include "send_role.h"
 #include "sim_line.h"
 #include "sim_options.h"
 #include "sim_output.h"
@@ -116,6 +118,8 @@ void drain(sim_line line) {
 int main(int argc, char **argv) {
     SimOptions opt;
     if (!parse_sim_options(argc, argv, &opt)) return 2;
+    SendRole send;
+    if (opt.send_mode && !prepare_send(opt, &send)) return 2;
     char path[256] = "";
     sim_line line = opt.pty ? sim_line_open_pty(path, sizeof path)
                             : sim_line_open_device(opt.device, opt.baud);
@@ -127,6 +131,12 @@ int main(int argc, char **argv) {
     if (opt.pty) {
         std::printf("PTY %s\n", path);
         std::fflush(stdout);
+    }
+    if (opt.send_mode) {
+        int rc = run_send(line, opt, &send);
+        if (rc != 2) drain(line);
+        sim_line_close(line);
+        return rc;
     }
     Server srv(line, opt);
     FileSink sink(opt.out_dir);

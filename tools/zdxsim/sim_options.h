@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "sender_model.h"
+#include "sender_source.h"
 #include "terminal_model.h"
 
 struct SimOptions {
@@ -13,6 +15,10 @@ struct SimOptions {
     int timeout_s = 60;             // --timeout S: give up after S s of silence
     int count = 1;                  // --count N: transfers to serve
     zdxsim::TerminalConfig terminal;
+    // Sending role (--send or --send-records): the terminal sends a file.
+    bool send_mode = false;
+    zdxsim::SendRequest send;
+    zdxsim::SenderConfig sender;    // station and think time as above
 };
 
 // Parses argv into opts; false (after a message on stderr) on a bad

@@ -3,12 +3,11 @@
 
 #include <cstring>
 
+#include "sim_wire.h"
+
 namespace zdxsim {
 
 namespace {
-
-constexpr uint8_t DLE = 0x10, ENQ = 0x05, ACK = 0x06, NAK = 0x15, EOT = 0x04,
-                  WACK = 0x3B, SOH = 0x01, STX = 0x02, ETX = 0x03;
 
 // Header layout: station 2, name 12, record count 5, then for a data file
 // the field count 2 and three digits per field.
@@ -27,16 +26,6 @@ constexpr int EX3_RECORD = 130;
 
 // Error codes the terminal reports in its summary.
 constexpr int ERR_NAK_LIMIT = 53, ERR_HEADER = 70, ERR_RECORD = 71;
-
-// CRC-16/ARC: reflected polynomial 0xA001, initial 0, no final XOR.
-uint16_t crc16_arc(const uint8_t *p, int n) {
-    uint16_t crc = 0;
-    for (int i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    return crc;
-}
 
 // Fixed-width decimal field; -1 when not all digits or above limit.
 int digits(const uint8_t *p, int n, int limit) {

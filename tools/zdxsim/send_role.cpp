@@ -1,0 +1,156 @@
+// send_role.cpp - the sending terminal on a line; see send_role.h.
+#include "send_role.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "sim_output.h"
+
+namespace {
+
+// Bits on the line per byte: start, 8 data, stop.
+constexpr int64_t BITS_PER_BYTE = 10;
+// Outputs waiting for their moment: the model queues at most a frame and
+// an EOT at a time.
+constexpr int PENDING_MAX = 8;
+// Bytes taken from the line per read.
+constexpr int READ_CHUNK = 4096;
+// While the PC has not read what we wrote, its answer cannot have begun:
+// look again this often (us) and count the answer time from then.
+constexpr int64_t UNREAD_POLL_US = 50000;
+// JSON summary line: the answer log plus some 400 bytes of fields.
+constexpr size_t SEND_SUMMARY_SIZE = zdxsim::ANSWER_LOG + 640;
+constexpr int64_t NS_PER_US = 1000, NS_PER_MS = 1000000;
+
+struct Pending {
+    int64_t due_ns;             // when its last byte is on the PC's side
+    zdxsim::SenderOutput out;
+};
+
+struct Sender {
+    Sender(sim_line l, const SimOptions &o)
+        : line(l), opt(o), byte_ns(o.baud ? BITS_PER_BYTE * 1000000000 / o.baud : 0) {}
+    sim_line line;
+    const SimOptions &opt;
+    int64_t byte_ns;            // line time of one byte, ns; 0 = no pacing
+    Pending pending[PENDING_MAX];
+    int head = 0, count = 0;
+    // Monotonic moments, ns: the last byte received fully arrived; our side
+    // of the line is free again; the answer we wait for is overdue (-1: no
+    // wait).
+    int64_t rx_clock = 0;
+    int64_t tx_free = 0;
+    int64_t wait_deadline = -1;
+    LineBytes bytes = {0, 0};
+
+    // Takes the model's new outputs and times them; a new output starts the
+    // wait for its answer once it is on the line.
+    void take_outputs(zdxsim::SenderModel &model, int64_t now_ns) {
+        bool any = false;
+        while (count < PENDING_MAX) {
+            Pending &p = pending[(head + count) % PENDING_MAX];
+            if (!model.next_output(&p.out)) break;
+            int64_t start = (rx_clock > now_ns ? rx_clock : now_ns) +
+                            int64_t(p.out.delay_ms) * NS_PER_MS;
+            if (start < tx_free) start = tx_free;
+            p.due_ns = start + byte_ns * p.out.len;
+            tx_free = p.due_ns;
+            ++count;
+            any = true;
+        }
+        if (model.wait_ms() == 0) wait_deadline = -1;
+        else if (any) wait_deadline = tx_free + int64_t(model.wait_ms()) * NS_PER_MS;
+    }
+
+    bool flush_due(int64_t now_ns) {
+        while (count > 0 && pending[head].due_ns <= now_ns) {
+            const zdxsim::SenderOutput &o = pending[head].out;
+            if (!sim_line_write(line, o.bytes, o.len)) return false;
+            bytes.sent += o.len;
+            head = (head + 1) % PENDING_MAX;
+            --count;
+        }
+        return true;
+    }
+};
+
+int serve(Sender &s, zdxsim::SenderModel &model) {
+    uint8_t buf[READ_CHUNK];
+    const int64_t silence_us = int64_t(s.opt.timeout_s) * 1000000;
+    int64_t last_activity = sim_now_us();
+    s.take_outputs(model, last_activity * NS_PER_US);
+    for (;;) {
+        int64_t now = sim_now_us();
+        if (!s.flush_due(now * NS_PER_US)) return 2;
+        if (model.finished() && s.count == 0) return 0;
+        int64_t wake = last_activity + silence_us;
+        if (s.count > 0) {
+            wake = (s.pending[s.head].due_ns + NS_PER_US - 1) / NS_PER_US;
+        } else if (s.wait_deadline >= 0) {
+            if (sim_line_unread(s.line) > 0) {
+                s.wait_deadline = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
+                if (now + UNREAD_POLL_US < wake) wake = now + UNREAD_POLL_US;
+            } else if (now * NS_PER_US >= s.wait_deadline) {
+                model.timeout();
+                s.take_outputs(model, now * NS_PER_US);
+                if (s.wait_deadline >= 0 && s.wait_deadline <= now * NS_PER_US)   // nothing sent
+                    s.wait_deadline = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
+                continue;
+            } else if (s.wait_deadline / NS_PER_US < wake) {
+                wake = (s.wait_deadline + NS_PER_US - 1) / NS_PER_US;
+            }
+        }
+        if (s.count == 0 && now >= last_activity + silence_us) return 1;
+        int n = sim_line_read(s.line, buf, READ_CHUNK, wake - now);
+        if (n < 0) return 2;
+        if (n == 0) continue;
+        now = sim_now_us();
+        last_activity = now;
+        s.bytes.received += n;
+        for (int i = 0; i < n; ++i) {
+            if (s.rx_clock < now * NS_PER_US) s.rx_clock = now * NS_PER_US;
+            s.rx_clock += s.byte_ns;
+            model.feed(buf[i]);
+            s.take_outputs(model, now * NS_PER_US);
+        }
+    }
+}
+
+}  // namespace
+
+bool prepare_send(const SimOptions &opt, SendRole *role) {
+    char err[512];
+    if (!role->source.open(opt.send, &role->file, err, sizeof err)) {
+        std::fprintf(stderr, "zdxsim: %s\n", err);
+        return false;
+    }
+    const zdxsim::SenderFaults &f = opt.sender.faults;
+    bool layout_fault = f.header == zdxsim::HeaderFault::fields ||
+                        f.header == zdxsim::HeaderFault::width ||
+                        f.header == zdxsim::HeaderFault::sum;
+    if (layout_fault && (role->file.file_type != 0 || role->file.fields == 0)) {
+        std::fprintf(stderr, "zdxsim: --fault-header %s needs a data file with fields\n",
+                     f.header == zdxsim::HeaderFault::sum ? "sum" :
+                     f.header == zdxsim::HeaderFault::width ? "width" : "fields");
+        return false;
+    }
+    return true;
+}
+
+int run_send(sim_line line, const SimOptions &opt, SendRole *role) {
+    if (opt.out_dir && !write_sent_file(opt.out_dir, role->file, role->source))
+        std::fprintf(stderr, "zdxsim: cannot write the file as sent into %s\n", opt.out_dir);
+    zdxsim::SenderConfig cfg = opt.sender;
+    cfg.file = role->file;
+    zdxsim::SenderModel model(cfg, &role->source);
+    Sender s(line, opt);
+    int rc = serve(s, model);
+    char json[SEND_SUMMARY_SIZE];
+    format_send_summary(model.summary(), role->file, rc == 1, s.bytes, json, sizeof json);
+    std::printf("%s\n", json);
+    std::fflush(stdout);
+    if (opt.out_dir && !write_summary_file(opt.out_dir, json))
+        std::fprintf(stderr, "zdxsim: cannot write the summary into %s\n", opt.out_dir);
+    if (rc == 2) std::fprintf(stderr, "zdxsim: the line failed\n");
+    return rc;
+}
