@@ -1,6 +1,7 @@
 // dosname.cpp - the file argument and its 8.3 name rule.
 #include <cstring>
 
+#include "link/dos_device.h"
 #include "orv5w32.h"
 #include "platform/fs.h"
 #include "session/options.h"
@@ -60,6 +61,8 @@ int check_dos_name(char *name, char *ext)
     if (!valid_chars(name, true))
         return ORV5_E_FILE_NAME;
     if (ext[0] != '\0' && (ext[0] != '.' || !valid_chars(ext + 1, false)))
+        return ORV5_E_FILE_NAME;
+    if (is_dos_device_name(name))   // the console, a printer, a port: never a file
         return ORV5_E_FILE_NAME;
     to_upper(name);
     to_upper(ext);
