@@ -1,6 +1,7 @@
 // dosname.cpp - the file argument and its 8.3 name rule.
 #include <cstring>
 
+#include "link/dos_device.h"
 #include "link/text_chars.h"
 #include "orv5w32.h"
 #include "platform/fs.h"
@@ -39,6 +40,8 @@ int check_dos_name(char *name, char *ext)
         return ORV5_E_FILE_NAME;
     if (ext[0] != '\0' && (ext[0] != '.' || !valid_chars(ext + 1, false)))
         return ORV5_E_FILE_NAME;
+    if (is_dos_device_name(name))   // the console, a printer, a port: never a file
+        return ORV5_E_FILE_NAME;
     ascii_upper_in_place(name);
     ascii_upper_in_place(ext);
     return 0;
@@ -47,8 +50,8 @@ int check_dos_name(char *name, char *ext)
 static bool same_ignoring_case(const char *a, const char *b)
 {
     for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
+        char x = ascii_upper(*a);
+        char y = ascii_upper(*b);
         if (x != y)
             return false;
     }

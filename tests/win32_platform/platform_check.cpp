@@ -250,6 +250,8 @@ void progress_on_paint()
         plat_progress_show_bar(shown_done, shown_total, "");
 }
 
+int check_files();   // file_check.cpp
+
 int main(int argc, char **argv)
 {
     check_paths();
@@ -257,6 +259,7 @@ int main(int argc, char **argv)
     check_timer_and_pump();
     check_bar_dialog();
     check_counter_dialog();
+    failures += check_files();
     check_port(argc > 1 ? static_cast<unsigned>(std::atoi(argv[1])) : 0);
     std::printf("%s: %d failure(s)\n", failures ? "FAILED" : "OK", failures);
     return failures ? 1 : 0;

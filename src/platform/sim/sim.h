@@ -82,6 +82,39 @@ int libraries_loaded();           // currently loaded (must be 0 after a session
 intptr_t last_init_port();
 
 // --- file system ----------------------------------------------------------------
+// The simulated file layer works on real files (tests hand it paths in a
+// temporary folder) and fails where the fault plan says.  "at N" hits the
+// Nth call of that kind since the last reset (1 = the first), 0 = never; a
+// failing call reports an I/O error (EIO) and does nothing, except that a
+// failing close still closes the file.
+struct FsFaults {
+    int create_fails_at = 0;        // plat_file_create_unique
+    int open_fails_at = 0;          // plat_file_open_read and _append
+    int write_fails_at = 0;
+    int read_fails_at = 0;
+    int sync_fails_at = 0;
+    int close_fails_at = 0;
+    int replace_fails_at = 0;
+    int truncate_fails_at = 0;
+    int remove_fails_at = 0;
+    // The disk takes this many more bytes (all writes together), then every
+    // write fails with a full disk; the write crossing the limit stores the
+    // bytes that fit first.  Negative: no limit.
+    int64_t full_after_bytes = -1;
+    bool free_space_unknown = false;   // plat_dir_free_space cannot tell
+};
+FsFaults &fs_faults();
+
+// Calls made since the last reset, failed ones included.
+struct FsCounts {
+    int creates = 0, opens = 0, writes = 0, reads = 0, syncs = 0, closes = 0;
+    int replaces = 0, truncates = 0, removes = 0;
+    uint64_t bytes_written = 0;
+    int open_files = 0;             // created or opened and not yet closed
+};
+const FsCounts &fs_counts();
+
+// What plat_dir_free_space and plat_disk_free report, bytes.
 uint64_t &disk_free();
 
 }  // namespace sim

@@ -9,6 +9,7 @@ void reset_line();
 void reset_clock();
 void reset_window();
 void reset_libraries();
+void reset_fs();
 bool next_arrival(uint64_t *at_ms);
 bool input_waiting();
 }  // namespace sim

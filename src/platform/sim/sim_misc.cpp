@@ -1,8 +1,7 @@
-// sim_misc.cpp - the simulated progress window, plug-ins and file system.
+// sim_misc.cpp - the simulated progress window and plug-ins.
 #include <map>
 
 #include "orv5_adapter.h"
-#include "platform/fs.h"
 #include "platform/library.h"
 #include "platform/progress_window.h"
 #include "platform/sim/sim_internal.h"
@@ -19,7 +18,6 @@ struct Library {
 };
 std::map<std::string, Library> libraries;
 intptr_t init_port = -1;
-uint64_t free_bytes = UINT64_MAX / 4;
 
 // The plug-in contract's entry, called through plat_lib_symbol: the
 // handle is the library record, the port goes to its init.
@@ -30,7 +28,7 @@ void reset_window() { win = Window(); create_fails = false; }
 Window &window() { return win; }
 bool &window_create_fails() { return create_fails; }
 
-void reset_libraries() { libraries.clear(); init_port = -1; free_bytes = UINT64_MAX / 4; }
+void reset_libraries() { libraries.clear(); init_port = -1; }
 void add_library(const std::string &path, InitFn init) { libraries[path] = Library{init}; }
 int libraries_loaded()
 {
@@ -40,7 +38,6 @@ int libraries_loaded()
     return n;
 }
 intptr_t last_init_port() { return init_port; }
-uint64_t &disk_free() { return free_bytes; }
 
 void reset()
 {
@@ -48,6 +45,7 @@ void reset()
     reset_clock();
     reset_window();
     reset_libraries();
+    reset_fs();
 }
 
 }  // namespace sim
@@ -115,7 +113,3 @@ void plat_lib_free(void *lib)
 {
     --static_cast<Library *>(lib)->loaded;
 }
-
-bool plat_path_is_sep(char c) { return c == '/'; }
-int plat_path_drive_len(const char *) { return 0; }
-uint64_t plat_disk_free(const char *) { return free_bytes; }

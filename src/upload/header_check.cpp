@@ -1,0 +1,178 @@
+// header_check.cpp - checks of a received header packet and of data packets.
+#include "upload/header_check.h"
+
+#include <cstring>
+
+#include "link/dos_device.h"
+#include "link/wire.h"
+#include "session/options.h"
+
+// Header layout, byte offsets.
+constexpr int HDR_NAME_AT = 2;                          // behind the station
+constexpr int HDR_COUNT_AT = HDR_NAME_AT + FNAME_FIELD; // 14: record count
+constexpr int HDR_DITEMS_AT = HDR_COUNT_AT + SERIAL_DIGITS;   // 19: field count
+constexpr int HDR_WIDTHS_AT = HDR_DITEMS_AT + 2;        // 21: widths, 3 digits each
+constexpr int DITEMS_DIGITS = 2;
+constexpr int WIDTH_DIGITS = 3;
+
+constexpr int32_t PD3_RECORD = 128;   // bytes per record of a .PD3 file
+constexpr int32_t EX3_RECORD = 130;   // bytes per record of .EX3 and .FN3 files
+
+// The destination base name that stands for the terminal's own name.
+static const char TERMINAL_NAME[] = "(file)";
+
+static char upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+static bool same_ignoring_case(const char *a, const char *b)
+{
+    for (; *a != '\0' && *b != '\0'; ++a, ++b)
+        if (upper(*a) != upper(*b))
+            return false;
+    return *a == *b;
+}
+
+static int32_t kind_of_ext(const char *ext)
+{
+    static const char *const program_exts[] = { ".PD3", ".EX3", ".FN3" };
+    for (int i = 0; i < 3; ++i)
+        if (same_ignoring_case(ext, program_exts[i]))
+            return i + 1;
+    return FT_DATA;
+}
+
+// The 12-byte name field: a valid space-filled 8.3 name that is no device;
+// upper case in name and ext.
+static bool parse_name_field(const uint8_t *field, char *name, char *ext)
+{
+    return get_fname(field, name, ext) == 0 && check_dos_name(name, ext) == 0;
+}
+
+// Copies text into out (size bytes); false when it does not fit.
+static bool copy_text(char *out, size_t size, const char *text)
+{
+    size_t n = std::strlen(text);
+    if (n >= size)
+        return false;
+    std::memcpy(out, text, n + 1);
+    return true;
+}
+
+// The destination named by the file argument: its name rule, the name
+// check and the kind of file.  0, ORV5_E_BAD_HEADER, ORV5_E_NAME_MISMATCH
+// or ORV5_E_FILE_NAME.
+static int take_argument_name(const SessionSettings &s, const char *rname, const char *rext,
+                              int32_t rkind, ReceivedHeader &out)
+{
+    if (!copy_text(out.name, sizeof out.name, s.file_name) ||
+        !copy_text(out.ext, sizeof out.ext, s.file_ext) ||
+        check_dos_name(out.name, out.ext) != 0 ||
+        !copy_text(out.dest_base, sizeof out.dest_base, s.file_spelled))
+        return ORV5_E_BAD_HEADER;   // a bare directory leaves the name empty
+    if (s.name_check && !(same_ignoring_case(out.name, rname) && same_ignoring_case(out.ext, rext)))
+        return ORV5_E_NAME_MISMATCH;
+    if (kind_of_ext(out.ext) != rkind)
+        return ORV5_E_FILE_NAME;
+    return 0;
+}
+
+// Field count and widths of a data file's header.  0, HDR_LENGTH_DISAGREES
+// or ORV5_E_BAD_HEADER.
+static int take_layout(const uint8_t *stored, int length, int trailer, ReceivedHeader &out)
+{
+    if (length <= HDR_WIDTHS_AT + trailer)
+        return HDR_LENGTH_DISAGREES;
+    out.ditems = get_ddigits(stored + HDR_DITEMS_AT, DITEMS_DIGITS);
+    if (out.ditems < 1 || out.ditems > DITEMS_MAX)
+        return ORV5_E_BAD_HEADER;
+    if (length != HDR_WIDTHS_AT + WIDTH_DIGITS * out.ditems + trailer)
+        return HDR_LENGTH_DISAGREES;
+    out.ddigits_sum = 0;
+    for (int i = 0; i < out.ditems; ++i) {
+        int w = get_ddigits(stored + HDR_WIDTHS_AT + WIDTH_DIGITS * i, WIDTH_DIGITS);
+        if (w <= 0 || w > DDIGITS_MAX)
+            return ORV5_E_BAD_HEADER;
+        out.ddigits[i] = w;
+        out.ddigits_sum += w;
+    }
+    if (out.ditems + out.ddigits_sum > DDSUM_MAX)
+        return ORV5_E_BAD_HEADER;
+    out.record_length = out.ddigits_sum;
+    return 0;
+}
+
+int check_header(const uint8_t *stored, int length, const uint8_t station[2],
+                 const SessionSettings &s, ReceivedHeader &out)
+{
+    std::memset(&out, 0, sizeof out);
+    out.chk_len = s.chk_len;
+    // Terminator and check field behind the content.
+    const int trailer = (ETXstr.len > ETBstr.len ? ETXstr.len : ETBstr.len) + out.chk_len;
+    if (length < HDR_COUNT_AT + SERIAL_DIGITS + trailer)
+        return HDR_TOO_SHORT;
+    if (stored[0] != station[0] || stored[1] != station[1])
+        return ORV5_E_OTHER_STATION;
+
+    char rname[FNAME_BASE_SIZE], rext[FNAME_EXT_SIZE];
+    if (!parse_name_field(stored + HDR_NAME_AT, rname, rext))
+        return ORV5_E_BAD_HEADER;
+    const int32_t rkind = kind_of_ext(rext);
+
+    if (!same_ignoring_case(s.file_name, TERMINAL_NAME)) {
+        int rc = take_argument_name(s, rname, rext, rkind, out);
+        if (rc != 0)
+            return rc;
+    } else {
+        // The terminal's name, upper case, in the argument's directory.
+        std::strcpy(out.name, rname);
+        std::strcpy(out.ext, rext);
+        std::strcpy(out.dest_base, rname);
+        std::strcat(out.dest_base, rext);
+    }
+    out.file_type = kind_of_ext(out.ext);
+    out.append = s.append_flag != 0 && out.file_type == FT_DATA;
+
+    out.records_announced = get_serial_no(stored + HDR_COUNT_AT);
+    if (out.records_announced < 0)
+        return ORV5_E_BAD_HEADER;
+    if (out.file_type != FT_DATA) {
+        if (length != HDR_DITEMS_AT + trailer)
+            return HDR_LENGTH_DISAGREES;
+        out.record_length = out.file_type == FT_PD3 ? PD3_RECORD : EX3_RECORD;
+        out.ditems = 0;
+        return 0;
+    }
+    return take_layout(stored, length, trailer, out);
+}
+
+bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeader &h)
+{
+    const CtrlSeq &term = h.records_announced > 0 ? ETBstr : ETXstr;
+    int at = length - h.chk_len - term.len;
+    return at >= 0 && std::memcmp(stored + at, term.bytes, term.len) == 0;
+}
+
+DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,
+                              int32_t records_accepted)
+{
+    if (length < DATA_RECORD_OFFSET)
+        return DataVerdict::Reject;
+    // A serial number that is no number is taken for the block expected next.
+    int32_t block = get_serial_no(stored + 2);
+    if (block < 0)
+        block = records_accepted + 1;
+    const CtrlSeq &term = block >= h.records_announced ? ETXstr : ETBstr;
+    const int separators = h.file_type == FT_DATA ? (h.ditems - 1) * SEPstr.len : 0;
+    if (length != DATA_RECORD_OFFSET + h.record_length + separators + term.len + h.chk_len)
+        return DataVerdict::Reject;
+    if (std::memcmp(stored + length - h.chk_len - term.len, term.bytes, term.len) != 0)
+        return DataVerdict::Reject;
+    if (block == records_accepted + 1 && records_accepted < h.records_announced)
+        return DataVerdict::New;
+    // Only a record that was accepted can be sent again.
+    if (block == records_accepted && records_accepted > 0)
+        return DataVerdict::Repeat;
+    return DataVerdict::Reject;
+}

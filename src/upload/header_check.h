@@ -1,0 +1,69 @@
+// header_check.h - the receiving side's checks of a header packet and of
+// data packets.
+//
+// Both work on the stored bytes of a frame that passed the frame check:
+// the packet content, the terminator byte and the check field.  They only
+// decide; nothing is created, written or answered here.
+#pragma once
+
+#include <cstdint>
+
+#include "link/packet_fields.h"
+#include "orv5w32.h"
+#include "session/settings.h"
+
+// A header addressed to another station: no answer, wait for the next
+// header.  Never a session result, so not in the public table.
+constexpr int ORV5_E_OTHER_STATION = 40;
+// Two more refusals, under the public codes they share.
+constexpr int HDR_TOO_SHORT = ORV5_E_RX_TIMEOUT;          // NAK
+constexpr int HDR_LENGTH_DISAGREES = ORV5_E_INTERNAL;     // NAK
+
+// What an accepted header announces, and where the file goes.
+struct ReceivedHeader {
+    int32_t records_announced;       // 0..RECORDS_MAX data packets follow
+    int32_t file_type;               // FileType of the destination (= the terminal's file)
+    int32_t ditems;                  // fields per record, 1..16; 0 for a program file
+    int32_t ddigits[DITEMS_MAX];     // field widths, the first ditems used
+    int32_t ddigits_sum;             // sum of the widths
+    int32_t record_length;           // record bytes in a data packet
+    bool append;                     // append mode in force (never for a program file)
+    int32_t chk_len;                 // check field bytes behind the terminator
+    // The destination's 8.3 name in upper case, as name_buf shows it.
+    char name[FNAME_BASE_SIZE];
+    char ext[FNAME_EXT_SIZE];
+    // Base name and extension the file is created under: the user's spelling
+    // of the file argument, or the terminal's name in upper case when the
+    // argument was "(file)".
+    char dest_base[NAME_TEXT_SIZE];
+};
+
+// Checks the header packet in stored[0..length).  0: accepted, out holds
+// what it announces.  Otherwise (out then undefined):
+//   HDR_TOO_SHORT (51)        shorter than the shortest header: NAK
+//   ORV5_E_OTHER_STATION (40) another station's header: no answer
+//   HDR_LENGTH_DISAGREES (99) the length disagrees with the content: NAK
+//   ORV5_E_BAD_HEADER (70)    a name, count or width is invalid, or the
+//                             destination name is (a bare directory, a device)
+//   ORV5_E_NAME_MISMATCH (77) name check on and the names differ
+//   ORV5_E_FILE_NAME (2)      the terminal's file is of another kind than
+//                             the destination's extension
+// station: the PC's station identifier, high byte first.
+int check_header(const uint8_t *stored, int length, const uint8_t station[2],
+                 const SessionSettings &s, ReceivedHeader &out);
+
+// For an accepted header: the terminator stands right before the check
+// field in its role (ETB when records follow, ETX for an empty file).
+// False: answer NAK.
+bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeader &h);
+
+// A data packet, after the station test and the frame check:
+//   New     the next record, at stored + DATA_RECORD_OFFSET: write it
+//   Repeat  the record accepted last, sent again: acknowledge, do not write
+//   Reject  wrong length, terminator or serial number: NAK
+enum class DataVerdict { New, Repeat, Reject };
+constexpr int DATA_RECORD_OFFSET = 2 + SERIAL_DIGITS;   // station, serial number
+
+// records_accepted: records written so far in this reception.
+DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,
+                              int32_t records_accepted);

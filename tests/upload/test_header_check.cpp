@@ -1,0 +1,202 @@
+// The receiving side's checks of header and data packets, and device names.
+#include <gtest/gtest.h>
+
+#include "link/dos_device.h"
+#include "orv5w32.h"
+#include "session/options.h"
+#include "upload/header_check.h"
+#include "upload/rx_helpers.h"
+
+using namespace rxtest;
+
+namespace {
+
+class HeaderCheck : public ::testing::Test {
+protected:
+    SessionSettings s = settings_for("/data/", "DATA.TXT");
+    ReceivedHeader h;
+    int check(const Bytes &b) { return check_header(b.data(), static_cast<int>(b.size()), STATION, s, h); }
+};
+
+TEST_F(HeaderCheck, DataHeaderAnnouncesRecordsAndLayout)
+{
+    ASSERT_EQ(check(header("DATA.TXT", "00003", {"005", "003"})), 0);
+    EXPECT_EQ(h.records_announced, 3);
+    EXPECT_EQ(h.file_type, FT_DATA);
+    EXPECT_EQ(h.ditems, 2);
+    EXPECT_EQ(h.ddigits[0], 5);
+    EXPECT_EQ(h.ddigits[1], 3);
+    EXPECT_EQ(h.record_length, 8);
+    EXPECT_FALSE(h.append);
+    EXPECT_STREQ(h.name, "DATA");
+    EXPECT_STREQ(h.ext, ".TXT");
+    EXPECT_STREQ(h.dest_base, "DATA.TXT");
+}
+
+TEST_F(HeaderCheck, WidthAndCountLimits)
+{
+    EXPECT_EQ(check(header("DATA.TXT", "00000", {"254"})), 0);          // 1 + 254 = 255
+    EXPECT_EQ(check(header("DATA.TXT", "32767", {"010"})), 0);
+    EXPECT_EQ(h.records_announced, 32767);
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"127", "128"})), ORV5_E_BAD_HEADER);   // 257
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"000"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"255"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"01x"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header("DATA.TXT", "32768", {"010"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header("DATA.TXT", "0001A", {"010"})), ORV5_E_BAD_HEADER);
+    std::vector<std::string> seventeen(17, "001");
+    EXPECT_EQ(check(header("DATA.TXT", "00001", seventeen)), ORV5_E_BAD_HEADER);
+    Bytes none = header("DATA.TXT", "00001", {"005"});
+    none[20] = '0';   // field count 00 before one width
+    EXPECT_EQ(check(none), ORV5_E_BAD_HEADER);
+}
+
+TEST_F(HeaderCheck, LengthFaultsAskForTheHeaderAgain)
+{
+    Bytes b = header("DATA.TXT", "00001", {"005", "003"});
+    b.insert(b.end() - 3, '7');   // one byte more than two widths
+    EXPECT_EQ(check(b), HDR_LENGTH_DISAGREES);
+    b = header("DATA.TXT", "00001", {"005", "003"});
+    b.erase(b.end() - 4);         // one byte short
+    EXPECT_EQ(check(b), HDR_LENGTH_DISAGREES);
+    EXPECT_EQ(check(Bytes(b.begin(), b.begin() + 21)), HDR_TOO_SHORT);
+    // A data file's header needs its field count.
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {}, false)), HDR_LENGTH_DISAGREES);
+    s = settings_for("", "PROG.PD3");
+    Bytes prog = header("PROG.PD3", "00002", {}, false);
+    EXPECT_EQ(check(prog), 0);
+    prog.insert(prog.end() - 3, '0');
+    EXPECT_EQ(check(prog), HDR_LENGTH_DISAGREES);
+}
+
+TEST_F(HeaderCheck, AnotherStationsHeaderIsNotOurs)
+{
+    Bytes b = header("DATA.TXT", "00001", {"005"});
+    b[1] = 0x35;
+    EXPECT_EQ(check(b), ORV5_E_OTHER_STATION);
+}
+
+TEST_F(HeaderCheck, TerminalNameTakenForFileInAnyCase)
+{
+    for (const char *arg : {"(file)", "(FILE)"}) {
+        s = settings_for("/data/", arg);
+        ASSERT_EQ(check(header("data.txt", "00001", {"005"})), 0) << arg;
+        EXPECT_STREQ(h.name, "DATA");
+        EXPECT_STREQ(h.ext, ".TXT");
+        EXPECT_STREQ(h.dest_base, "DATA.TXT");
+    }
+}
+
+TEST_F(HeaderCheck, DestinationKeepsTheUsersSpelling)
+{
+    s = settings_for("", "data.txt");
+    ASSERT_EQ(check(header("OTHER.TXT", "00001", {"005"})), 0);
+    EXPECT_STREQ(h.name, "DATA");          // name_buf: upper case
+    EXPECT_STREQ(h.dest_base, "data.txt"); // created as spelled
+}
+
+TEST_F(HeaderCheck, NameRules)
+{
+    EXPECT_EQ(check(header("ABC TXT", "00001", {"005"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header("ABCDEFGHI", "00001", {"005"})), ORV5_E_BAD_HEADER);
+    EXPECT_EQ(check(header(".TXT", "00001", {"005"})), ORV5_E_BAD_HEADER);
+    // A bare directory as the argument: every header is refused.
+    s = settings_for("/data/", "");
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"005"})), ORV5_E_BAD_HEADER);
+    // Kind mismatch, and the name check before it.
+    s = settings_for("", "X.PD3");
+    EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), ORV5_E_FILE_NAME);
+    s.name_check = 1;
+    EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
+    EXPECT_EQ(check(header("x.pd3", "00001", {}, false)), 0);   // same name, any case
+    EXPECT_EQ(h.file_type, FT_PD3);
+    EXPECT_EQ(h.record_length, 128);
+}
+
+TEST_F(HeaderCheck, DeviceNamesFromTheTerminalAreRefused)
+{
+    s = settings_for("/data/", "(file)");
+    for (const char *name : {"CON", "con.txt", "Nul.dat", "COM1.TXT", "lpt9", "AUX", "PRN.X"})
+        EXPECT_EQ(check(header(name, "00001", {"005"})), ORV5_E_BAD_HEADER) << name;
+    for (const char *name : {"CONS.TXT", "COM0.TXT", "LPT.TXT", "NULL"})
+        EXPECT_EQ(check(header(name, "00001", {"005"})), 0) << name;
+}
+
+TEST_F(HeaderCheck, AppendModeOnlyForDataFiles)
+{
+    s.append_flag = 1;
+    ASSERT_EQ(check(header("DATA.TXT", "00001", {"005"})), 0);
+    EXPECT_TRUE(h.append);
+    s = settings_for("", "(file)");
+    s.append_flag = 1;
+    ASSERT_EQ(check(header("P.EX3", "00001", {}, false)), 0);
+    EXPECT_FALSE(h.append);
+    EXPECT_EQ(h.record_length, 130);
+    EXPECT_EQ(s.append_flag, 1);   // the settings stay as they were
+}
+
+TEST_F(HeaderCheck, TerminatorRole)
+{
+    Bytes b = header("DATA.TXT", "00002", {"005"});
+    ASSERT_EQ(check(b), 0);
+    EXPECT_TRUE(header_terminator_ok(b.data(), static_cast<int>(b.size()), h));
+    b[b.size() - 3] = 0x17;
+    EXPECT_FALSE(header_terminator_ok(b.data(), static_cast<int>(b.size()), h));
+}
+
+class DataCheck : public HeaderCheck {
+protected:
+    void SetUp() override { ASSERT_EQ(check(header("DATA.TXT", "00003", {"005", "003"})), 0); }
+    DataVerdict verdict(const Bytes &b, int accepted)
+    {
+        return check_data_packet(b.data(), static_cast<int>(b.size()), h, accepted);
+    }
+};
+
+TEST_F(DataCheck, SerialNumbers)
+{
+    EXPECT_EQ(verdict(data_packet("00001", "ABCDEXYZ"), 0), DataVerdict::New);
+    EXPECT_EQ(verdict(data_packet("00002", "ABCDEXYZ"), 1), DataVerdict::New);
+    EXPECT_EQ(verdict(data_packet("00001", "ABCDEXYZ"), 1), DataVerdict::Repeat);
+    EXPECT_EQ(verdict(data_packet("00003", "ABCDEXYZ"), 1), DataVerdict::Reject);   // one skipped
+    // Not digits: taken as the next block.
+    EXPECT_EQ(verdict(data_packet("0x0?1", "ABCDEXYZ"), 2), DataVerdict::New);
+    // Nothing was accepted yet, so nothing can be repeated.
+    EXPECT_EQ(verdict(data_packet("00000", "ABCDEXYZ"), 0), DataVerdict::Reject);
+    // No more records than announced.
+    EXPECT_EQ(verdict(data_packet("ZZZZZ", "ABCDEXYZ"), 3), DataVerdict::Reject);
+}
+
+TEST_F(DataCheck, LengthAndTerminator)
+{
+    EXPECT_EQ(verdict(data_packet("00001", "ABCDEXY"), 0), DataVerdict::Reject);
+    EXPECT_EQ(verdict(data_packet("00001", "ABCDEXYZ0"), 0), DataVerdict::Reject);
+    Bytes b = data_packet("00001", "ABCDEXYZ");
+    b[b.size() - 3] = 0x17;
+    EXPECT_EQ(verdict(b, 0), DataVerdict::Reject);
+    EXPECT_EQ(verdict(Bytes{STATION[0], STATION[1], '0'}, 0), DataVerdict::Reject);
+}
+
+TEST(DosDevice, NamesThatReachADevice)
+{
+    for (const char *n : {"CON", "prn", "Aux", "NUL", "COM1", "com9", "LPT1", "lpt5", "CON  "})
+        EXPECT_TRUE(is_dos_device_name(n)) << n;
+    for (const char *n : {"CONX", "CO", "COM", "COM0", "LPT0", "COMA", "NULL", "", "XCON"})
+        EXPECT_FALSE(is_dos_device_name(n)) << n;
+}
+
+TEST(DosDevice, RefusedAsTheFileArgument)
+{
+    char name[16], ext[8];
+    std::strcpy(name, "con");
+    std::strcpy(ext, ".txt");
+    EXPECT_EQ(check_dos_name(name, ext), ORV5_E_FILE_NAME);
+    std::strcpy(name, "Com3");
+    std::strcpy(ext, "");
+    EXPECT_EQ(check_dos_name(name, ext), ORV5_E_FILE_NAME);
+    std::strcpy(name, "console");
+    std::strcpy(ext, ".txt");
+    EXPECT_EQ(check_dos_name(name, ext), 0);
+}
+
+}  // namespace

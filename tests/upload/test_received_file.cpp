@@ -1,0 +1,416 @@
+// Writing a received file: output lines, program files, append mode, the
+// field-definition file, and what is left on disk after injected failures.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "download/fieldfile.h"
+#include "orv5w32.h"
+#include "platform/os_reason.h"
+#include "platform/sim/sim.h"
+#include "session/options.h"
+#include "sim_session.h"
+#include "upload/received_file.h"
+#include "upload/rx_helpers.h"
+
+using namespace rxtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ReceivedFileTest : public ::testing::Test {
+protected:
+    simtest::TempDir tmp;
+    SessionSettings s;
+    ReceivedHeader h;
+    ReceivedFile f;
+
+    void SetUp() override { sim::reset(); }
+    void TearDown() override
+    {
+        received_file_discard(f);
+        EXPECT_EQ(sim::fs_counts().open_files, 0);
+    }
+
+    // Settings for dir/spelled and the accepted header hdr.
+    void accept(const std::string &spelled, const Bytes &hdr)
+    {
+        s = settings_for(tmp.dir() + "/", spelled);
+        accept_again(hdr);
+    }
+    void accept_again(const Bytes &hdr)
+    {
+        ASSERT_EQ(check_header(hdr.data(), static_cast<int>(hdr.size()), STATION, s, h), 0);
+    }
+    // A whole reception of these records; the first failing result.
+    int receive(const std::vector<std::string> &records)
+    {
+        int rc = received_file_open(f, s, h);
+        for (size_t i = 0; rc == 0 && i < records.size(); ++i)
+            rc = received_file_put(f, reinterpret_cast<const uint8_t *>(records[i].data()));
+        if (rc == 0)
+            rc = received_file_commit(f);
+        received_file_discard(f);
+        return rc;
+    }
+    std::string read(const std::string &name) const
+    {
+        std::ifstream in(tmp.path(name), std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+    // Every file in the folder with its content.
+    std::map<std::string, std::string> snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto &e : fs::directory_iterator(tmp.dir()))
+            files[e.path().filename().string()] = read(e.path().filename().string());
+        return files;
+    }
+    std::string date_line(const std::string &name) const
+    {
+        PlatLocalTime t;
+        if (!plat_file_local_time(tmp.path(name).c_str(), &t))
+            return "";
+        char line[40];
+        std::snprintf(line, sizeof line, "date\t%4d-%02d-%02d %2d:%02d:%02d\r\n", t.year, t.month,
+                      t.day, t.hour, t.minute, t.second);
+        return line;
+    }
+};
+
+const char CREATED[] = "* created by Orvane Transfer Utility 5R for Windows95/NT DLL Version 1.01S\r\n";
+const char NOTICE[] = "*   field layout of a file received from a terminal\r\n";
+
+TEST_F(ReceivedFileTest, DataFileAndItsFieldFile)
+{
+    accept("DATA.TXT", header("DATA.TXT", "00003", {"005", "003"}));
+    ASSERT_EQ(receive({"ABCDEXYZ", "12345678", "abcdefgh"}), 0);
+    EXPECT_EQ(read("DATA.TXT"), "ABCDEXYZ\r\n12345678\r\nabcdefgh\r\n");
+    std::string date = date_line("DATA.TXT");
+    ASSERT_NE(date, "");
+    EXPECT_EQ(read("DATA.FLD"), std::string(CREATED) + NOTICE + "file\tDATA.TXT\r\n" + date +
+                                    "size\t30\r\nrecords\t3\r\nfields\t5 3\r\n");
+    EXPECT_EQ(snapshot().size(), 2u);   // no temporary file left
+}
+
+TEST_F(ReceivedFileTest, OneRecordOneFieldAndEmptyFile)
+{
+    accept("ONE.TXT", header("ONE.TXT", "00001", {"008"}));
+    ASSERT_EQ(receive({"ABCDEXYZ"}), 0);
+    std::string fld = read("ONE.FLD");
+    EXPECT_NE(fld.find("record\t1\r\nfield\t8\r\n"), std::string::npos) << fld;
+
+    accept("NONE.TXT", header("NONE.TXT", "00000", {"010"}));
+    ASSERT_EQ(receive({}), 0);
+    EXPECT_EQ(read("NONE.TXT"), "");
+    fld = read("NONE.FLD");
+    EXPECT_NE(fld.find("size\t0\r\nrecord\t0\r\nfield\t10\r\n"), std::string::npos) << fld;
+}
+
+TEST_F(ReceivedFileTest, SeparatorsBetweenFields)
+{
+    accept("DATA.TXT", header("DATA.TXT", "00001", {"005", "003"}));
+    s.tsep_flag = 1;
+    s.tsep_len = 1;
+    s.tsep_str[0] = ',';
+    ASSERT_EQ(receive({"ABCDEXYZ"}), 0);
+    EXPECT_EQ(read("DATA.TXT"), "ABCDE,XYZ\r\n");
+
+    // The longest line: 16 fields, 15 separators of 32 bytes.
+    std::vector<std::string> widths(16, "014");
+    widths[0] = "029";   // 29 + 15 * 14 = 239 bytes, 255 with the field count
+    accept("WIDE.TXT", header("WIDE.TXT", "00001", widths));
+    s.tsep_flag = 1;
+    s.tsep_len = TSEP_MAX;
+    std::memset(s.tsep_str, ';', TSEP_MAX);
+    EXPECT_EQ(received_line_length(s, h), RX_LINE_SIZE);
+    ASSERT_EQ(receive({std::string(239, 'x')}), 0);
+    std::string line = read("WIDE.TXT");
+    ASSERT_EQ(line.size(), 721u);
+    EXPECT_EQ(line.substr(29, 33), std::string(32, ';') + "x");
+    EXPECT_EQ(line.substr(719), "\r\n");
+}
+
+TEST_F(ReceivedFileTest, ProgramFilesAndReceivedFieldFilesGetNoCompanion)
+{
+    accept("X.PD3", header("X.PD3", "00002", {}, false));
+    s.tsep_flag = 1;   // never for program files
+    s.tsep_len = 1;
+    s.tsep_str[0] = ',';
+    ASSERT_EQ(receive({std::string(128, 'p'), std::string(128, 'q')}), 0);
+    EXPECT_EQ(read("X.PD3").size(), 2u * 130);
+    accept("Y.EX3", header("Y.EX3", "00002", {}, false));
+    ASSERT_EQ(receive({std::string(130, 'p'), std::string(130, 'q')}), 0);
+    EXPECT_EQ(read("Y.EX3").size(), 2u * 132);
+
+    accept("(file)", header("Z.FLD", "00001", {"005"}));
+    ASSERT_EQ(receive({"FIELD"}), 0);
+    EXPECT_EQ(read("Z.FLD"), "FIELD\r\n");
+    EXPECT_EQ(snapshot().size(), 3u);
+}
+
+TEST_F(ReceivedFileTest, NamesAsSpelledAndTheTerminalsNameInUpperCase)
+{
+    accept("data.txt", header("DATA.TXT", "00001", {"004"}));
+    ASSERT_EQ(receive({"abcd"}), 0);
+    EXPECT_EQ(read("data.txt"), "abcd\r\n");
+    EXPECT_TRUE(fs::exists(tmp.path("data.FLD")));
+    EXPECT_NE(read("data.FLD").find("file\tDATA.TXT\r\n"), std::string::npos);
+
+    accept("(file)", header("other.dat", "00001", {"004"}));
+    ASSERT_EQ(receive({"wxyz"}), 0);
+    EXPECT_EQ(read("OTHER.DAT"), "wxyz\r\n");
+    EXPECT_TRUE(fs::exists(tmp.path("OTHER.FLD")));
+}
+
+TEST_F(ReceivedFileTest, AnExistingLowerCaseFieldFileIsTheOneUpdated)
+{
+    tmp.write("data.fld", "FILE DATA.DAT\r\nFIELD 6 7\r\n");
+    accept("data.txt", header("DATA.TXT", "00001", {"004"}));
+    ASSERT_EQ(receive({"abcd"}), 0);
+    EXPECT_FALSE(fs::exists(tmp.path("data.FLD")));
+    EXPECT_NE(read("data.fld").find("FILE DATA.DAT\r\nFIELD 6 7\r\n"), std::string::npos);
+}
+
+TEST_F(ReceivedFileTest, ReplacesAnExistingFileOnlyOnSuccess)
+{
+    tmp.write("DATA.TXT", "old content\r\n");
+    accept("DATA.TXT", header("DATA.TXT", "00002", {"004"}));
+    ASSERT_EQ(received_file_open(f, s, h), 0);
+    ASSERT_EQ(received_file_put(f, reinterpret_cast<const uint8_t *>("abcd")), 0);
+    received_file_discard(f);   // the reception failed
+    EXPECT_EQ(read("DATA.TXT"), "old content\r\n");
+    EXPECT_EQ(snapshot().size(), 1u);
+
+    ASSERT_EQ(receive({"abcd", "efgh"}), 0);
+    EXPECT_EQ(read("DATA.TXT"), "abcd\r\nefgh\r\n");
+}
+
+TEST_F(ReceivedFileTest, AppendsToAnExistingFile)
+{
+    tmp.write("DATA.TXT", "0000\r\n");
+    accept("DATA.TXT", header("DATA.TXT", "00002", {"004"}));
+    s.append_flag = 1;
+    accept_again(header("DATA.TXT", "00002", {"004"}));
+    ASSERT_EQ(receive({"abcd", "efgh"}), 0);
+    EXPECT_EQ(read("DATA.TXT"), "0000\r\nabcd\r\nefgh\r\n");
+    EXPECT_NE(read("DATA.FLD").find("size\t18\r\nrecords\t2\r\n"), std::string::npos);
+    EXPECT_EQ(snapshot().size(), 2u);
+}
+
+TEST_F(ReceivedFileTest, AppendWithoutAFileCreatesItAndAFailureLeavesNone)
+{
+    accept("NEW.TXT", header("NEW.TXT", "00001", {"004"}));
+    s.append_flag = 1;
+    accept_again(header("NEW.TXT", "00001", {"004"}));
+    sim::fs_faults().write_fails_at = 1;
+    EXPECT_EQ(receive({"abcd"}), ORV5_E_FILE_IO);
+    EXPECT_TRUE(snapshot().empty());
+    sim::fs_faults().write_fails_at = 0;
+    ASSERT_EQ(receive({"abcd"}), 0);
+    EXPECT_EQ(read("NEW.TXT"), "abcd\r\n");
+}
+
+TEST_F(ReceivedFileTest, AppendCutBackWhenTheDiskFillsDuringTheCopy)
+{
+    std::string old(3000, 'o');
+    tmp.write("DATA.TXT", old);
+    accept("DATA.TXT", header("DATA.TXT", "00300", {"008"}));
+    s.append_flag = 1;
+    accept_again(header("DATA.TXT", "00300", {"008"}));
+    ASSERT_EQ(received_file_open(f, s, h), 0);
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(received_file_put(f, reinterpret_cast<const uint8_t *>("12345678")), 0);
+    // 3000 bytes in the temporary file; the copy runs out after 1500 more.
+    sim::fs_faults().full_after_bytes = 3000 + 1500;
+    EXPECT_EQ(received_file_commit(f), ORV5_E_DISK_FULL);
+    EXPECT_EQ(read("DATA.TXT"), old);
+    EXPECT_EQ(snapshot().size(), 1u);
+}
+
+TEST_F(ReceivedFileTest, AFullDiskWhileWritingARecordIs72)
+{
+    accept("DATA.TXT", header("DATA.TXT", "00003", {"004"}));
+    sim::fs_faults().full_after_bytes = 9;
+    ASSERT_EQ(received_file_open(f, s, h), 0);
+    EXPECT_EQ(received_file_put(f, reinterpret_cast<const uint8_t *>("abcd")), 0);
+    EXPECT_EQ(received_file_put(f, reinterpret_cast<const uint8_t *>("efgh")), ORV5_E_DISK_FULL);
+    received_file_discard(f);
+    EXPECT_TRUE(snapshot().empty());
+}
+
+TEST_F(ReceivedFileTest, FreeSpaceCheck)
+{
+    // 100 records of 48 bytes: 50 bytes a line, twice over in append mode.
+    accept("DATA.TXT", header("DATA.TXT", "00100", {"048"}));
+    sim::disk_free() = 5000;
+    EXPECT_EQ(received_file_open(f, s, h), 0);
+    received_file_discard(f);
+    sim::disk_free() = 4999;
+    EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
+    EXPECT_TRUE(snapshot().empty());   // checked before anything is created
+
+    s.append_flag = 1;
+    accept_again(header("DATA.TXT", "00100", {"048"}));
+    sim::disk_free() = 9999;
+    EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
+    sim::disk_free() = 10000;
+    EXPECT_EQ(received_file_open(f, s, h), 0);
+    received_file_discard(f);
+
+    // Separators count: 50 + 2 fields' separator of 3 bytes.
+    s.append_flag = 0;
+    accept_again(header("DATA.TXT", "00100", {"024", "024"}));
+    s.tsep_flag = 1;
+    s.tsep_len = 3;
+    sim::disk_free() = 5299;
+    EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
+
+    // A platform that cannot tell does not refuse.
+    sim::fs_faults().free_space_unknown = true;
+    EXPECT_EQ(received_file_open(f, s, h), 0);
+}
+
+TEST_F(ReceivedFileTest, DiscardIsSafeAndIdempotent)
+{
+    received_file_discard(f);   // nothing was ever open
+    accept("DATA.TXT", header("DATA.TXT", "00001", {"004"}));
+    ASSERT_EQ(received_file_open(f, s, h), 0);
+    ASSERT_EQ(received_file_open(f, s, h), 0);   // the header again: one output
+    EXPECT_EQ(snapshot().size(), 1u);
+    received_file_discard(f);
+    received_file_discard(f);
+    EXPECT_TRUE(snapshot().empty());
+    EXPECT_EQ(received_file_put(f, reinterpret_cast<const uint8_t *>("abcd")), ORV5_E_FILE_IO);
+    EXPECT_EQ(received_file_commit(f), ORV5_E_FILE_IO);
+}
+
+// --- the shared field-definition file ---------------------------------------------
+
+// Widths the sending side reads for dir/data_file.
+std::vector<int> widths_read(const std::string &dir, const char *data_file)
+{
+    reset_settings();
+    std::string arg = dir + "/" + data_file;
+    const char *p = arg.c_str();
+    if (set_file_arg(&p) != 0 || read_field_file() != 0)
+        return {};
+    return std::vector<int>(session_settings.ddigits,
+                            session_settings.ddigits + session_settings.ditems);
+}
+
+TEST_F(ReceivedFileTest, SharedFieldFileKeepsTheOtherSections)
+{
+    const std::string other = "file\tDATA.DAT\r\n* kept as it was\r\nfields\t6 7\n";
+    tmp.write("DATA.FLD", "* an old comment\r\nfile data.txt * ours\r\nfield 9\r\n" + other +
+                              "FILE DATA.TXTX\r\nFIELD 1\r\n");
+    tmp.write("DATA.DAT", "x\r\n");
+    accept("DATA.TXT", header("DATA.TXT", "00001", {"004", "010", "002"}));
+    ASSERT_EQ(receive({"abcd0123456789zz"}), 0);
+    std::string fld = read("DATA.FLD");
+    EXPECT_EQ(fld.find(CREATED), 0u);
+    EXPECT_EQ(fld.find("an old comment"), std::string::npos);
+    EXPECT_EQ(fld.find("field 9"), std::string::npos);
+    EXPECT_NE(fld.find("fields\t4 10 2\r\n" + other + "FILE DATA.TXTX\r\nFIELD 1\r\n"),
+              std::string::npos) << fld;
+    EXPECT_EQ(widths_read(tmp.dir(), "DATA.TXT"), (std::vector<int>{4, 10, 2}));
+    EXPECT_EQ(widths_read(tmp.dir(), "DATA.DAT"), (std::vector<int>{6, 7}));
+
+    // The other file received next: both sections read back.
+    accept("DATA.DAT", header("DATA.DAT", "00001", {"003"}));
+    ASSERT_EQ(receive({"abc"}), 0);
+    EXPECT_EQ(widths_read(tmp.dir(), "DATA.TXT"), (std::vector<int>{4, 10, 2}));
+    EXPECT_EQ(widths_read(tmp.dir(), "DATA.DAT"), (std::vector<int>{3}));
+}
+
+TEST_F(ReceivedFileTest, LongLinesOfOtherSectionsAreKeptWhole)
+{
+    std::string comment = "* " + std::string(600, 'c') + "\r\n";
+    tmp.write("DATA.FLD", "FILE DATA.DAT\r\n" + comment + "FIELD 6\r\n");
+    accept("DATA.TXT", header("DATA.TXT", "00001", {"004"}));
+    ASSERT_EQ(receive({"abcd"}), 0);
+    EXPECT_NE(read("DATA.FLD").find("FILE DATA.DAT\r\n" + comment + "FIELD 6\r\n"),
+              std::string::npos);
+}
+
+// --- injected failures ------------------------------------------------------------
+
+enum class Fault { Create, Open, Write, Read, Sync, Close, Replace, Remove, Full };
+
+void plan(Fault kind, int n)
+{
+    sim::FsFaults &p = sim::fs_faults();
+    p = sim::FsFaults();
+    switch (kind) {
+    case Fault::Create: p.create_fails_at = n; break;
+    case Fault::Open: p.open_fails_at = n; break;
+    case Fault::Write: p.write_fails_at = n; break;
+    case Fault::Read: p.read_fails_at = n; break;
+    case Fault::Sync: p.sync_fails_at = n; break;
+    case Fault::Close: p.close_fails_at = n; break;
+    case Fault::Replace: p.replace_fails_at = n; break;
+    case Fault::Remove: p.remove_fails_at = n; break;
+    case Fault::Full: p.full_after_bytes = 40 * (n - 1); break;
+    }
+}
+
+class FaultSweep : public ReceivedFileTest,
+                   public ::testing::WithParamInterface<std::tuple<Fault, bool>> {};
+
+// Whatever step fails, the reception either succeeds completely or leaves
+// the user's files as they were and no temporary file; the one exception is
+// putting the new .FLD file in place after the data file was replaced.
+TEST_P(FaultSweep, UsersFilesSurviveEveryFailure)
+{
+    const Fault kind = std::get<0>(GetParam());
+    const bool append = std::get<1>(GetParam());
+    const std::string old_data = "0000\r\n1111\r\n", old_fld = "FILE DATA.DAT\r\nFIELD 6\r\n";
+    const std::string new_records = "abcd\r\nefgh\r\nijkl\r\n";
+    int failures = 0;
+    for (int n = 1; n <= 12; ++n) {
+        sim::reset();
+        tmp.write("DATA.TXT", old_data);
+        tmp.write("DATA.FLD", old_fld);
+        const auto before = snapshot();
+        accept("DATA.TXT", header("DATA.TXT", "00003", {"004"}));
+        s.append_flag = append;
+        accept_again(header("DATA.TXT", "00003", {"004"}));
+        plan(kind, n);
+        plat_reason_clear();
+        int rc = receive({"abcd", "efgh", "ijkl"});
+        EXPECT_EQ(sim::fs_counts().open_files, 0);
+        auto after = snapshot();
+        if (rc == 0) {
+            EXPECT_EQ(after["DATA.TXT"], append ? old_data + new_records : new_records);
+            EXPECT_NE(after["DATA.FLD"].find(old_fld), std::string::npos);
+            EXPECT_EQ(after.size(), 2u);
+            continue;
+        }
+        ++failures;
+        EXPECT_EQ(rc, kind == Fault::Full ? ORV5_E_DISK_FULL : ORV5_E_FILE_IO);
+        EXPECT_STRNE(plat_reason_text(), "");
+        if (!append && kind == Fault::Replace && n == 2) {   // the .FLD file's turn
+            EXPECT_EQ(after["DATA.TXT"], new_records);
+            EXPECT_EQ(after["DATA.FLD"], old_fld);
+            EXPECT_EQ(after.size(), 2u);
+            continue;
+        }
+        EXPECT_EQ(after, before) << "fault at call " << n << ", result " << rc;
+    }
+    if (append || kind != Fault::Remove) {   // replacing removes nothing
+        EXPECT_GT(failures, 0);              // the plan did hit the reception
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllKinds, FaultSweep,
+    ::testing::Combine(::testing::Values(Fault::Create, Fault::Open, Fault::Write, Fault::Read,
+                                         Fault::Sync, Fault::Close, Fault::Replace,
+                                         Fault::Remove, Fault::Full),
+                       ::testing::Bool()));
+
+}  // namespace
