@@ -1,6 +1,8 @@
 // limits.h - record limits and file kinds shared by both directions.
 #pragma once
 
+#include <cstdint>
+
 #include "orv5w32.h"
 
 constexpr int DDIGITS_MAX = 254;    // widest field, bytes
@@ -16,3 +18,6 @@ constexpr int NAME_TEXT_SIZE = ORV5_NAME_BUF_SIZE;
 
 // File kinds, by extension.
 enum FileType { FT_DATA = 0, FT_PD3 = 1, FT_EX3 = 2, FT_FN3 = 3 };
+
+// The kind of a file by its extension (".PD3" and so on, any case).
+int32_t file_kind_of_ext(const char *ext);

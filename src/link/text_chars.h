@@ -14,6 +14,9 @@ inline void ascii_upper_in_place(char *s)
         *s = ascii_upper(*s);
 }
 
+// True when a and b are equal but for the case of ASCII letters.
+bool ascii_equal_ignoring_case(const char *a, const char *b);
+
 // The 8.3 name rule's characters (0x21..0x7E): letters, digits and
 // ! # $ % & ' ( ) ^ _ { | } ~ @ ` anywhere, '-' only after the first
 // character.  Never: the blank, " \ * + , . / : ; < = > ? [ ] (the dot

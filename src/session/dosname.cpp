@@ -11,8 +11,6 @@
 constexpr size_t DOS_NAME_MAX = 8;   // characters of a base name
 constexpr size_t DOS_EXT_MAX = 4;    // characters of an extension, dot included
 
-// Program-file extensions in the order of their kinds 1, 2, 3.
-static const char *const program_exts[] = { ".PD3", ".EX3", ".FN3" };
 
 // Checks the characters of s; first tells whether s[0] is the first
 // character of a name.  A blank (0x20) may only trail.
@@ -45,25 +43,6 @@ int check_dos_name(char *name, char *ext)
     ascii_upper_in_place(name);
     ascii_upper_in_place(ext);
     return 0;
-}
-
-static bool same_ignoring_case(const char *a, const char *b)
-{
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        char x = ascii_upper(*a);
-        char y = ascii_upper(*b);
-        if (x != y)
-            return false;
-    }
-    return *a == *b;
-}
-
-static int32_t kind_of_ext(const char *ext)
-{
-    for (int i = 0; i < 3; ++i)
-        if (same_ignoring_case(ext, program_exts[i]))
-            return i + 1;
-    return FT_DATA;
 }
 
 static void copy_part(char *out, const char *from, size_t n)
@@ -111,6 +90,6 @@ int set_file_arg(SessionSettings &s, const char **cursor)
         return (len > dot) ? ORV5_E_FILE_NAME : 0;   // ".TXT" / a bare directory
     if (check_dos_name(s.file_name, s.file_ext) != 0)
         return ORV5_E_FILE_NAME;
-    s.file_type = kind_of_ext(s.file_ext);
+    s.file_type = file_kind_of_ext(s.file_ext);
     return 0;
 }

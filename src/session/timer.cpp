@@ -62,7 +62,9 @@ void pump_messages()
 void pump_wait(plat_port port)
 {
     // Nothing to sleep for when the loop has something to act on already.
-    if (abort_code.load(std::memory_order_relaxed) != 0 || timer_expired)
+    // A disarmed timer reads as expired but is nothing to act on (-L0
+    // waits for the terminal without limit): sleep then as well.
+    if (abort_code.load(std::memory_order_relaxed) != 0 || (timer_armed && timer_expired))
         return plat_pump_messages();
     plat_pump_wait(port);
 }

@@ -1,6 +1,8 @@
 // fld_writer.cpp - the field-definition file of a received data file.
 #include "upload/fld_writer.h"
 
+#include "link/text_chars.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -128,13 +130,6 @@ static int next_line(FldOutput &o, plat_file f, int *content, PlatFileStatus &st
     return raw;
 }
 
-static char upper(uint8_t c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : static_cast<char>(c);
-}
-
-static bool is_blank(uint8_t c) { return c == ' ' || c == '\t'; }
-
 // True when the n characters at p start with word (upper case), ignoring case.
 static bool starts_with(const uint8_t *p, int n, const char *word)
 {
@@ -142,7 +137,7 @@ static bool starts_with(const uint8_t *p, int n, const char *word)
     if (n < len)
         return false;
     for (int i = 0; i < len; ++i)
-        if (upper(p[i]) != word[i])
+        if (ascii_upper(static_cast<char>(p[i])) != word[i])
             return false;
     return true;
 }
@@ -155,17 +150,17 @@ enum class LineKind { OurSection, OtherSection, Other };
 static LineKind classify(const uint8_t *line, int n, const char *name)
 {
     int i = 0;
-    while (i < n && is_blank(line[i]))
+    while (i < n && is_blank(static_cast<char>(line[i])))
         ++i;
     if (starts_with(line + i, n - i, "FIELD") || !starts_with(line + i, n - i, "FILE"))
         return LineKind::Other;
     i += 4;
-    while (i < n && is_blank(line[i]))
+    while (i < n && is_blank(static_cast<char>(line[i])))
         ++i;
     if (!starts_with(line + i, n - i, name))
         return LineKind::OtherSection;
     i += static_cast<int>(std::strlen(name));
-    while (i < n && is_blank(line[i]))
+    while (i < n && is_blank(static_cast<char>(line[i])))
         ++i;
     return (i == n || line[i] == '*') ? LineKind::OurSection : LineKind::OtherSection;
 }

@@ -1,6 +1,8 @@
 // header_check.cpp - checks of a received header packet and of data packets.
 #include "upload/header_check.h"
 
+#include "link/text_chars.h"
+
 #include <cstring>
 
 #include "link/dos_device.h"
@@ -15,33 +17,9 @@ constexpr int HDR_WIDTHS_AT = HDR_DITEMS_AT + 2;        // 21: widths, 3 digits 
 constexpr int DITEMS_DIGITS = 2;
 constexpr int WIDTH_DIGITS = 3;
 
-constexpr int32_t PD3_RECORD = 128;   // bytes per record of a .PD3 file
-constexpr int32_t EX3_RECORD = 130;   // bytes per record of .EX3 and .FN3 files
 
 // The destination base name that stands for the terminal's own name.
 static const char TERMINAL_NAME[] = "(file)";
-
-static char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-static bool same_ignoring_case(const char *a, const char *b)
-{
-    for (; *a != '\0' && *b != '\0'; ++a, ++b)
-        if (upper(*a) != upper(*b))
-            return false;
-    return *a == *b;
-}
-
-static int32_t kind_of_ext(const char *ext)
-{
-    static const char *const program_exts[] = { ".PD3", ".EX3", ".FN3" };
-    for (int i = 0; i < 3; ++i)
-        if (same_ignoring_case(ext, program_exts[i]))
-            return i + 1;
-    return FT_DATA;
-}
 
 // The 12-byte name field: a valid space-filled 8.3 name that is no device;
 // upper case in name and ext.
@@ -71,9 +49,9 @@ static int take_argument_name(const SessionSettings &s, const char *rname, const
         check_dos_name(out.name, out.ext) != 0 ||
         !copy_text(out.dest_base, sizeof out.dest_base, s.file_spelled))
         return ORV5_E_BAD_HEADER;   // a bare directory leaves the name empty
-    if (s.name_check && !(same_ignoring_case(out.name, rname) && same_ignoring_case(out.ext, rext)))
+    if (s.name_check && !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
         return ORV5_E_NAME_MISMATCH;
-    if (kind_of_ext(out.ext) != rkind)
+    if (file_kind_of_ext(out.ext) != rkind)
         return ORV5_E_FILE_NAME;
     return 0;
 }
@@ -118,9 +96,9 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
     char rname[FNAME_BASE_SIZE], rext[FNAME_EXT_SIZE];
     if (!parse_name_field(stored + HDR_NAME_AT, rname, rext))
         return ORV5_E_BAD_HEADER;
-    const int32_t rkind = kind_of_ext(rext);
+    const int32_t rkind = file_kind_of_ext(rext);
 
-    if (!same_ignoring_case(s.file_name, TERMINAL_NAME)) {
+    if (!ascii_equal_ignoring_case(s.file_name, TERMINAL_NAME)) {
         int rc = take_argument_name(s, rname, rext, rkind, out);
         if (rc != 0)
             return rc;
@@ -131,7 +109,7 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
         std::strcpy(out.dest_base, rname);
         std::strcat(out.dest_base, rext);
     }
-    out.file_type = kind_of_ext(out.ext);
+    out.file_type = file_kind_of_ext(out.ext);
     out.append = s.append_flag != 0 && out.file_type == FT_DATA;
 
     out.records_announced = get_serial_no(stored + HDR_COUNT_AT);

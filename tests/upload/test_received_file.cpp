@@ -294,13 +294,13 @@ TEST_F(ReceivedFileTest, DiscardIsSafeAndIdempotent)
 // Widths the sending side reads for dir/data_file.
 std::vector<int> widths_read(const std::string &dir, const char *data_file)
 {
-    reset_settings();
+    SessionSettings s{};
+    reset_settings(s);
     std::string arg = dir + "/" + data_file;
     const char *p = arg.c_str();
-    if (set_file_arg(&p) != 0 || read_field_file() != 0)
+    if (set_file_arg(s, &p) != 0 || read_field_file(s) != 0)
         return {};
-    return std::vector<int>(session_settings.ddigits,
-                            session_settings.ddigits + session_settings.ditems);
+    return std::vector<int>(s.ddigits, s.ddigits + s.ditems);
 }
 
 TEST_F(ReceivedFileTest, SharedFieldFileKeepsTheOtherSections)

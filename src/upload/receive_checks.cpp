@@ -1,0 +1,162 @@
+// receive_checks.cpp - checking and answering the terminal's frames.
+//
+// Every answer is a control message with our station.  A record is
+// acknowledged once it has been written; the last one (and the header of an
+// empty file) only once the whole file is safely on disk, so a terminal
+// hears that its file arrived only when it has.
+#include <cstring>
+
+#include "orv5w32.h"
+#include "session/progress.h"
+#include "session/timer.h"
+#include "upload/receiver.h"
+
+void ack_eot(Receiver &r, uint8_t code, int32_t next)
+{
+    timer_set(0);
+    uint8_t msg[CTRL_MSG_LEN];
+    make_ctrl_msg(msg, code, r.settings->station_id);
+    r.state = next;
+    r.tail_read = 0;
+    r.naks_in_row = 0;
+    turnaround_wait(r.settings->turnaround_delay);
+    com_write(*r.channel, CTRL_MSG_LEN, msg);
+    if (next != UQUIT)
+        timer_set(REPLY_WAIT_TICKS);
+}
+
+int nak(Receiver &r, int32_t retry, int32_t fail)
+{
+    timer_set(0);
+    uint8_t msg[CTRL_MSG_LEN];
+    make_ctrl_msg(msg, cNAK, r.settings->station_id);
+    turnaround_wait(r.settings->turnaround_delay);
+    com_write(*r.channel, CTRL_MSG_LEN, msg);
+    timer_set(REPLY_WAIT_TICKS);
+    r.tail_read = 0;
+    if (++r.naks_in_row >= RX_NAK_LIMIT) {   // the tenth NAK has gone out
+        r.naks_in_row = 0;
+        r.state = fail;
+        return ORV5_E_RX_NAK_LIMIT;
+    }
+    r.state = retry;
+    return 0;
+}
+
+void give_up_file(Receiver &r)
+{
+    received_file_discard(r.file);
+    r.header_accepted = false;
+}
+
+// Tells the terminal the reception failed; it closes with its own EOT.
+static int refuse(Receiver &r, int code)
+{
+    give_up_file(r);
+    ack_eot(r, cEOT, S311);
+    return code;
+}
+
+// The file is complete: on disk before the terminal is told, through the
+// ACK of its last block (next is where the exchange goes on).
+static int finish(Receiver &r, int32_t next)
+{
+    int rc = received_file_commit(r.file);
+    if (rc != 0)
+        return refuse(r, rc);
+    r.complete = true;
+    ack_eot(r, cACK, next);
+    return 0;
+}
+
+static int to_hunt_for_header(Receiver &r)
+{
+    r.state = S211;
+    r.tail_read = 0;
+    return 0;
+}
+
+static bool frame_good(const Receiver &r)
+{
+    return frame_check(r.stored, r.stored_len, r.overflow, r.settings->chk_len) == FRAME_GOOD;
+}
+
+// A header after ours was accepted: the terminal missed its ACK.  The same
+// header is acknowledged again; anything else is asked for again.
+static int repeated_header(Receiver &r)
+{
+    const int32_t next = r.complete ? S311 : S251;
+    if (frame_good(r) && r.stored_len == r.header_copy_len
+        && std::memcmp(r.stored, r.header_copy, static_cast<size_t>(r.stored_len)) == 0) {
+        ack_eot(r, cACK, next);
+        return 0;
+    }
+    return nak(r, next, S311);
+}
+
+static void keep_header_copy(Receiver &r)
+{
+    int n = r.stored_len < HEADER_COPY_SIZE ? r.stored_len : HEADER_COPY_SIZE;
+    std::memcpy(r.header_copy, r.stored, static_cast<size_t>(n));
+    r.header_copy_len = n;
+}
+
+int pkt_hdr_chk(Receiver &r)
+{
+    if (r.header_accepted)
+        return repeated_header(r);
+    if (!frame_good(r))
+        return nak(r, S211, S311);
+    int code = check_header(r.stored, r.stored_len, r.settings->station_id, *r.settings, r.header);
+    if (code == ORV5_E_OTHER_STATION)
+        return to_hunt_for_header(r);
+    if (code == HDR_TOO_SHORT || code == HDR_LENGTH_DISAGREES)
+        return nak(r, S211, S311);
+    if (code != 0)
+        return refuse(r, code);
+    if (!header_terminator_ok(r.stored, r.stored_len, r.header))
+        return nak(r, S211, S311);
+
+    show_transfer_name(*r.run, r.header.name, r.header.ext);
+    code = received_file_open(r.file, *r.settings, r.header);
+    if (code != 0)
+        return refuse(r, code);
+    r.header_accepted = true;
+    keep_header_copy(r);
+    progress_update(0, r.header.records_announced);
+    if (r.header.records_announced == 0)
+        return finish(r, S311);
+    ack_eot(r, cACK, S251);
+    return 0;
+}
+
+int pkt_dat_chk(Receiver &r)
+{
+    const int32_t accept = r.complete ? S311 : S251;
+    const uint8_t *station = r.settings->station_id;
+    if (r.stored_len < 2 || r.stored[0] != station[0] || r.stored[1] != station[1]) {
+        r.state = accept;   // another station's frame: no answer
+        r.tail_read = 0;
+        return 0;
+    }
+    if (!frame_good(r))
+        return nak(r, accept, S311);
+    DataVerdict verdict = check_data_packet(r.stored, r.stored_len, r.header, r.records_accepted);
+    if (verdict == DataVerdict::Repeat) {   // its ACK was lost: again, not written
+        ack_eot(r, cACK, accept);
+        return 0;
+    }
+    if (verdict != DataVerdict::New || r.complete)
+        return nak(r, accept, S311);
+
+    int rc = received_file_put(r.file, r.stored + DATA_RECORD_OFFSET);
+    if (rc != 0)
+        return refuse(r, rc);
+    r.records_accepted += 1;
+    progress_update(static_cast<uint32_t>(r.records_accepted), r.header.records_announced);
+    if (r.records_accepted < r.header.records_announced) {
+        ack_eot(r, cACK, S251);
+        return 0;
+    }
+    return finish(r, S311);
+}

@@ -1,0 +1,338 @@
+// Receiving a file from a scripted terminal on the simulated line.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "link/wire.h"
+#include "sim_session.h"
+
+using namespace simtest;
+
+namespace {
+
+// A frame as the terminal sends it: DLE, opening, the body with doubled
+// DLEs, DLE ETX and the check over body + ETX, low byte first.
+Bytes frame(uint8_t opening, const std::string &body)
+{
+    Bytes check_span(body.begin(), body.end());
+    check_span.push_back(0x03);
+    uint16_t crc = crc16(check_span.data(), check_span.size());
+    Bytes out = {0x10, opening};
+    for (unsigned char c : body) {
+        out.push_back(c);
+        if (c == 0x10)
+            out.push_back(c);
+    }
+    out.insert(out.end(), {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+    return out;
+}
+
+const std::string STATION("\0\0", 2);
+
+std::string header_body(const std::string &name, int records, const std::string &layout)
+{
+    char count[8];
+    std::snprintf(count, sizeof count, "%05d", records);
+    std::string padded = name + std::string(12 - std::min<size_t>(12, name.size()), ' ');
+    return STATION + padded.substr(0, 12) + count + layout;
+}
+
+std::string data_body(int serial, const std::string &record)
+{
+    char sn[8];
+    std::snprintf(sn, sizeof sn, "%05d", serial);
+    return STATION + sn + record;
+}
+
+// What the terminal sends next, step by step.  Each step is sent when the
+// PC has answered the previous one; a rule may replace the answer's effect.
+struct Terminal {
+    std::vector<Bytes> script;       // the enquiry, the header, the records, the EOT
+    size_t next = 0;                 // the step sent next
+    std::vector<Bytes> answers;      // every control message of the PC
+    // Called with each answer of the PC and the step it answered; returns
+    // true when it has handled the answer itself.
+    std::function<bool(Kind, size_t)> rule;
+
+    void send(size_t step, uint32_t delay = 1) { sim::deliver(script[step], delay); }
+    void install()
+    {
+        sim::set_peer([this](const uint8_t *b, size_t n) {
+            answers.emplace_back(b, b + n);
+            Kind k = kind_of(b, n);
+            size_t answered = next - 1;
+            if (rule && rule(k, answered))
+                return;
+            if (k == Kind::Ack && next < script.size())
+                send(next++);
+            else if (k == Kind::Nak)
+                send(answered);   // send the same again
+        });
+        sim::at(5, [this] { send(next++, 0); });
+    }
+};
+
+class Upload : public SimSession {
+protected:
+    Terminal term;
+
+    // A data file of records of widths 5 and 3.
+    void data_file(const std::string &name, const std::vector<std::string> &records)
+    {
+        term.script.push_back(msg(0x05, 0x12, 0x34));   // any station works
+        term.script.push_back(frame(0x01, header_body(name, static_cast<int>(records.size()), "02005003")));
+        for (size_t i = 0; i < records.size(); ++i)
+            term.script.push_back(frame(0x02, data_body(static_cast<int>(i + 1), records[i])));
+        term.script.push_back(msg(0x04));
+    }
+    int receive(const std::string &options, const std::string &dest)
+    {
+        term.install();
+        return exec("-V " + options + " +R " + tmp.path(dest));
+    }
+    std::string read(const std::string &name)
+    {
+        std::ifstream f(tmp.path(name), std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        return ss.str();
+    }
+    bool exists(const std::string &name) { return std::filesystem::exists(tmp.path(name)); }
+    size_t files_in_folder()
+    {
+        size_t n = 0;
+        for (auto &e : std::filesystem::directory_iterator(tmp.dir())) {
+            (void)e;
+            ++n;
+        }
+        return n;
+    }
+    int count_answers(Kind k)
+    {
+        int n = 0;
+        for (const Bytes &a : term.answers)
+            n += kind_of(a.data(), a.size()) == k;
+        return n;
+    }
+};
+
+}  // namespace
+
+// --- whole receptions ---------------------------------------------------------------
+
+TEST_F(Upload, DataFileIsWrittenAsLinesWithItsFieldFile)
+{
+    data_file("DATA.TXT", {"ABCDEXYZ", "12345678", "abcde\x10yz"});
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("DATA.TXT"), "ABCDEXYZ\r\n12345678\r\nabcde\x10yz\r\n");
+    EXPECT_STREQ(name, "DATA.TXT");
+    const std::string fld = read("DATA.FLD");
+    EXPECT_NE(fld.find("file\tDATA.TXT\r\n"), std::string::npos) << fld;
+    EXPECT_NE(fld.find("size\t30\r\n"), std::string::npos) << fld;
+    EXPECT_NE(fld.find("records\t3\r\n"), std::string::npos) << fld;
+    EXPECT_NE(fld.find("fields\t5 3\r\n"), std::string::npos) << fld;
+    EXPECT_EQ(count_answers(Kind::Ack), 6);   // enquiry, header, 3 records, EOT
+    EXPECT_EQ(count_answers(Kind::Nak), 0);
+    EXPECT_EQ(files_in_folder(), 2u);         // no temporary file left
+}
+
+TEST_F(Upload, SeparatorsAndTheDestinationName)
+{
+    data_file("OTHER.TXT", {"ABCDEXYZ"});
+    EXPECT_EQ(receive("+T',' ", "mine.txt"), 0);
+    EXPECT_EQ(read("mine.txt"), "ABCDE,XYZ\r\n");
+    EXPECT_STREQ(name, "MINE.TXT");
+}
+
+TEST_F(Upload, ProgramFileAndEmptyFile)
+{
+    term.script = {msg(0x05), frame(0x01, header_body("X.PD3", 1, "")),
+                   frame(0x02, data_body(1, std::string(128, 'p'))), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("X.PD3"), std::string(128, 'p') + "\r\n");
+    EXPECT_FALSE(exists("X.FLD"));
+
+    sim::reset();
+    term = Terminal();
+    term.script = {msg(0x05), frame(0x01, header_body("E.TXT", 0, "01010")), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("E.TXT"), "");
+    EXPECT_NE(read("E.FLD").find("record\t0\r\n"), std::string::npos);
+}
+
+// --- lost answers and repeats -------------------------------------------------------
+
+TEST_F(Upload, RepeatedBlocksAreAcknowledgedAgainAndWrittenOnce)
+{
+    data_file("DATA.TXT", {"AAAAABBB", "CCCCCDDD"});
+    // The ACK of each record "is lost": the terminal sends it once more.
+    std::vector<int> repeats(8, 0);
+    term.rule = [&](Kind k, size_t step) {
+        if (k == Kind::Ack && (step == 2 || step == 3) && repeats[step]++ == 0) {
+            term.send(step);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("DATA.TXT"), "AAAAABBB\r\nCCCCCDDD\r\n");
+}
+
+TEST_F(Upload, RepeatedHeaderAndEnquiryAfterTheLastBlock)
+{
+    data_file("DATA.TXT", {"AAAAABBB"});
+    int header_repeats = 0, last_asks = 0;
+    term.rule = [&](Kind k, size_t step) {
+        if (k == Kind::Ack && step == 1 && header_repeats++ == 0) {
+            term.send(1);                          // the header's ACK was lost
+            return true;
+        }
+        if (k == Kind::Ack && step == 2 && last_asks++ == 0) {
+            sim::deliver(msg(0x05), 1);            // the last ACK was lost: ask
+            return true;
+        }
+        if (k == Kind::Nak && step == 2) {
+            term.send(2);                          // asked to repeat: the last block
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("DATA.TXT"), "AAAAABBB\r\n");
+}
+
+TEST_F(Upload, BadCheckIsAnsweredWithNakAndTheTenthEnds53)
+{
+    data_file("DATA.TXT", {"AAAAABBB"});
+    Bytes bad = term.script[2];
+    bad[bad.size() - 1] ^= 0x01;
+    int sent_bad = 0;
+    term.rule = [&](Kind k, size_t step) {
+        if ((k == Kind::Ack && step == 1) || (k == Kind::Nak && step == 2 && sent_bad < 3)) {
+            ++sent_bad;
+            term.next = 3;
+            sim::deliver(bad, 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(count_answers(Kind::Nak), 3);
+    EXPECT_EQ(read("DATA.TXT"), "AAAAABBB\r\n");
+
+    sim::reset();
+    std::filesystem::remove(tmp.path("DATA.TXT"));
+    term = Terminal();
+    data_file("DATA.TXT", {"AAAAABBB"});
+    term.rule = [&](Kind k, size_t step) {
+        if ((k == Kind::Ack && step == 1) || k == Kind::Nak) {
+            term.next = 3;
+            sim::deliver(bad, 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 53);
+    EXPECT_EQ(count_answers(Kind::Nak), 10);
+    EXPECT_FALSE(exists("DATA.TXT"));
+}
+
+// --- refused headers -----------------------------------------------------------------
+
+TEST_F(Upload, RefusedHeadersEndWithTheirCodeAndCreateNothing)
+{
+    struct Case { std::string name, layout, dest, options; int code; };
+    const Case cases[] = {
+        {"BAD NAME", "02005003", "(file)", "", 70},
+        {"DATA.TXT", "02000003", "(file)", "", 70},   // width 000
+        {"NUL.TXT", "02005003", "(file)", "", 70},    // a device
+        {"OTHER.TXT", "02005003", "DATA.TXT", "+N", 77},
+        {"X.PD3", "", "DATA.TXT", "", 2},
+    };
+    for (const Case &c : cases) {
+        sim::reset();
+        term = Terminal();
+        term.script = {msg(0x05), frame(0x01, header_body(c.name, 1, c.layout)), msg(0x04)};
+        term.rule = [&](Kind k, size_t) {
+            if (k == Kind::Eot)
+                sim::deliver(msg(0x04), 1);   // the terminal closes in its turn
+            return k == Kind::Eot;
+        };
+        EXPECT_EQ(receive(c.options, c.dest), c.code) << c.name;
+        EXPECT_EQ(count_answers(Kind::Eot), 1) << c.name;
+        EXPECT_EQ(files_in_folder(), 0u) << c.name;
+    }
+}
+
+// --- failures keep what the user had -----------------------------------------------------
+
+TEST_F(Upload, TerminalEotMidTransferEnds55AndKeepsTheOldFile)
+{
+    tmp.write("DATA.TXT", "old content\r\n");
+    data_file("DATA.TXT", {"AAAAABBB", "CCCCCDDD"});
+    term.rule = [&](Kind k, size_t step) {
+        if (k == Kind::Ack && step == 2) {
+            sim::deliver(msg(0x04), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 55);
+    EXPECT_EQ(read("DATA.TXT"), "old content\r\n");
+    EXPECT_EQ(files_in_folder(), 1u);
+}
+
+TEST_F(Upload, AbortSendsEotAndKeepsTheOldFile)
+{
+    tmp.write("DATA.TXT", "old\r\n");
+    data_file("DATA.TXT", {"AAAAABBB", "CCCCCDDD"});
+    term.rule = [&](Kind k, size_t step) {
+        if (k == Kind::Ack && step == 2) {
+            AbortOrv5();
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 90);
+    EXPECT_EQ(kind_of(term.answers.back().data(), 4), Kind::Eot);
+    EXPECT_EQ(read("DATA.TXT"), "old\r\n");
+    EXPECT_EQ(files_in_folder(), 1u);
+}
+
+TEST_F(Upload, AppendAddsTheNewRecordsBehindTheOldOnes)
+{
+    tmp.write("DATA.TXT", "OLDREC01\r\n");
+    data_file("DATA.TXT", {"AAAAABBB"});
+    EXPECT_EQ(receive("+A", "DATA.TXT"), 0);
+    EXPECT_EQ(read("DATA.TXT"), "OLDREC01\r\nAAAAABBB\r\n");
+    EXPECT_NE(read("DATA.FLD").find("size\t20\r\n"), std::string::npos);
+    EXPECT_EQ(files_in_folder(), 2u);
+}
+
+// --- time-outs ----------------------------------------------------------------------------
+
+TEST_F(Upload, SilentTerminalEnds51AfterTheTimeout)
+{
+    term.script = {Bytes{}};
+    EXPECT_EQ(receive("-L5", "(file)"), 51);
+    EXPECT_EQ(count_answers(Kind::Eot), 1);
+    EXPECT_GE(sim::now_ms(), 5000u);
+    EXPECT_LT(sim::now_ms(), 6000u);
+}
+
+TEST_F(Upload, ZeroTimeoutWaitsForTheTerminalUntilAborted)
+{
+    term.script = {Bytes{}};
+    sim::at(120000, [] { AbortOrv5(); });
+    EXPECT_EQ(receive("-L0", "(file)"), 90);
+    EXPECT_GE(sim::now_ms(), 120000u);
+}
+
+TEST_F(Upload, SilenceAfterTheHeaderEnds51After30Seconds)
+{
+    data_file("DATA.TXT", {"AAAAABBB"});
+    term.rule = [](Kind k, size_t step) { return k == Kind::Ack && step == 1; };
+    EXPECT_EQ(receive("", "(file)"), 51);
+    EXPECT_FALSE(exists("DATA.TXT"));
+}
