@@ -1,43 +1,111 @@
 #!/usr/bin/env bash
 # The test command: on a fresh Debian machine, installs what is missing,
-# builds the native, win64 and win32 presets and runs every test: unit and
-# session tests, the POSIX platform and API tests, orvw against zdxsim over
-# pseudo-terminals, and the Windows builds under Wine (with the window
-# tests under Xvfb).
+# builds the native, native-asan, win64 and win32 presets and runs every
+# test: unit and session tests, the POSIX platform and API tests, orvw
+# against zdxsim over pseudo-terminals (all of them twice: plainly and under
+# AddressSanitizer and UndefinedBehaviorSanitizer), and the Windows builds
+# under Wine (with the window tests under Xvfb).
+#
+# The last line is "N passed, M failed" over every run; the exit status is
+# non-zero when anything failed.  Counts come from ctest's JUnit reports
+# and the Wine run's closing line; ctest's exit status has the last word.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup-debian.sh
-
-for preset in native win64 win32; do
-  echo "== build $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
+PASSED=0
+FAILED=0
+PROBLEMS=()          # what went wrong, for the summary
+TIMES=()             # "phase Ns", in order
+declare -A BUILT     # preset -> yes/no
 
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 
-echo "== native tests"
-native_rc=0
-ctest --preset native 2>&1 | tee "$logs/ctest.log" || native_rc=$?
+# timed NAME COMMAND...: runs the command as one phase and notes its time;
+# the command's status.
+timed() {
+    local name=$1 t0=$SECONDS rc=0
+    shift
+    echo "== $name"
+    "$@" || rc=$?
+    TIMES+=("$name $((SECONDS - t0))s")
+    return "$rc"
+}
 
-echo "== Windows builds under Wine"
-wine_rc=0
-# Into a file, not a pipe: Wine's background processes could hold a pipe
-# open after the run.
-bash scripts/test-wine.sh >"$logs/wine.log" 2>&1 || wine_rc=$?
-cat "$logs/wine.log"
+build() {
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1"
+}
 
-# One closing count over both runs.
-read -r n_total n_failed < <(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2 \1/p' "$logs/ctest.log" | tail -n 1)
-read -r w_passed w_failed < <(sed -n 's/^wine: \([0-9]*\) passed, \([0-9]*\) failed.*/\1 \2/p' "$logs/wine.log" | tail -n 1)
-passed=$(( ${n_total:-0} - ${n_failed:-0} + ${w_passed:-0} ))
-failed=$(( ${n_failed:-0} + ${w_failed:-0} ))
-if [ "$native_rc" -ne 0 ] || [ "$wine_rc" -ne 0 ]; then
-  [ "$failed" -gt 0 ] || failed=1
-  echo "test-all: FAILED (native status $native_rc, wine status $wine_rc)"
-  echo "$passed passed, $failed failed"
-  exit 1
+# junit_counts FILE: "PASSED FAILED" from a ctest JUnit report.  A test
+# that could not run counts as failed; one skipped on purpose
+# (SKIP_RETURN_CODE) or disabled counts as neither.
+junit_counts() {
+    local run fail notrun skip
+    run=$(grep -c '<testcase .*status="run"' "$1" || true)
+    fail=$(grep -c '<testcase .*status="fail"' "$1" || true)
+    notrun=$(grep -c '<testcase .*status="notrun"' "$1" || true)
+    skip=$(grep -c '<skipped message="SKIP_RETURN_CODE=' "$1" || true)
+    echo "$run $((fail + notrun - skip))"
+}
+
+# run_ctest PRESET: the preset's tests, counted.
+run_ctest() {
+    local preset=$1 report=$logs/$1.xml rc=0 passed=0 failed=0
+    if [ "${BUILT[$preset]}" != yes ]; then
+        echo "not built: no tests"
+        return 0
+    fi
+    ctest --preset "$preset" --output-junit "$report" || rc=$?
+    if [ -s "$report" ]; then
+        read -r passed failed < <(junit_counts "$report")
+    fi
+    if [ "$rc" -ne 0 ]; then
+        [ "$failed" -gt 0 ] || failed=1
+        PROBLEMS+=("ctest $preset: status $rc")
+    fi
+    PASSED=$((PASSED + passed))
+    FAILED=$((FAILED + failed))
+}
+
+run_wine() {
+    local rc=0 passed=0 failed=0
+    # Into a file, not a pipe: Wine's background processes could hold a
+    # pipe open after the run.
+    bash scripts/test-wine.sh >"$logs/wine.log" 2>&1 || rc=$?
+    cat "$logs/wine.log"
+    local counts
+    counts=$(sed -n 's/^wine: \([0-9]*\) passed, \([0-9]*\) failed.*/\1 \2/p' "$logs/wine.log" | tail -n 1)
+    if [ -n "$counts" ]; then
+        read -r passed failed <<<"$counts"
+    fi
+    if [ "$rc" -ne 0 ]; then
+        [ "$failed" -gt 0 ] || failed=1
+        PROBLEMS+=("wine: status $rc")
+    fi
+    PASSED=$((PASSED + passed))
+    FAILED=$((FAILED + failed))
+}
+
+timed setup bash scripts/setup-debian.sh
+
+for preset in native native-asan win64 win32; do
+    if timed "build $preset" build "$preset"; then
+        BUILT[$preset]=yes
+    else
+        BUILT[$preset]=no
+        FAILED=$((FAILED + 1))
+        PROBLEMS+=("build $preset")
+    fi
+done
+
+timed "native tests" run_ctest native
+timed "native-asan tests" run_ctest native-asan
+timed "Windows builds under Wine" run_wine
+
+echo "test-all: times: $(IFS=,; echo "${TIMES[*]}" | sed 's/,/, /g')"
+if [ "${#PROBLEMS[@]}" -gt 0 ] || [ "$FAILED" -gt 0 ]; then
+    echo "test-all: FAILED (${PROBLEMS[*]:-failed tests})"
+    echo "$PASSED passed, $FAILED failed"
+    exit 1
 fi
-echo "$passed passed, $failed failed"
+echo "$PASSED passed, $FAILED failed"

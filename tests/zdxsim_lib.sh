@@ -1,6 +1,7 @@
 # zdxsim_lib.sh - running the terminal simulator from test scripts; sourced
-# by tests/e2e/e2e_lib.sh and scripts/test-wine.sh.  Needs ZDXSIM (the
-# program) and the array BG_PIDS (background processes to end on exit).
+# by tests/e2e/e2e_lib.sh and tests/wine/lib.sh; safe under set -euo
+# pipefail.  Needs ZDXSIM (the program) and the array BG_PIDS (background
+# processes to end on exit).
 
 # sim_launch OUT-DIR LOG SILENCE-S [zdxsim options]: serves a transfer on a
 # new pty in the background.  Sets SIM_PID and PTY; 1 when it did not start.
@@ -50,9 +51,9 @@ sim_finish() {
         kill -0 "$SIM_PID" 2>/dev/null || break
         sleep 0.05
     done
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-    SUMMARY=$(grep '^{' "$log" | tail -1)
+    kill "$SIM_PID" 2>/dev/null || true
+    wait "$SIM_PID" 2>/dev/null || true
+    SUMMARY=$(grep '^{' "$log" 2>/dev/null | tail -1 || true)
 }
 
 # json KEY: one value of SUMMARY, strings without their quotes.
