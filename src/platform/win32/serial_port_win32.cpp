@@ -171,6 +171,11 @@ bool plat_port_configure(plat_port port, const LineSettings &settings)
         plat_reason_set("serial port", "not open");
         return false;
     }
+    if (settings.baud_rate == 0) {
+        // Some drivers take it and stop the line.
+        plat_reason_set(p->name, "0 bit/s is no line speed");
+        return false;
+    }
     char mode[MODE_SIZE];
     mode_string(mode, sizeof mode, p->com, settings);
     DCB dcb = {};
