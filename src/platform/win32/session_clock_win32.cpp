@@ -40,12 +40,6 @@ HANDLE ensure_wake_event()
     return wake_event;
 }
 
-// True when the queue holds input that the pump would dispatch.
-bool queue_has_input()
-{
-    return HIWORD(GetQueueStatus(QS_ALLINPUT)) != 0;
-}
-
 LARGE_INTEGER counter_frequency()
 {
     LARGE_INTEGER f;
@@ -109,15 +103,14 @@ void plat_pump_messages()
 
 void plat_pump_wait(plat_port port)
 {
-    HANDLE ev = ensure_wake_event();
-    // Nothing to sleep for with a message (or a due tick) queued, or a
-    // wake-up given since the last wait (the test consumes it).
-    bool sleep = !queue_has_input() &&
-                 (ev == nullptr || WaitForSingleObject(ev, 0) != WAIT_OBJECT_0);
-    if (sleep) {
-        if (port != PLAT_PORT_INVALID)
-            win32_port_wait_input(port);   // messages wait for the slice's end
-        else if (ev != nullptr)
+    // The callers have just pumped, and look at the abort request before
+    // they wait: every call here costs a trip to the window system under
+    // some platforms, so nothing is asked twice.
+    if (port != PLAT_PORT_INVALID) {
+        win32_port_wait_input(port);   // messages wait for the slice's end
+    } else {
+        HANDLE ev = ensure_wake_event();
+        if (ev != nullptr)
             MsgWaitForMultipleObjectsEx(1, &ev, IDLE_WAIT_MS, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
         else
             Sleep(1);   // no event could be made: a short nap instead of a spin
