@@ -5,11 +5,53 @@
 
 #include "orv5w32.h"
 
-constexpr int MODE_SIZE = 32;   // "COM100:256000,n,8,1" is 19 characters
+namespace {
+
+// Trace file path: the platform's paths and a little more.
+constexpr size_t TRACE_PATH_SIZE = 4096;
+
+// A trace note: "write failed after 4294967295 of 4294967295 bytes".
+constexpr size_t NOTE_SIZE = 64;
+
+void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &line)
+{
+    char path[TRACE_PATH_SIZE];
+    if (plat_trace_path(path, sizeof path))
+        trace_open(ch.trace, path, com_number, line.baud_rate);
+}
+
+// Takes whatever waits in the driver into the (empty) receive buffer.
+// False when the port failed.
+bool refill(SerialChannel &ch)
+{
+    ch.rx_pos = ch.rx_fill = 0;
+    uint32_t n = 0;
+    if (!plat_port_read(ch.port, ch.rx_bytes, ch.rx_errors, COM_RX_BUFFER, &n)) {
+        trace_note(ch.trace, "read failed");
+        return false;
+    }
+    ch.rx_fill = n;
+    if (n > 0) {
+        ch.line_errors = 0;
+        for (uint32_t i = 0; i < n; ++i)
+            ch.line_errors |= ch.rx_errors[i];
+    }
+    trace_bytes(ch.trace, TraceDir::In, ch.rx_bytes, ch.rx_errors, n);
+    return true;
+}
+
+uint32_t buffered(const SerialChannel &ch)
+{
+    return ch.rx_fill - ch.rx_pos;
+}
+
+}  // namespace
 
 int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
 {
     ch.line_errors = 0;
+    ch.rx_fill = ch.rx_pos = 0;
+    ch.trace.file = nullptr;
     ch.port = plat_port_open(com_number);
     if (ch.port == PLAT_PORT_INVALID)
         return ORV5_E_PORT_OPEN;
@@ -21,17 +63,13 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
         com_close(ch);
         return rc;
     }
+    start_trace(ch, com_number, line);
     return 0;
 }
 
-int com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line)
+int com_configure(SerialChannel &ch, unsigned, const LineSettings &line)
 {
-    char parity = line.parity == 1 ? 'o' : line.parity == 2 ? 'e' : 'n';
-    char mode[MODE_SIZE];
-    std::snprintf(mode, sizeof mode, "COM%u:%lu,%c,%c,%c", com_number,
-                  static_cast<unsigned long>(line.baud_rate), parity,
-                  line.eight_data_bits ? '8' : '7', line.two_stop_bits ? '2' : '1');
-    return plat_port_configure(ch.port, mode, line) ? 0 : ORV5_E_COMMAND;
+    return plat_port_configure(ch.port, line) ? 0 : ORV5_E_COMMAND;
 }
 
 void com_close(SerialChannel &ch)
@@ -41,21 +79,31 @@ void com_close(SerialChannel &ch)
     com_clear_tx(ch);
     plat_port_close(ch.port);
     ch.port = PLAT_PORT_INVALID;
+    ch.rx_fill = ch.rx_pos = 0;
+    trace_close(ch.trace);
 }
 
 void com_clear_tx(SerialChannel &ch)
 {
     // Pending output is discarded only while CTS is on: without a
     // listening adapter there is nothing worth saving either way.
-    uint32_t status = 0;
-    if (!plat_port_modem_status(ch.port, &status))
+    uint32_t lines = 0;
+    if (!plat_port_modem_status(ch.port, &lines))
         return;
-    if (status & PLAT_MS_CTS_ON)
+    if (lines & PLAT_MODEM_CTS)
         plat_port_purge_tx(ch.port);
 }
 
 void com_clear_rx(SerialChannel &ch)
 {
+    uint32_t unread = buffered(ch);
+    if (unread > 0 && trace_on(ch.trace)) {
+        char note[NOTE_SIZE];
+        std::snprintf(note, sizeof note, "%lu fetched bytes discarded unread",
+                      static_cast<unsigned long>(unread));
+        trace_note(ch.trace, note);
+    }
+    ch.rx_fill = ch.rx_pos = 0;
     plat_port_purge_rx(ch.port);
 }
 
@@ -63,13 +111,21 @@ int com_write(SerialChannel &ch, int length, const void *bytes)
 {
     // An answer to an earlier transmission that was never read is stale.
     com_clear_rx(ch);
-    uint32_t status = 0;
-    if (!plat_port_modem_status(ch.port, &status))
+    uint32_t lines = 0;
+    if (!plat_port_modem_status(ch.port, &lines))
         return -1;
+    uint32_t len = length > 0 ? static_cast<uint32_t>(length) : 0;
     uint32_t written = 0;
-    if (!plat_port_write(ch.port, bytes, static_cast<uint32_t>(length), &written)) {
-        uint32_t waiting = 0;
-        plat_port_clear_errors(ch.port, &ch.line_errors, &waiting);
+    bool ok = plat_port_write(ch.port, bytes, len, &written);
+    trace_bytes(ch.trace, TraceDir::Out, static_cast<const uint8_t *>(bytes), nullptr, written);
+    if (!ok) {
+        // The backend keeps the line errors it learnt for the next byte.
+        if (trace_on(ch.trace)) {
+            char note[NOTE_SIZE];
+            std::snprintf(note, sizeof note, "write failed after %lu of %lu bytes",
+                          static_cast<unsigned long>(written), static_cast<unsigned long>(len));
+            trace_note(ch.trace, note);
+        }
         return -1;
     }
     return static_cast<int>(written);
@@ -77,27 +133,21 @@ int com_write(SerialChannel &ch, int length, const void *bytes)
 
 int com_getc(SerialChannel &ch)
 {
-    uint8_t b = 0;
-    uint32_t n = 0;
-    if (!plat_port_read_byte(ch.port, &b, &n)) {
-        uint32_t waiting = 0;
-        plat_port_clear_errors(ch.port, &ch.line_errors, &waiting);
-        ch.line_errors = 0;
-        return COM_FLAGGED + b;
+    if (buffered(ch) == 0) {
+        if (!refill(ch))
+            return COM_FLAGGED;   // a failed read: no usable byte
+        if (buffered(ch) == 0)
+            return -1;
     }
-    if (n == 0)
-        return -1;
-    if (ch.line_errors != 0) {
-        ch.line_errors = 0;
-        return COM_FLAGGED + b;
-    }
-    return b;
+    uint8_t b = ch.rx_bytes[ch.rx_pos];
+    bool damaged = ch.rx_errors[ch.rx_pos] != 0;
+    ++ch.rx_pos;
+    return damaged ? COM_FLAGGED + b : b;
 }
 
 uint32_t com_rx_count(SerialChannel &ch)
 {
-    uint32_t waiting = 0;
-    if (!plat_port_clear_errors(ch.port, &ch.line_errors, &waiting))
+    if (buffered(ch) == 0 && !refill(ch))
         return 0;   // keeps the polling loops on their time-out paths
-    return waiting;
+    return buffered(ch);
 }

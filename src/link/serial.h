@@ -3,10 +3,17 @@
 // One channel record per session, created by the session driver and handed
 // to the code that talks to the terminal.  Reception is polled: ask
 // com_rx_count, then read one byte with com_getc, so the session thread can
-// pump messages between polls.
+// pump messages between polls.  Underneath, the channel fetches everything
+// that waits in the driver in one read and hands it out byte by byte.
+//
+// Byte trace: when the process environment has ORV5_TRACE naming a file at
+// com_open, every byte written and fetched is appended to it (format in
+// byte_trace.h) until com_close.  A file that cannot be opened leaves the
+// session untraced.
 #pragma once
 
 #include <cstdint>
+#include "link/byte_trace.h"
 #include "platform/serial_port.h"
 
 // Driver queue sizes requested at open, bytes.  The input queue is twice
@@ -14,13 +21,22 @@
 constexpr uint32_t COM_IN_QUEUE = 1584;
 constexpr uint32_t COM_OUT_QUEUE = 792;
 
+// Receive buffer of the channel, bytes: as much as the driver's input
+// queue holds, so one fetch empties it.
+constexpr uint32_t COM_RX_BUFFER = COM_IN_QUEUE;
+
 // A com_getc result with any of these bits set is no usable byte.
 constexpr int COM_NO_BYTE_MASK = 0xFF00;
 constexpr int COM_FLAGGED = 0xFF00;   // + byte: read with a line error
 
 struct SerialChannel {
     plat_port port = PLAT_PORT_INVALID;  // PLAT_PORT_INVALID while closed
-    uint32_t line_errors = 0;            // line error flags of the last poll
+    uint32_t line_errors = 0;            // PLAT_LINE_* flags of the bytes last fetched
+    uint8_t rx_bytes[COM_RX_BUFFER];     // fetched, not yet handed out from rx_pos
+    uint8_t rx_errors[COM_RX_BUFFER];    // PLAT_LINE_* flags of each
+    uint32_t rx_fill = 0;                // bytes in rx_bytes
+    uint32_t rx_pos = 0;                 // next byte to hand out
+    ByteTrace trace;                     // off unless ORV5_TRACE was set at open
 };
 
 // Opens COM<com_number> and applies line.  0, 75 (cannot open) or 9
@@ -29,7 +45,7 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line);
 int com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line);  // 0 or 9
 void com_close(SerialChannel &ch);     // safe when closed
 void com_clear_tx(SerialChannel &ch);  // purge output, only while CTS is on
-void com_clear_rx(SerialChannel &ch);  // purge input
+void com_clear_rx(SerialChannel &ch);  // purge input, fetched bytes included
 int com_write(SerialChannel &ch, int length, const void *bytes);  // bytes written, or -1
 int com_getc(SerialChannel &ch);       // 0..255, COM_FLAGGED + byte, or -1
 uint32_t com_rx_count(SerialChannel &ch);  // bytes waiting (0 when the query fails)

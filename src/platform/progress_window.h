@@ -2,20 +2,33 @@
 //
 // The portable progress code (session/progress.cpp) decides what is shown;
 // the platform shows it: a dialog window on Win32, a status line on the
-// terminal on POSIX, a recorder in tests.
+// terminal on POSIX, a recorder in tests.  What the window needs from the
+// portable side it gets through ProgressCallbacks.
 #pragma once
 
 #include <cstdint>
 
+// ProgressPlacement::pos_flags: which coordinates were given.  The same
+// bits as the settings' window position flags.
+constexpr uint32_t PROGRESS_X_GIVEN = 0x01;   // bit 0
+constexpr uint32_t PROGRESS_Y_GIVEN = 0x10;   // bit 4
+
 struct ProgressPlacement {
-    uint32_t pos_flags;  // WIN_X_GIVEN | WIN_Y_GIVEN (settings.h)
+    uint32_t pos_flags;  // PROGRESS_X_GIVEN | PROGRESS_Y_GIVEN
     int32_t x, y;        // screen position, pixels
 };
 
+// Called by the window from inside the message pump.
+struct ProgressCallbacks {
+    void (*on_abort)();   // the Abort button was clicked
+    void (*on_paint)();   // the window was exposed: show the stored values again
+};
+
 // Creates the window of the given style (1 counter, 2 bar) with its title.
+// The callbacks (either may be null) are kept until plat_progress_destroy.
 // False when it cannot be created.
 bool plat_progress_create(void *owner, int dialog_mode, const char *title,
-                          const ProgressPlacement &place);
+                          const ProgressPlacement &place, const ProgressCallbacks &calls);
 
 // Text of the file-name line.
 void plat_progress_set_name(const char *text);

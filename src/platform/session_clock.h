@@ -22,13 +22,20 @@ bool plat_timer_kill();
 void plat_pump_messages();
 
 // Like plat_pump_messages, but first sleeps while nothing is pending: until
-// input is waiting on port, the timer is due, or plat_wake() is called.
-// Used by the waiting loops when no byte is waiting, so they never spin.
+// input is waiting on port, the timer is due, a message arrives or
+// plat_wake() is called.  Used by the waiting loops when no byte is
+// waiting, so they never spin.  It may return early with nothing done
+// (callers loop).  On Win32, while input is watched, a message or a
+// wake-up is noticed within one read slice of 10 ms.
 void plat_pump_wait(plat_port port);
 
-// Wakes a plat_pump_wait at once.  Async-signal-safe and callable from any
+// Wakes a plat_pump_wait at once (on Win32 within a port wait's slice).  Async-signal-safe and callable from any
 // thread (AbortOrv5).
 void plat_wake();
 
 // Sleeps ms milliseconds (turnaround delay, drain wait).
 void plat_sleep_ms(uint32_t ms);
+
+// A monotonic clock in milliseconds from an arbitrary origin, for time
+// stamps in diagnostics only: protocol time-outs are counted in ticks.
+uint64_t plat_clock_ms();

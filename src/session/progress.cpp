@@ -25,7 +25,7 @@ bool progress_open(void *owner, const SessionSettings &s)
     char title[TEXT_SIZE];
     std::snprintf(title, sizeof title, "ZDX-Ir  %s", s.receive_mode ? "Receiving" : "Sending");
     ProgressPlacement place{s.win_pos_flags, s.win_x, s.win_y};
-    if (!plat_progress_create(owner, mode, title, place))
+    if (!plat_progress_create(owner, mode, title, place, {progress_on_abort, progress_on_paint}))
         return false;
     shown_mode = mode;
     progress_update(0, 0);

@@ -11,10 +11,10 @@
 
 #include "platform/fs.h"
 #include "platform/library.h"
+#include "platform/os_reason.h"
 #include "platform/progress_window.h"
 #include "platform/serial_port.h"
 #include "platform/session_clock.h"
-#include "session/settings.h"
 
 namespace {
 
@@ -34,6 +34,22 @@ uint32_t shown_done = 0;   // what the portable side would redraw on paint
 int32_t shown_total = 0;
 
 void count_tick() { ++ticks; }
+
+// What the portable progress code would do on the window's callbacks.
+void on_abort() { ++aborts; }
+void on_paint()
+{
+    if (shown_total > 0)
+        plat_progress_show_bar(shown_done, shown_total, "");
+}
+const ProgressCallbacks CALLBACKS = {on_abort, on_paint};
+
+DWORD WINAPI wake_later(LPVOID)
+{
+    Sleep(50);
+    plat_wake();
+    return 0;
+}
 
 // Pumps for about ms milliseconds, as a waiting loop would.
 void pump_for(DWORD ms)
@@ -112,15 +128,39 @@ void check_timer_and_pump()
     MSG msg;
     CHECK(!PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 
+    // A wait with nothing to do sleeps until the tick: a handful of
+    // waits, not thousands of spins.
+    CHECK(plat_timer_arm(nullptr, 100, count_tick));
+    ticks = 0;
+    int waits = 0;
     DWORD start = GetTickCount();
-    plat_pump_wait(PLAT_PORT_INVALID);   // polls: returns at once
-    CHECK(GetTickCount() - start < 100);
+    while (ticks == 0 && GetTickCount() - start < 2000) {
+        plat_pump_wait(PLAT_PORT_INVALID);
+        ++waits;
+    }
+    CHECK(ticks == 1);
+    CHECK(waits <= 3);
+
+    // A wake-up from another thread ends a wait on a far-away tick.
+    CHECK(plat_timer_arm(nullptr, 65535, count_tick));
+    HANDLE waker = CreateThread(nullptr, 0, wake_later, nullptr, 0, nullptr);
+    start = GetTickCount();
+    plat_pump_wait(PLAT_PORT_INVALID);
+    CHECK(GetTickCount() - start < 900);
+    WaitForSingleObject(waker, INFINITE);
+    CloseHandle(waker);
+    CHECK(plat_timer_kill());
+
+    uint64_t t0 = plat_clock_ms();
+    Sleep(30);
+    uint64_t t1 = plat_clock_ms();
+    CHECK(t1 - t0 >= 25 && t1 - t0 < 1000);
 }
 
 void check_bar_dialog()
 {
-    ProgressPlacement place = {WIN_X_GIVEN | WIN_Y_GIVEN, 100, 50};
-    CHECK(plat_progress_create(nullptr, 2, "ZDX-Ir  Sending", place));
+    ProgressPlacement place = {PROGRESS_X_GIVEN | PROGRESS_Y_GIVEN, 100, 50};
+    CHECK(plat_progress_create(nullptr, 2, "ZDX-Ir  Sending", place, CALLBACKS));
     HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Sending");
     CHECK(dlg != nullptr);
     if (dlg == nullptr)
@@ -181,8 +221,8 @@ void check_bar_dialog()
 
 void check_counter_dialog()
 {
-    ProgressPlacement place = {WIN_Y_GIVEN, 300, 60};
-    CHECK(plat_progress_create(nullptr, 1, "ZDX-Ir  Receiving", place));
+    ProgressPlacement place = {PROGRESS_Y_GIVEN, 300, 60};
+    CHECK(plat_progress_create(nullptr, 1, "ZDX-Ir  Receiving", place, CALLBACKS));
     HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Receiving");
     CHECK(dlg != nullptr);
     if (dlg == nullptr)
@@ -198,12 +238,14 @@ void check_counter_dialog()
     plat_progress_destroy();
     CHECK(!IsWindow(dlg));
 
-    CHECK(!plat_progress_create(reinterpret_cast<void *>(0x12345), 1, "t", place));
+    CHECK(!plat_progress_create(reinterpret_cast<void *>(0x12345), 1, "t", place, CALLBACKS));
 }
 
 void check_port(unsigned com_number)
 {
+    plat_reason_clear();
     CHECK(plat_port_open(0) == PLAT_PORT_INVALID);
+    CHECK(std::strncmp(plat_reason_text(), "COM0: ", 6) == 0);
     if (com_number == 0)
         return;
     plat_port port = plat_port_open(com_number);
@@ -211,28 +253,39 @@ void check_port(unsigned com_number)
     if (port == PLAT_PORT_INVALID)
         return;
     plat_port_setup_queues(port, 1584, 792);
-    char mode[32];
-    std::snprintf(mode, sizeof mode, "COM%u:19200,n,8,1", com_number);
     LineSettings line = {19200, 1, 0, 0};
-    CHECK(plat_port_configure(port, mode, line));
+    CHECK(plat_port_configure(port, line));
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     CHECK(GetCommState(reinterpret_cast<HANDLE>(port), &dcb));
     CHECK(dcb.BaudRate == 19200 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
           dcb.StopBits == ONESTOPBIT);
-    CHECK(!plat_port_configure(port, "COM1:12x,q,9,3", line));
-    CHECK(!plat_port_configure(port, nullptr, line));
+    CHECK(dcb.fDtrControl == DTR_CONTROL_ENABLE && dcb.fRtsControl == RTS_CONTROL_ENABLE);
+    CHECK(!dcb.fOutX && !dcb.fInX && !dcb.fOutxCtsFlow);
+    COMMTIMEOUTS to = {};
+    CHECK(GetCommTimeouts(reinterpret_cast<HANDLE>(port), &to));
+    CHECK(to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == MAXDWORD &&
+          to.ReadTotalTimeoutConstant > 0 && to.ReadTotalTimeoutConstant <= 50);
+    plat_reason_clear();
+    CHECK(!plat_port_configure(port, LineSettings{0, 1, 0, 0}));
+    char com_name[16];
+    std::snprintf(com_name, sizeof com_name, "COM%u", com_number);
+    CHECK(std::strncmp(plat_reason_text(), com_name, std::strlen(com_name)) == 0);
+    CHECK(plat_port_configure(port, line));
     uint32_t status = 0xFFFF;
     CHECK(plat_port_modem_status(port, &status));
-    uint32_t errors = 1, waiting = 1;
-    CHECK(plat_port_clear_errors(port, &errors, &waiting));
+    CHECK((status & ~(PLAT_MODEM_CTS | PLAT_MODEM_DSR | PLAT_MODEM_RING | PLAT_MODEM_DCD)) == 0);
     plat_port_purge_rx(port);
-    // Nothing waiting: a read comes back at once with nothing.
+    // Nothing waiting: a fetch comes back at once with nothing.
     DWORD start = GetTickCount();
-    uint8_t byte = 0;
+    uint8_t bytes[16], errors[16];
     uint32_t n = 7;
-    CHECK(plat_port_read_byte(port, &byte, &n));
+    CHECK(plat_port_read(port, bytes, errors, sizeof bytes, &n));
     CHECK(n == 0 && GetTickCount() - start < 100);
+    // The pump's wait on a silent port sleeps its slice, and returns.
+    start = GetTickCount();
+    plat_pump_wait(port);
+    CHECK(GetTickCount() - start < 500);
     uint32_t written = 0;
     CHECK(plat_port_write(port, "\x10\x04\x30\x30", 4, &written) && written == 4);
     plat_port_purge_tx(port);
@@ -242,13 +295,6 @@ void check_port(unsigned com_number)
 
 }  // namespace
 
-// The portable progress code's callbacks.
-void progress_on_abort() { ++aborts; }
-void progress_on_paint()
-{
-    if (shown_total > 0)
-        plat_progress_show_bar(shown_done, shown_total, "");
-}
 
 int check_files();   // file_check.cpp
 

@@ -187,3 +187,8 @@ void plat_sleep_ms(uint32_t ms)
     while (nanosleep(&req, &rem) != 0 && errno == EINTR)
         req = rem;
 }
+
+uint64_t plat_clock_ms()
+{
+    return static_cast<uint64_t>(now_ns() / NS_PER_MS);
+}

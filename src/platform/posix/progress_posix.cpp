@@ -65,7 +65,8 @@ void redraw()
 
 } // namespace
 
-bool plat_progress_create(void *, int, const char *text, const ProgressPlacement &)
+bool plat_progress_create(void *, int, const char *text, const ProgressPlacement &,
+                          const ProgressCallbacks &)
 {
     active = true;
     drawn = false;

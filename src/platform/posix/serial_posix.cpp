@@ -1,11 +1,12 @@
 // serial_posix.cpp - the serial port on a POSIX terminal device (termios).
 //
 // The port is opened non-blocking, so a read never waits: the session
-// polls for input and pumps between polls.  Line errors are learnt from the
-// PARMRK marks that the line discipline puts in the data stream; the mark
-// of the next byte is decoded ahead by plat_port_clear_errors, so a poll
-// reports the error before the damaged byte is read, as the callers expect.
+// polls for input and sleeps in the pump (clock_posix.cpp) between polls.
+// Line errors are learnt from the PARMRK marks that the line discipline
+// puts in the data stream, so each one is pinned on the damaged byte, and
+// from the driver's overrun counter where it has one.
 #include "platform/serial_port.h"
+#include "platform/os_reason.h"
 #include "platform/posix/posix_port.h"
 
 #include <cerrno>
@@ -32,27 +33,36 @@ constexpr int MAX_PORTS = 8;
 // environment (longer ones are refused rather than cut).
 constexpr size_t DEVICE_PATH_SIZE = 4096;
 
+// The device's name as failure reasons show it; a longer path is cut.
+constexpr size_t SHOWN_NAME_SIZE = 128;
+
+// "ORV5_COM" + up to 10 digits + NUL.
+constexpr size_t ENV_NAME_SIZE = 8 + 10 + 1;
+
+// Raw bytes taken from the driver per read() call: more than the input
+// queue a session asks for (1584 bytes), so one call takes what waits.
+// Marks only add bytes, so this many raw bytes never decode into more data
+// bytes than that.
+constexpr uint32_t RAW_CHUNK = 2048;
+
 // A write that makes no progress for this long is given up, ms.  Even at
 // 300 bit/s the driver accepts a byte every 33 ms, so only a stalled line
 // (flow-controlled, or a pseudo-terminal nobody reads) gets there.
 constexpr int WRITE_STALL_MS = 5000;
 
 struct PortState {
-    int fd;                 // -1: slot free
+    int fd;                   // -1: slot free
     ParmrkDecoder dec;
-    uint32_t errors;        // latched flags not yet reported
-    bool have_ahead;        // a byte was decoded ahead by clear_errors
-    uint8_t ahead;
-    uint32_t ahead_errors;  // flags of that byte, reported until it is read
-    bool have_icount;       // the driver counts overruns
-    uint32_t overruns;      // last seen count
+    uint8_t pending;          // PLAT_LINE_* flags for the next byte fetched
+    bool have_icount;         // the driver counts overruns
+    uint32_t overruns;        // last seen count
+    char name[SHOWN_NAME_SIZE];
 };
 
 PortState ports[MAX_PORTS] = {
-    {-1, {}, 0, false, 0, 0, false, 0}, {-1, {}, 0, false, 0, 0, false, 0},
-    {-1, {}, 0, false, 0, 0, false, 0}, {-1, {}, 0, false, 0, 0, false, 0},
-    {-1, {}, 0, false, 0, 0, false, 0}, {-1, {}, 0, false, 0, 0, false, 0},
-    {-1, {}, 0, false, 0, 0, false, 0}, {-1, {}, 0, false, 0, 0, false, 0},
+    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
+    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
+    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
 };
 
 PortState *find_port(plat_port port)
@@ -63,6 +73,12 @@ PortState *find_port(plat_port port)
         if (p.fd == port)
             return &p;
     return nullptr;
+}
+
+const char *name_of(plat_port port)
+{
+    PortState *p = find_port(port);
+    return p != nullptr ? p->name : "serial port";
 }
 
 // Errors of an ioctl that the device does not implement (a pseudo-terminal
@@ -78,7 +94,7 @@ bool device_path(unsigned n, char *out, size_t size)
 {
     const char *dev = std::getenv("ORV5_DEVICE");
     if (dev == nullptr || *dev == '\0') {
-        char name[32];
+        char name[ENV_NAME_SIZE];
         std::snprintf(name, sizeof name, "ORV5_COM%u", n);
         dev = std::getenv(name);
     }
@@ -105,24 +121,17 @@ uint32_t read_overruns(int fd, bool *ok)
     return 0;
 }
 
-// Reads raw bytes until one data byte is decoded.  1 = byte in *out,
-// 0 = nothing (more) waiting, -1 = the device failed or hung up.
-int read_unit(PortState &p, uint8_t *out)
+// PLAT_LINE_OVERRUN when the driver counted an overrun since the last look.
+uint8_t new_overruns(PortState &p)
 {
-    for (;;) {
-        uint8_t raw;
-        ssize_t r = read(p.fd, &raw, 1);
-        if (r == 1) {
-            if (parmrk_feed(p.dec, raw, out, &p.errors))
-                return 1;
-            continue;
-        }
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return 0;
-        return -1;   // EOF on a terminal means hang-up
-    }
+    if (!p.have_icount)
+        return 0;
+    bool ok = false;
+    uint32_t count = read_overruns(p.fd, &ok);
+    if (!ok || count == p.overruns)
+        return 0;
+    p.overruns = count;
+    return PLAT_LINE_OVERRUN;
 }
 
 int64_t now_ms()
@@ -150,9 +159,36 @@ bool speed_constant(uint32_t baud, speed_t *out)
     return false;
 }
 
+// termios framing of the settings, on top of a raw configuration.
+void set_framing(struct termios &tio, const LineSettings &settings)
+{
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+#if defined(CRTSCTS)
+    tio.c_cflag &= ~CRTSCTS;
+#endif
+    tio.c_cflag |= settings.eight_data_bits ? CS8 : CS7;
+    if (settings.parity == 1)
+        tio.c_cflag |= PARENB | PARODD;
+    else if (settings.parity == 2)
+        tio.c_cflag |= PARENB;
+    if (settings.two_stop_bits)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
+    tio.c_iflag |= INPCK | PARMRK;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+}
+
+bool refuse(const PortState &p, const char *why)
+{
+    plat_reason_set(p.name, why);
+    return false;
+}
+
 } // namespace
 
-bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint32_t *errors)
+bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint8_t *errors)
 {
     switch (dec.marks) {
     case 0:
@@ -172,52 +208,69 @@ bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint32_t *errors
         // 0xFF 0xFF is a real 0xFF; anything else after 0xFF cannot come
         // from the line discipline, so the stream is out of step: flag it.
         if (raw != 0xFF)
-            *errors |= POSIX_CE_FRAME;
+            *errors |= PLAT_LINE_FRAMING;
         return true;
     default:
         // 0xFF 0x00 byte: received with a parity or framing error (the two
         // are not told apart); a zero byte is how a break is marked.
         dec.marks = 0;
         *out = raw;
-        *errors |= raw == 0 ? POSIX_CE_BREAK : POSIX_CE_FRAME | POSIX_CE_RXPARITY;
+        *errors |= raw == 0 ? PLAT_LINE_BREAK : PLAT_LINE_FRAMING | PLAT_LINE_PARITY;
         return true;
     }
 }
 
 bool posix_port_input_ready(int fd)
 {
-    PortState *p = find_port(fd);
-    if (p != nullptr && p->have_ahead)
-        return true;
     int waiting = 0;
     return ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 plat_port plat_port_open(unsigned com_number)
 {
-    if (com_number == 0)
-        return PLAT_PORT_INVALID;   // there is no COM0
+    if (com_number == 0) {
+        plat_reason_set("COM0", "there is no port 0");
+        return PLAT_PORT_INVALID;
+    }
+    char path[DEVICE_PATH_SIZE];
+    if (!device_path(com_number, path, sizeof path)) {
+        plat_reason_set("ORV5_DEVICE", "the device path is too long");
+        return PLAT_PORT_INVALID;
+    }
     PortState *slot = nullptr;
     for (PortState &p : ports)
         if (p.fd < 0) {
             slot = &p;
             break;
         }
-    char path[DEVICE_PATH_SIZE];
-    if (slot == nullptr || !device_path(com_number, path, sizeof path))
+    if (slot == nullptr) {
+        plat_reason_set(path, "too many ports open in this process");
         return PLAT_PORT_INVALID;
+    }
 
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        plat_reason_note(path);
         return PLAT_PORT_INVALID;
+    }
     // TIOCEXCL keeps out later openers (except privileged ones); the lock
     // also stops a second program that honours it, and a second open in
     // this process.
-    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        plat_reason_note(path);
         close(fd);
         return PLAT_PORT_INVALID;
     }
-    *slot = PortState{fd, {}, 0, false, 0, 0, false, 0};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            plat_reason_set(path, "in use by another program (locked)");
+        else
+            plat_reason_note(path);
+        close(fd);
+        return PLAT_PORT_INVALID;
+    }
+    *slot = PortState{fd, {}, 0, false, 0, {}};
+    std::snprintf(slot->name, sizeof slot->name, "%.*s", static_cast<int>(sizeof slot->name - 1), path);
     slot->overruns = read_overruns(fd, &slot->have_icount);
     return fd;
 }
@@ -228,71 +281,68 @@ void plat_port_setup_queues(plat_port, uint32_t, uint32_t)
     // what the session asks for.
 }
 
-bool plat_port_configure(plat_port port, const char *, const LineSettings &settings)
+bool plat_port_configure(plat_port port, const LineSettings &settings)
 {
     PortState *p = find_port(port);
-    if (p == nullptr || settings.baud_rate == 0)
-        return false;   // speed 0 would mean "hang up"
+    if (p == nullptr) {
+        plat_reason_set("serial port", "not open");
+        return false;
+    }
+    if (settings.baud_rate == 0)
+        return refuse(*p, "0 bit/s is no line speed");   // it would mean "hang up"
     int fd = p->fd;
     struct termios tio;
-    if (tcgetattr(fd, &tio) != 0)
+    if (tcgetattr(fd, &tio) != 0) {
+        plat_reason_note(p->name);
         return false;
+    }
     cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
-#if defined(CRTSCTS)
-    tio.c_cflag &= ~CRTSCTS;
-#endif
-    tio.c_cflag |= settings.eight_data_bits ? CS8 : CS7;
-    if (settings.parity == 1)
-        tio.c_cflag |= PARENB | PARODD;
-    else if (settings.parity == 2)
-        tio.c_cflag |= PARENB;
-    if (settings.two_stop_bits)
-        tio.c_cflag |= CSTOPB;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | IGNPAR | IGNBRK | BRKINT | ISTRIP);
-    tio.c_iflag |= INPCK | PARMRK;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
+    set_framing(tio, settings);
 
     speed_t code;
     bool standard = speed_constant(settings.baud_rate, &code);
-    if (standard && (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0))
+    if (standard && (cfsetispeed(&tio, code) != 0 || cfsetospeed(&tio, code) != 0)) {
+        plat_reason_note(p->name);
         return false;
-    if (tcsetattr(fd, TCSANOW, &tio) != 0)
+    }
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        plat_reason_note(p->name);
         return false;
+    }
     // tcsetattr succeeds when any part was applied: check that the driver
     // kept the framing (a pseudo-terminal, for one, forces 8 bits without
     // parity).
     struct termios got;
     const tcflag_t framing = CSIZE | PARENB | PARODD;
     if (tcgetattr(fd, &got) != 0 || (got.c_cflag & framing) != (tio.c_cflag & framing))
-        return false;
+        return refuse(*p, "the device does not keep these data bits and parity");
     if (standard ? cfgetospeed(&got) != code : !posix_set_custom_speed(fd, settings.baud_rate))
-        return false;
+        return refuse(*p, "the device does not take this line speed");
     p->dec = ParmrkDecoder{};
-    p->have_ahead = false;
+    p->pending = 0;
 
     int lines = TIOCM_RTS | TIOCM_DTR;
-    if (ioctl(fd, TIOCMBIS, &lines) != 0 && !not_supported(errno))
+    if (ioctl(fd, TIOCMBIS, &lines) != 0 && !not_supported(errno)) {
+        plat_reason_note(p->name);
         return false;
+    }
     return true;
 }
 
-bool plat_port_modem_status(plat_port port, uint32_t *status)
+bool plat_port_modem_status(plat_port port, uint32_t *lines)
 {
-    *status = 0;
-    int lines = 0;
-    if (ioctl(static_cast<int>(port), TIOCMGET, &lines) != 0)
-        return not_supported(errno);   // no modem lines: status 0
-    if (lines & TIOCM_CTS)
-        *status |= PLAT_MS_CTS_ON;
-    if (lines & TIOCM_DSR)
-        *status |= PLAT_MS_DSR_ON;
-    if (lines & TIOCM_RNG)
-        *status |= 0x0040;   // MS_RING_ON
-    if (lines & TIOCM_CAR)
-        *status |= 0x0080;   // MS_RLSD_ON
+    *lines = 0;
+    int bits = 0;
+    if (ioctl(static_cast<int>(port), TIOCMGET, &bits) != 0)
+        return not_supported(errno);   // no modem lines: none on
+    if (bits & TIOCM_CTS)
+        *lines |= PLAT_MODEM_CTS;
+    if (bits & TIOCM_DSR)
+        *lines |= PLAT_MODEM_DSR;
+    if (bits & TIOCM_RNG)
+        *lines |= PLAT_MODEM_RING;
+    if (bits & TIOCM_CAR)
+        *lines |= PLAT_MODEM_DCD;
     return true;
 }
 
@@ -304,12 +354,9 @@ void plat_port_purge_tx(plat_port port)
 void plat_port_purge_rx(plat_port port)
 {
     tcflush(static_cast<int>(port), TCIFLUSH);
-    // Whatever was decoded ahead, or half a mark sequence, went with it.
-    if (PortState *p = find_port(port)) {
+    // Half a mark sequence went with it.
+    if (PortState *p = find_port(port))
         p->dec = ParmrkDecoder{};
-        p->have_ahead = false;
-        p->ahead_errors = 0;
-    }
 }
 
 bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
@@ -331,21 +378,25 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             int64_t left = give_up - now_ms();
             if (left <= 0) {
+                plat_reason_set(name_of(port), "write stalled (flow control, or nobody reads the line)");
                 ok = false;
                 break;
             }
             struct pollfd pfd = {fd, POLLOUT, 0};
             int n = poll(&pfd, 1, static_cast<int>(left));
             if (n < 0 && errno != EINTR) {
+                plat_reason_note(name_of(port));
                 ok = false;
                 break;
             }
             if (n > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                plat_reason_set(name_of(port), "the device hung up");
                 ok = false;
                 break;
             }
             continue;
         }
+        plat_reason_note(name_of(port));
         ok = false;
         break;
     }
@@ -354,63 +405,34 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
     return ok;
 }
 
-bool plat_port_read_byte(plat_port port, uint8_t *byte, uint32_t *n)
+bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+                    uint32_t *count)
 {
-    *n = 0;
+    *count = 0;
     PortState *p = find_port(port);
     if (p == nullptr)
         return false;
-    if (p->have_ahead) {
-        *byte = p->ahead;
-        p->have_ahead = false;
-        p->ahead_errors = 0;
-        *n = 1;
-        return true;
-    }
-    int r = read_unit(*p, byte);
+    uint8_t raw[RAW_CHUNK];
+    uint32_t want = capacity < RAW_CHUNK ? capacity : RAW_CHUNK;
+    ssize_t r;
+    do {
+        r = read(p->fd, raw, want);
+    } while (r < 0 && errno == EINTR);
     if (r < 0)
-        return false;
-    *n = static_cast<uint32_t>(r);
-    return true;
-}
-
-bool plat_port_clear_errors(plat_port port, uint32_t *errors, uint32_t *in_queue)
-{
-    *errors = 0;
-    *in_queue = 0;
-    PortState *p = find_port(port);
-    if (p == nullptr)
-        return false;
-    if (!p->have_ahead) {
-        // Decode the next byte now, so that a mark on it is reported by
-        // this poll, before the byte itself is read.
-        uint32_t before = p->errors;
-        p->errors = 0;
-        int r = read_unit(*p, &p->ahead);
-        if (r < 0) {
-            p->errors |= before;
-            return false;
+        return errno == EAGAIN || errno == EWOULDBLOCK;   // nothing waiting
+    if (r == 0)
+        return false;   // end of file on a terminal: hang-up
+    p->pending |= new_overruns(*p);
+    uint32_t n = 0;
+    for (ssize_t i = 0; i < r; ++i) {
+        uint8_t flags = 0;
+        if (parmrk_feed(p->dec, raw[i], &bytes[n], &flags)) {
+            errors[n] = flags | p->pending;
+            p->pending = 0;
+            ++n;
         }
-        p->have_ahead = r == 1;
-        p->ahead_errors = r == 1 ? p->errors : 0;
-        p->errors = r == 1 ? before : (before | p->errors);
     }
-    if (p->have_icount) {
-        bool ok = false;
-        uint32_t count = read_overruns(p->fd, &ok);
-        if (ok && count != p->overruns)
-            p->errors |= POSIX_CE_OVERRUN;
-        if (ok)
-            p->overruns = count;
-    }
-    int waiting = 0;
-    if (ioctl(p->fd, FIONREAD, &waiting) != 0)
-        return false;
-    *errors = p->errors | p->ahead_errors;
-    p->errors = 0;
-    // The driver's count includes mark bytes, so it may run a little high;
-    // callers only learn that a byte is worth reading.
-    *in_queue = static_cast<uint32_t>(waiting > 0 ? waiting : 0) + (p->have_ahead ? 1 : 0);
+    *count = n;
     return true;
 }
 
@@ -425,4 +447,13 @@ void plat_port_close(plat_port port)
     ioctl(p->fd, TIOCNXCL);
     close(p->fd);   // drops the lock too
     p->fd = -1;
+}
+
+bool plat_trace_path(char *out, size_t size)
+{
+    const char *path = std::getenv("ORV5_TRACE");
+    if (path == nullptr || *path == '\0')
+        return false;
+    int len = std::snprintf(out, size, "%s", path);
+    return len > 0 && static_cast<size_t>(len) < size;
 }

@@ -41,13 +41,17 @@ struct LineFaults {
     bool configure_fails = false;
     bool modem_status_fails = false;
     bool write_fails = false;
+    bool read_fails = false;
     uint32_t cts = 1;          // CTS line state (modem status)
 };
 LineFaults &faults();
 bool port_is_open();
 unsigned opened_com_number();     // COM number of the last open
-std::string last_mode();          // mode string of the last configure
+std::string last_mode();          // last configure as "COMn:baud,p,d,s"
 uint32_t purges_rx();             // input purges so far
+uint32_t port_reads();            // fetches from the port so far
+// The byte-trace file the platform reports (ORV5_TRACE); "" for none.
+void set_trace_path(const std::string &path);
 
 // --- time ---------------------------------------------------------------
 // Runs fn when virtual time reaches at_ms (from inside the pump).

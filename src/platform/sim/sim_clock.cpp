@@ -117,3 +117,8 @@ void plat_sleep_ms(uint32_t ms)
     clock.slept += ms;
     advance_to(clock.now + ms);
 }
+
+uint64_t plat_clock_ms()
+{
+    return clock.now;
+}

@@ -1,4 +1,5 @@
 // sim_line.cpp - the virtual serial line.
+#include <cstdio>
 #include <deque>
 
 #include "platform/serial_port.h"
@@ -21,8 +22,9 @@ struct Line {
     std::vector<std::vector<uint8_t>> writes;
     LineFaults faults;
     PeerFn peer;
-    uint32_t pending_errors = 0;
     uint32_t purges_rx = 0;
+    uint32_t reads = 0;
+    std::string trace_path;
 };
 Line line;
 constexpr plat_port SIM_PORT = 7;   // any valid-looking handle
@@ -56,6 +58,8 @@ bool port_is_open() { return line.open; }
 unsigned opened_com_number() { return line.com; }
 std::string last_mode() { return line.mode; }
 uint32_t purges_rx() { return line.purges_rx; }
+uint32_t port_reads() { return line.reads; }
+void set_trace_path(const std::string &path) { line.trace_path = path; }
 
 bool next_arrival(uint64_t *at_ms)
 {
@@ -85,8 +89,14 @@ plat_port plat_port_open(unsigned com_number)
 
 void plat_port_setup_queues(plat_port, uint32_t, uint32_t) {}
 
-bool plat_port_configure(plat_port, const char *mode, const LineSettings &)
+bool plat_port_configure(plat_port, const LineSettings &settings)
 {
+    // Recorded as the Win32 backend would spell it, for tests to compare.
+    char parity = settings.parity == 1 ? 'o' : settings.parity == 2 ? 'e' : 'n';
+    char mode[64];
+    std::snprintf(mode, sizeof mode, "COM%u:%lu,%c,%c,%c", line.com,
+                  static_cast<unsigned long>(settings.baud_rate), parity,
+                  settings.eight_data_bits ? '8' : '7', settings.two_stop_bits ? '2' : '1');
     line.mode = mode;
     return !line.faults.configure_fails;
 }
@@ -95,7 +105,7 @@ bool plat_port_modem_status(plat_port port, uint32_t *status)
 {
     if (port != SIM_PORT || line.faults.modem_status_fails)
         return false;
-    *status = line.faults.cts ? PLAT_MS_CTS_ON : 0;
+    *status = line.faults.cts ? PLAT_MODEM_CTS : 0;
     return true;
 }
 
@@ -121,37 +131,22 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
     return true;
 }
 
-bool plat_port_read_byte(plat_port port, uint8_t *byte, uint32_t *n)
+bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+                    uint32_t *count)
 {
-    *n = 0;
-    if (port != SIM_PORT)
+    *count = 0;
+    if (port != SIM_PORT || line.faults.read_fails)
         return false;
-    if (!input_waiting())
-        return true;
-    Arrival a = line.incoming.front();
-    line.incoming.pop_front();
-    *byte = a.byte;
-    *n = 1;
-    return true;
-}
-
-bool plat_port_clear_errors(plat_port port, uint32_t *errors, uint32_t *in_queue)
-{
-    if (port != SIM_PORT)
-        return false;
-    uint32_t count = 0;
-    for (const Arrival &a : line.incoming) {
-        if (a.at_ms > now_ms())
-            break;
-        ++count;
+    ++line.reads;
+    uint32_t n = 0;
+    while (n < capacity && input_waiting()) {
+        Arrival a = line.incoming.front();
+        line.incoming.pop_front();
+        bytes[n] = a.byte;
+        errors[n] = a.flagged ? PLAT_LINE_FRAMING : 0;
+        ++n;
     }
-    // A flagged byte at the head reports its error now, as a driver does
-    // when the poll before the read sees the line error.
-    if (count > 0 && line.incoming.front().flagged)
-        line.pending_errors |= 0x0004;   // CE_FRAME
-    *errors = line.pending_errors;
-    line.pending_errors = 0;
-    *in_queue = count;
+    *count = n;
     return true;
 }
 
@@ -159,4 +154,12 @@ void plat_port_close(plat_port)
 {
     line.open = false;
     line.incoming.clear();
+}
+
+bool plat_trace_path(char *out, size_t size)
+{
+    if (line.trace_path.empty() || line.trace_path.size() >= size)
+        return false;
+    std::snprintf(out, size, "%s", line.trace_path.c_str());
+    return true;
 }

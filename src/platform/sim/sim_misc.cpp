@@ -52,7 +52,8 @@ void reset()
 
 using namespace sim;
 
-bool plat_progress_create(void *, int dialog_mode, const char *title, const ProgressPlacement &place)
+bool plat_progress_create(void *, int dialog_mode, const char *title, const ProgressPlacement &place,
+                          const ProgressCallbacks &)
 {
     if (create_fails)
         return false;

@@ -12,9 +12,7 @@
 #include <cstring>
 
 #include "platform/win32/own_module.h"
-#include "session/progress.h"
-#include "session/resources/orv5w32_res.h"
-#include "session/settings.h"
+#include "platform/win32/resources/orv5w32_res.h"
 
 namespace {
 
@@ -35,6 +33,13 @@ int bar_height = 0;   // pixels
 HBRUSH empty_brush = nullptr;
 HBRUSH filled_brush = nullptr;
 WNDPROC bar_static_proc = nullptr;   // the bar's own window procedure
+ProgressCallbacks callbacks = {nullptr, nullptr};
+
+void call(void (*fn)())
+{
+    if (fn != nullptr)
+        fn();
+}
 
 // Moves the dialog to the requested screen position, keeping its size.
 void place_dialog(HWND wnd, const ProgressPlacement *place)
@@ -44,8 +49,8 @@ void place_dialog(HWND wnd, const ProgressPlacement *place)
     RECT r;
     if (!GetWindowRect(wnd, &r))
         return;
-    int x = (place->pos_flags & WIN_X_GIVEN) ? place->x : r.left;
-    int y = (place->pos_flags & WIN_Y_GIVEN) ? place->y : r.top;
+    int x = (place->pos_flags & PROGRESS_X_GIVEN) ? place->x : r.left;
+    int y = (place->pos_flags & PROGRESS_Y_GIVEN) ? place->y : r.top;
     MoveWindow(wnd, x, y, r.right - r.left, r.bottom - r.top, FALSE);
 }
 
@@ -57,14 +62,14 @@ INT_PTR CALLBACK dialog_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
         return TRUE;
     case WM_COMMAND:
         if (wparam == IDC_ABORT) {   // clicked (notification 0), or Esc/Alt+F4
-            progress_on_abort();
+            call(callbacks.on_abort);
             return TRUE;
         }
         return FALSE;
     case WM_PAINT:
         // Drawn before the default painting, which still takes place.
         if (dialog != nullptr)
-            progress_on_paint();
+            call(callbacks.on_paint);
         return FALSE;
     default:
         return FALSE;
@@ -77,7 +82,7 @@ LRESULT CALLBACK bar_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     LRESULT r = CallWindowProcA(bar_static_proc, wnd, msg, wparam, lparam);
     if (msg == WM_PAINT && bar_dc != nullptr)
-        progress_on_paint();
+        call(callbacks.on_paint);
     return r;
 }
 
@@ -110,15 +115,18 @@ void prepare_bar()
 }  // namespace
 
 bool plat_progress_create(void *owner, int dialog_mode, const char *title,
-                          const ProgressPlacement &place)
+                          const ProgressPlacement &place, const ProgressCallbacks &calls)
 {
     plat_progress_destroy();   // only ever one window
+    callbacks = calls;   // WM_INITDIALOG may already paint
     int resource = dialog_mode == BAR_STYLE ? IDD_PROGRESS_BAR : IDD_PROGRESS_COUNTER;
     HWND wnd = CreateDialogParamA(own_module(), MAKEINTRESOURCEA(resource),
                                   static_cast<HWND>(owner), dialog_proc,
                                   reinterpret_cast<LPARAM>(&place));
-    if (wnd == nullptr)
+    if (wnd == nullptr) {
+        callbacks = {nullptr, nullptr};
         return false;
+    }
     dialog = wnd;
     SetWindowTextA(dialog, title ? title : "");
     if (dialog_mode == BAR_STYLE)
@@ -176,4 +184,5 @@ void plat_progress_destroy()
     bar_width = bar_height = 0;
     if (wnd != nullptr)
         DestroyWindow(wnd);
+    callbacks = {nullptr, nullptr};
 }

@@ -1,9 +1,14 @@
 // serial_port_win32.cpp - the serial port on the Win32 communications API.
 //
-// Synchronous (non-overlapped) I/O on one handle.  Reception is polled: the
-// channel asks ClearCommError how many bytes wait and reads one at a time,
-// so no call here waits for the line.
+// Synchronous (non-overlapped) I/O on one handle, which the adapter
+// plug-ins also write to.  The read time-outs are set so that a read
+// returns at once with whatever the driver holds and, when it holds
+// nothing, waits at most WIN32_READ_SLICE_MS for the first byte: the pump
+// sleeps in such a one-byte read while the session waits for the terminal,
+// and the channel fetches with one read of the count ClearCommError gives.
 #include "platform/serial_port.h"
+#include "platform/os_reason.h"
+#include "platform/win32/win32_port.h"
 
 #include <windows.h>
 
@@ -11,8 +16,18 @@
 
 namespace {
 
+// Ports open at once: one per session, a few more in tests.
+constexpr int MAX_PORTS = 8;
+
 // "\\.\COM" + up to 10 digits + NUL.
 constexpr int DEVICE_NAME_SIZE = 4 + 3 + 10 + 1;
+
+// "COM" + up to 10 digits + NUL: the name failure reasons show.
+constexpr int SHOWN_NAME_SIZE = 3 + 10 + 1;
+
+// Mode string for BuildCommDCBA and failure reasons:
+// "COM4294967295:4294967295,n,8,1" is 30 characters.
+constexpr int MODE_SIZE = 40;
 
 // Ports above 9 exist only in the device namespace: the plain name "COM10"
 // is an ordinary file name to CreateFile.  COM1..COM9 keep the plain name.
@@ -23,32 +38,124 @@ constexpr char XON_CHAR = 0x11;
 constexpr char XOFF_CHAR = 0x13;
 constexpr WORD XON_XOFF_LIMIT = 300;   // bytes
 
+struct PortState {
+    HANDLE handle;          // INVALID_HANDLE_VALUE: slot free
+    unsigned com;
+    bool have_ahead;        // a byte read while the pump waited
+    uint8_t ahead;
+    uint8_t pending;        // PLAT_LINE_* flags for the next byte fetched
+    char name[SHOWN_NAME_SIZE];
+};
+
+PortState ports[MAX_PORTS] = {
+    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
+    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
+    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
+    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
+};
+
 HANDLE as_handle(plat_port port)
 {
     return reinterpret_cast<HANDLE>(port);
+}
+
+PortState *find_port(plat_port port)
+{
+    if (port == PLAT_PORT_INVALID)
+        return nullptr;
+    for (PortState &p : ports)
+        if (p.handle == as_handle(port))
+            return &p;
+    return nullptr;
+}
+
+const char *name_of(plat_port port)
+{
+    PortState *p = find_port(port);
+    return p != nullptr ? p->name : "serial port";
+}
+
+// The driver's communications error bits in the platform's terms.
+uint8_t line_flags(DWORD ce)
+{
+    uint8_t flags = 0;
+    if (ce & CE_OVERRUN)
+        flags |= PLAT_LINE_OVERRUN;
+    if (ce & CE_RXPARITY)
+        flags |= PLAT_LINE_PARITY;
+    if (ce & CE_FRAME)
+        flags |= PLAT_LINE_FRAMING;
+    if (ce & CE_BREAK)
+        flags |= PLAT_LINE_BREAK;
+    if (ce & CE_RXOVER)
+        flags |= PLAT_LINE_QUEUE_FULL;
+    if (ce & ~static_cast<DWORD>(CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK | CE_RXOVER))
+        flags |= PLAT_LINE_OTHER;
+    return flags;
+}
+
+// Learns (and clears) the port's error state: the flags go to the next
+// byte fetched.  *in_queue: bytes the driver holds.  False on failure.
+bool take_errors(PortState &p, DWORD *in_queue)
+{
+    DWORD ce = 0;
+    COMSTAT stat = {};
+    if (!ClearCommError(p.handle, &ce, &stat)) {
+        *in_queue = 0;
+        return false;
+    }
+    p.pending |= line_flags(ce);
+    *in_queue = stat.cbInQue;
+    return true;
+}
+
+// The mode string of the settings, "COMn:baud,p,d,s".
+void mode_string(char *out, size_t size, unsigned com, const LineSettings &s)
+{
+    char parity = s.parity == 1 ? 'o' : s.parity == 2 ? 'e' : 'n';
+    std::snprintf(out, size, "COM%u:%lu,%c,%c,%c", com, static_cast<unsigned long>(s.baud_rate),
+                  parity, s.eight_data_bits ? '8' : '7', s.two_stop_bits ? '2' : '1');
 }
 
 }  // namespace
 
 plat_port plat_port_open(unsigned com_number)
 {
+    char shown[SHOWN_NAME_SIZE];
+    std::snprintf(shown, sizeof shown, "COM%u", com_number);
+    PortState *slot = nullptr;
+    for (PortState &p : ports)
+        if (p.handle == INVALID_HANDLE_VALUE) {
+            slot = &p;
+            break;
+        }
+    if (slot == nullptr) {
+        plat_reason_set(shown, "too many ports open in this process");
+        return PLAT_PORT_INVALID;
+    }
     char name[DEVICE_NAME_SIZE];
     std::snprintf(name, sizeof name, "%sCOM%u",
                   com_number > LAST_PLAIN_COM ? "\\\\.\\" : "", com_number);
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        (void)GetLastError();
+        plat_reason_note(shown);
         return PLAT_PORT_INVALID;
     }
-    // A one-byte read returns at once with what is queued (possibly
-    // nothing) instead of waiting under whatever time-outs the driver
-    // holds; writes have no time-out.  The channel reads only after the
-    // queue count said a byte waits, so this just guards against a driver
-    // default that would block the session thread.
+    // A read returns at once with what the driver holds; when it holds
+    // nothing it waits for the first byte, at most the slice.  Writes have
+    // no time-out.
     COMMTIMEOUTS to = {};
     to.ReadIntervalTimeout = MAXDWORD;
-    SetCommTimeouts(h, &to);
+    to.ReadTotalTimeoutMultiplier = MAXDWORD;
+    to.ReadTotalTimeoutConstant = WIN32_READ_SLICE_MS;
+    if (!SetCommTimeouts(h, &to)) {
+        plat_reason_note(shown);
+        CloseHandle(h);
+        return PLAT_PORT_INVALID;
+    }
+    *slot = PortState{h, com_number, false, 0, 0, {}};
+    std::snprintf(slot->name, sizeof slot->name, "%s", shown);
     return reinterpret_cast<plat_port>(h);
 }
 
@@ -57,17 +164,30 @@ void plat_port_setup_queues(plat_port port, uint32_t in_bytes, uint32_t out_byte
     SetupComm(as_handle(port), in_bytes, out_bytes);
 }
 
-bool plat_port_configure(plat_port port, const char *mode, const LineSettings &)
+bool plat_port_configure(plat_port port, const LineSettings &settings)
 {
-    if (mode == nullptr)
+    PortState *p = find_port(port);
+    if (p == nullptr) {
+        plat_reason_set("serial port", "not open");
         return false;
-    HANDLE h = as_handle(port);
+    }
+    if (settings.baud_rate == 0) {
+        // Some drivers take it and stop the line.
+        plat_reason_set(p->name, "0 bit/s is no line speed");
+        return false;
+    }
+    char mode[MODE_SIZE];
+    mode_string(mode, sizeof mode, p->com, settings);
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(h, &dcb))
+    if (!GetCommState(p->handle, &dcb)) {
+        plat_reason_note(p->name);
         return false;
-    if (!BuildCommDCBA(mode, &dcb))   // speed, data bits, parity, stop bits
+    }
+    if (!BuildCommDCBA(mode, &dcb)) {   // speed, data bits, parity, stop bits
+        plat_reason_note(mode);
         return false;
+    }
     dcb.DCBlength = sizeof dcb;
     dcb.fBinary = 1;
     dcb.fParity = 1;
@@ -81,10 +201,16 @@ bool plat_port_configure(plat_port port, const char *mode, const LineSettings &)
     dcb.XoffChar = XOFF_CHAR;
     dcb.XonLim = XON_XOFF_LIMIT;
     dcb.XoffLim = XON_XOFF_LIMIT;
-    return SetCommState(h, &dcb) != 0;
+    if (!SetCommState(p->handle, &dcb)) {
+        plat_reason_note(mode);
+        return false;
+    }
+    p->have_ahead = false;
+    p->pending = 0;
+    return true;
 }
 
-bool plat_port_modem_status(plat_port port, uint32_t *status)
+bool plat_port_modem_status(plat_port port, uint32_t *lines)
 {
     DWORD bits = 0;
     if (!GetCommModemStatus(as_handle(port), &bits)) {
@@ -96,8 +222,17 @@ bool plat_port_modem_status(plat_port port, uint32_t *status)
             return false;
         bits = 0;
     }
-    if (status)
-        *status = bits;
+    uint32_t out = 0;
+    if (bits & MS_CTS_ON)
+        out |= PLAT_MODEM_CTS;
+    if (bits & MS_DSR_ON)
+        out |= PLAT_MODEM_DSR;
+    if (bits & MS_RING_ON)
+        out |= PLAT_MODEM_RING;
+    if (bits & MS_RLSD_ON)
+        out |= PLAT_MODEM_DCD;
+    if (lines)
+        *lines = out;
     return true;
 }
 
@@ -109,6 +244,8 @@ void plat_port_purge_tx(plat_port port)
 void plat_port_purge_rx(plat_port port)
 {
     PurgeComm(as_handle(port), PURGE_RXCLEAR);
+    if (PortState *p = find_port(port))
+        p->have_ahead = false;   // it was input waiting, like the rest
 }
 
 bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
@@ -117,35 +254,91 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
     BOOL ok = WriteFile(as_handle(port), bytes, len, &n, nullptr);
     if (written)
         *written = n;
+    if (!ok) {
+        plat_reason_note(name_of(port));
+        // A driver that stops on errors wants them cleared before it moves
+        // again; what it reports goes to the next byte read.
+        if (PortState *p = find_port(port)) {
+            DWORD waiting = 0;
+            take_errors(*p, &waiting);
+        }
+    }
     return ok != 0;
 }
 
-bool plat_port_read_byte(plat_port port, uint8_t *byte, uint32_t *n)
+bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+                    uint32_t *count)
 {
+    *count = 0;
+    PortState *p = find_port(port);
+    if (p == nullptr || capacity == 0)
+        return p != nullptr;
+    uint32_t n = 0;
+    if (p->have_ahead) {
+        bytes[n++] = p->ahead;
+        p->have_ahead = false;
+    }
+    DWORD waiting = 0;
+    bool ok = take_errors(*p, &waiting);
+    DWORD want = waiting < capacity - n ? waiting : capacity - n;
+    if (ok && want > 0) {
+        // Returns at once: the driver holds at least this much.
+        DWORD got = 0;
+        if (!ReadFile(p->handle, bytes + n, want, &got, nullptr)) {
+            take_errors(*p, &waiting);
+            ok = false;
+        }
+        n += got;
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        errors[i] = 0;
+    // The driver does not say which byte was damaged: the first one
+    // fetched after the report carries the flags, as a poll before each
+    // byte would have it.
+    if (n > 0) {
+        errors[0] = p->pending;
+        p->pending = 0;
+    }
+    *count = n;
+    return ok || n > 0;
+}
+
+bool win32_port_wait_input(plat_port port)
+{
+    PortState *p = find_port(port);
+    if (p == nullptr)
+        return false;
+    if (p->have_ahead)
+        return true;
     uint8_t b = 0;
     DWORD got = 0;
-    BOOL ok = ReadFile(as_handle(port), &b, 1, &got, nullptr);
-    if (byte)
-        *byte = b;
-    if (n)
-        *n = got;
-    return ok != 0;
-}
-
-bool plat_port_clear_errors(plat_port port, uint32_t *errors, uint32_t *in_queue)
-{
-    DWORD err = 0;
-    COMSTAT stat = {};
-    BOOL ok = ClearCommError(as_handle(port), &err, &stat);
-    if (errors)
-        *errors = ok ? err : 0;
-    if (in_queue)
-        *in_queue = ok ? stat.cbInQue : 0;   // nothing to read on failure
-    return ok != 0;
+    if (!ReadFile(p->handle, &b, 1, &got, nullptr)) {
+        DWORD waiting = 0;
+        take_errors(*p, &waiting);
+        // A failing port fails at once: sleep the slice rather than spin.
+        Sleep(WIN32_READ_SLICE_MS);
+        return false;
+    }
+    if (got == 1) {
+        p->ahead = b;
+        p->have_ahead = true;
+    }
+    return p->have_ahead;
 }
 
 void plat_port_close(plat_port port)
 {
-    if (port != PLAT_PORT_INVALID)
-        CloseHandle(as_handle(port));
+    if (port == PLAT_PORT_INVALID)
+        return;
+    if (PortState *p = find_port(port))
+        p->handle = INVALID_HANDLE_VALUE;
+    CloseHandle(as_handle(port));
+}
+
+bool plat_trace_path(char *out, size_t size)
+{
+    // The process environment, which a host's SetEnvironmentVariable and
+    // the runtime's putenv both change.
+    DWORD len = GetEnvironmentVariableA("ORV5_TRACE", out, static_cast<DWORD>(size));
+    return len > 0 && len < size;
 }

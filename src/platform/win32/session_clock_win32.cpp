@@ -3,7 +3,15 @@
 // The timer is a user timer whose WM_TIMER is dispatched by the pump to
 // timer_proc: identifier 1 on the host's window, or a thread timer when the
 // host gave no window.
+//
+// A waiting loop sleeps in plat_pump_wait.  With a port to watch it sleeps
+// in a one-byte read of the port, which returns when a byte arrives or
+// after WIN32_READ_SLICE_MS (win32_port.h); the port handle stays
+// synchronous, as the plug-ins need it.  Without one it sleeps in
+// MsgWaitForMultipleObjectsEx until a message (a timer tick is one) or a
+// plat_wake.
 #include "platform/session_clock.h"
+#include "platform/win32/win32_port.h"
 
 #include <windows.h>
 
@@ -11,9 +19,33 @@ namespace {
 
 constexpr UINT_PTR SESSION_TIMER_ID = 1;   // on the owner window
 
+// Longest sleep without a port, ms: a lost wake-up costs no more.
+constexpr DWORD IDLE_WAIT_MS = 1000;
+
 HWND timer_window = nullptr;   // window the timer belongs to (null: thread timer)
 UINT_PTR timer_id = 0;         // identifier of the live timer, 0 = none
 plat_tick_fn tick_fn = nullptr;
+
+// Auto-reset event set by plat_wake; created once, kept for the life of
+// the process (a handle that plat_wake may use from another thread).
+HANDLE wake_event = nullptr;
+
+HANDLE ensure_wake_event()
+{
+    if (wake_event == nullptr) {
+        HANDLE ev = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (InterlockedCompareExchangePointer(&wake_event, ev, nullptr) != nullptr)
+            CloseHandle(ev);   // another thread was first
+    }
+    return wake_event;
+}
+
+LARGE_INTEGER counter_frequency()
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+}
 
 void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD)
 {
@@ -25,6 +57,8 @@ void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD)
 
 bool plat_timer_arm(void *owner, uint32_t interval_ms, plat_tick_fn tick)
 {
+    // Made before any waiting loop, so that a plat_wake always finds it.
+    ensure_wake_event();
     HWND wnd = static_cast<HWND>(owner);
     // A timer left on another window (the owner changed) would outlive us.
     if (timer_id != 0 && wnd != timer_window)
@@ -67,22 +101,39 @@ void plat_pump_messages()
     }
 }
 
-void plat_pump_wait(plat_port)
+void plat_pump_wait(plat_port port)
 {
-    // The waiting loops poll: a timed wait here would be rounded up to the
-    // system timer period (about 15 ms) and add that to every answer the
-    // terminal gives.  Giving up the rest of the time slice keeps the
-    // transfer at full speed and lets other ready threads run.
+    // The callers have just pumped, and look at the abort request before
+    // they wait: every call here costs a trip to the window system under
+    // some platforms, so nothing is asked twice.
+    if (port != PLAT_PORT_INVALID) {
+        win32_port_wait_input(port);   // messages wait for the slice's end
+    } else {
+        HANDLE ev = ensure_wake_event();
+        if (ev != nullptr)
+            MsgWaitForMultipleObjectsEx(1, &ev, IDLE_WAIT_MS, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        else
+            Sleep(1);   // no event could be made: a short nap instead of a spin
+    }
     plat_pump_messages();
-    Sleep(0);
 }
 
 void plat_wake()
 {
-    // Nothing sleeps in plat_pump_wait, so there is nothing to wake.
+    HANDLE ev = wake_event;
+    if (ev != nullptr)
+        SetEvent(ev);
 }
 
 void plat_sleep_ms(uint32_t ms)
 {
     Sleep(ms);
+}
+
+uint64_t plat_clock_ms()
+{
+    static const LARGE_INTEGER freq = counter_frequency();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart / (freq.QuadPart / 1000));
 }

@@ -81,7 +81,7 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     plat_port port = plat_port_open(1);
     unsetenv("ORV5_DEVICE");
     ASSERT_NE(port, PLAT_PORT_INVALID);
-    ASSERT_TRUE(plat_port_configure(port, "", LineSettings{9600, 1, 0, 0}));
+    ASSERT_TRUE(plat_port_configure(port, LineSettings{9600, 1, 0, 0}));
 
     ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
     std::thread far_end([master] {
@@ -91,9 +91,9 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     plat_pump_wait(port);
     far_end.join();
     EXPECT_EQ(ticks, 0);
-    uint8_t b = 0;
+    uint8_t b = 0, err = 0;
     uint32_t n = 0;
-    ASSERT_TRUE(plat_port_read_byte(port, &b, &n));
+    ASSERT_TRUE(plat_port_read(port, &b, &err, 1, &n));
     EXPECT_EQ(n, 1u);
     EXPECT_EQ(b, 'x');
 
@@ -112,3 +112,12 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
 }
 
 } // namespace
+
+TEST(PosixClockMs, IsMonotonicInMilliseconds)
+{
+    uint64_t before = plat_clock_ms();
+    plat_sleep_ms(30);
+    uint64_t after = plat_clock_ms();
+    EXPECT_GE(after - before, 30u);
+    EXPECT_LT(after - before, 5000u);
+}

@@ -47,7 +47,7 @@ TEST(PosixProgress, DrawsOneLineInPlaceOnATerminal)
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     std::string created;
     with_stderr(slave, [&] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE));
+        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
         created = drain(master);
         plat_progress_set_name("DATA.TXT");
         plat_progress_show_counter("00001 / 00002");
@@ -66,7 +66,7 @@ TEST(PosixProgress, BarFillsItsShareAndNamesCannotSendEscapes)
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     with_stderr(slave, [&] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE));
+        ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
         plat_progress_set_name("A\033]0;x\007");
         plat_progress_show_bar(1, 3, " 33.3%");
         plat_progress_show_bar(9, 3, "300.0%");   // more done than announced
@@ -86,7 +86,7 @@ TEST(PosixProgress, SilentWhenStderrIsNoTerminal)
     ASSERT_EQ(pipe(fds), 0);
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
     with_stderr(fds[1], [] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE));
+        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
         plat_progress_show_counter("00000 / 00000");
         plat_progress_destroy();
     });

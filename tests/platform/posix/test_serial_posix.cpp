@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
+#include "platform/os_reason.h"
 #include "platform/posix/posix_port.h"
 #include "platform/serial_port.h"
 
@@ -52,7 +57,7 @@ protected:
     {
         plat_port p = open_port();
         EXPECT_NE(p, PLAT_PORT_INVALID);
-        EXPECT_TRUE(plat_port_configure(p, "COM1:9600,n,8,1", LINE_8N1));
+        EXPECT_TRUE(plat_port_configure(p, LINE_8N1));
         return p;
     }
 
@@ -61,19 +66,23 @@ protected:
         ASSERT_EQ(write(master, bytes, len), static_cast<ssize_t>(len));
     }
 
-    // Polls like the session does until `want` bytes arrived or time ran out.
-    uint32_t wait_in_queue(plat_port p, uint32_t want, uint32_t *errors = nullptr)
+    // Fetches like the channel does until `want` bytes came or time ran
+    // out; the bytes and their line-error flags are appended to got/flags.
+    void fetch(plat_port p, size_t want, std::vector<uint8_t> &got,
+               std::vector<uint8_t> *flags = nullptr, int *fetches = nullptr)
     {
-        uint32_t err = 0, queued = 0;
-        for (int waited = 0; waited < EVENTUALLY_MS; waited += 10) {
-            EXPECT_TRUE(plat_port_clear_errors(p, &err, &queued));
-            if (errors != nullptr)
-                *errors |= err;
-            if (queued >= want)
-                break;
-            usleep(10000);
+        for (int waited = 0; got.size() < want && waited < EVENTUALLY_MS; waited += 10) {
+            uint8_t bytes[64], errs[64];
+            uint32_t n = 0;
+            ASSERT_TRUE(plat_port_read(p, bytes, errs, sizeof bytes, &n));
+            got.insert(got.end(), bytes, bytes + n);
+            if (flags != nullptr)
+                flags->insert(flags->end(), errs, errs + n);
+            if (fetches != nullptr && n > 0)
+                ++*fetches;
+            if (got.size() < want)
+                usleep(10000);
         }
-        return queued;
     }
 
     int master = -1;
@@ -85,7 +94,9 @@ TEST_F(PosixSerial, OpensTheConfiguredDeviceExclusively)
 {
     plat_port p = open_port();
     ASSERT_NE(p, PLAT_PORT_INVALID);
+    plat_reason_clear();
     EXPECT_EQ(open_port(), PLAT_PORT_INVALID) << "a second opener must be refused";
+    EXPECT_NE(std::string(plat_reason_text()).find(slave_name), std::string::npos);
     plat_port_close(p);
     opened.clear();
     EXPECT_NE(open_port(), PLAT_PORT_INVALID) << "closing must release the device";
@@ -112,8 +123,15 @@ TEST_F(PosixSerial, RefusesWhatIsNoTerminalAndLeavesNothingOpen)
 
     for (const char *dev : {"/dev/orv5-no-such-device", "/dev/null", static_cast<const char *>(file)}) {
         setenv("ORV5_DEVICE", dev, 1);
+        plat_reason_clear();
         EXPECT_EQ(open_port(), PLAT_PORT_INVALID) << dev;
+        // The reason names the device and gives the system's words.
+        EXPECT_EQ(std::string(plat_reason_text()).rfind(std::string(dev) + ": ", 0), 0u)
+            << plat_reason_text();
     }
+    setenv("ORV5_DEVICE", "/dev/orv5-no-such-device", 1);
+    open_port();
+    EXPECT_NE(std::string(plat_reason_text()).find("No such file"), std::string::npos);
     unlink(file);
     int again = open("/dev/null", O_RDONLY);
     EXPECT_EQ(again, probe) << "a failed open leaked a descriptor";
@@ -132,27 +150,31 @@ TEST_F(PosixSerial, ConfigureRejectsSpeedZeroAndSetsTheLine)
 {
     plat_port p = open_port();
     ASSERT_NE(p, PLAT_PORT_INVALID);
-    EXPECT_FALSE(plat_port_configure(p, "", LineSettings{0, 1, 0, 0}));
+    plat_reason_clear();
+    EXPECT_FALSE(plat_port_configure(p, LineSettings{0, 1, 0, 0}));
+    EXPECT_EQ(std::string(plat_reason_text()).rfind(slave_name, 0), 0u) << plat_reason_text();
 
     // A pseudo-terminal always carries 8 bits without parity: a framing it
     // cannot keep is refused, not accepted and silently changed.
-    EXPECT_FALSE(plat_port_configure(p, "", LineSettings{9600, 0, 2, 0}));
+    plat_reason_clear();
+    EXPECT_FALSE(plat_port_configure(p, LineSettings{9600, 0, 2, 0}));
+    EXPECT_STRNE(plat_reason_text(), "");
 
-    ASSERT_TRUE(plat_port_configure(p, "", LineSettings{19200, 1, 0, 1}));
+    ASSERT_TRUE(plat_port_configure(p, LineSettings{19200, 1, 0, 1}));
     struct termios tio;
     ASSERT_EQ(tcgetattr(static_cast<int>(p), &tio), 0);
     EXPECT_TRUE(tio.c_cflag & CSTOPB);
     EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
 
     // The next session's defaults replace all of it.
-    ASSERT_TRUE(plat_port_configure(p, "", LINE_8N1));
+    ASSERT_TRUE(plat_port_configure(p, LINE_8N1));
     ASSERT_EQ(tcgetattr(static_cast<int>(p), &tio), 0);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
     EXPECT_TRUE(tio.c_iflag & PARMRK);
     EXPECT_TRUE(tio.c_cflag & CLOCAL);
 #if defined(__linux__)
-    EXPECT_TRUE(plat_port_configure(p, "", LineSettings{56000, 1, 0, 0}))
+    EXPECT_TRUE(plat_port_configure(p, LineSettings{56000, 1, 0, 0}))
         << "rates without a Bnnn constant go through termios2";
 #endif
 }
@@ -179,41 +201,72 @@ TEST_F(PosixSerial, BytesTravelBothWaysIncludingFF)
     // 0xFF arrives doubled from the line discipline and must come out once.
     const uint8_t in[] = {0xFF, 0x42, 0xFF};
     far_end_sends(in, sizeof in);
-    uint32_t errors = 0;
-    EXPECT_GE(wait_in_queue(p, 4, &errors), 4u);
-    EXPECT_EQ(errors, 0u);
-    for (uint8_t want : in) {
-        uint8_t b = 0;
-        uint32_t n = 0;
-        ASSERT_TRUE(plat_port_read_byte(p, &b, &n));
-        ASSERT_EQ(n, 1u);
-        EXPECT_EQ(b, want);
-    }
-    uint8_t b = 0;
+    std::vector<uint8_t> bytes, flags;
+    fetch(p, sizeof in, bytes, &flags);
+    EXPECT_EQ(bytes, std::vector<uint8_t>(in, in + sizeof in));
+    EXPECT_EQ(flags, std::vector<uint8_t>(sizeof in, 0));
+    uint8_t b = 0, e = 0;
     uint32_t n = 7;
-    EXPECT_TRUE(plat_port_read_byte(p, &b, &n));
+    EXPECT_TRUE(plat_port_read(p, &b, &e, 1, &n));
     EXPECT_EQ(n, 0u) << "an empty port reads nothing and does not block";
+}
+
+TEST_F(PosixSerial, OneFetchTakesAWholeBurst)
+{
+    plat_port p = open_configured();
+    std::vector<uint8_t> burst(40);
+    for (size_t i = 0; i < burst.size(); ++i)
+        burst[i] = static_cast<uint8_t>('A' + i % 26);
+    far_end_sends(burst.data(), burst.size());
+    usleep(50000);   // the whole burst is in the driver
+    std::vector<uint8_t> got;
+    int fetches = 0;
+    fetch(p, burst.size(), got, nullptr, &fetches);
+    EXPECT_EQ(got, burst);
+    EXPECT_EQ(fetches, 1);
+
+    // Capacity is respected: the rest stays for the next fetch.
+    far_end_sends("abcdef", 6);
+    usleep(50000);
+    uint8_t two[2], errs[2];
+    uint32_t n = 0;
+    ASSERT_TRUE(plat_port_read(p, two, errs, 2, &n));
+    EXPECT_EQ(n, 2u);
+    std::vector<uint8_t> rest;
+    fetch(p, 4, rest);
+    EXPECT_EQ(std::string(rest.begin(), rest.end()), "cdef");
 }
 
 TEST_F(PosixSerial, PurgeRxDropsWaitingInput)
 {
     plat_port p = open_configured();
     far_end_sends("abc", 3);
-    ASSERT_GE(wait_in_queue(p, 3), 3u);
+    for (int waited = 0; !posix_port_input_ready(static_cast<int>(p)) && waited < EVENTUALLY_MS;
+         waited += 10)
+        usleep(10000);
+    usleep(20000);
     plat_port_purge_rx(p);
-    uint32_t errors = 0, queued = 9;
-    EXPECT_TRUE(plat_port_clear_errors(p, &errors, &queued));
-    EXPECT_EQ(queued, 0u);
-    uint8_t b;
+    uint8_t b, e;
     uint32_t n = 9;
-    EXPECT_TRUE(plat_port_read_byte(p, &b, &n));
+    EXPECT_TRUE(plat_port_read(p, &b, &e, 1, &n));
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(PosixSerial, HangUpFailsTheFetch)
+{
+    plat_port p = open_configured();
+    close(master);
+    master = -1;
+    uint8_t b, e;
+    uint32_t n = 9;
+    EXPECT_FALSE(plat_port_read(p, &b, &e, 1, &n));
     EXPECT_EQ(n, 0u);
 }
 
 // A pseudo-terminal has no parity errors, so the marks are sent literally
 // with PARMRK turned off under the port's feet: the port then sees exactly
 // the stream the line discipline produces for a damaged byte.
-TEST_F(PosixSerial, ErrorMarkIsReportedByThePollBeforeTheDamagedByte)
+TEST_F(PosixSerial, ErrorMarkFlagsExactlyTheDamagedByte)
 {
     plat_port p = open_configured();
     struct termios tio;
@@ -221,24 +274,15 @@ TEST_F(PosixSerial, ErrorMarkIsReportedByThePollBeforeTheDamagedByte)
     tio.c_iflag &= ~PARMRK;
     ASSERT_EQ(tcsetattr(static_cast<int>(p), TCSANOW, &tio), 0);
 
-    const uint8_t marked[] = {0xFF, 0x00, 0x41, 0x42};
+    const uint8_t marked[] = {0x40, 0xFF, 0x00, 0x41, 0x42, 0xFF, 0x00, 0x00};
     far_end_sends(marked, sizeof marked);
-    uint32_t errors = 0;
-    ASSERT_GE(wait_in_queue(p, 2, &errors), 2u);
-    EXPECT_NE(errors, 0u) << "the poll must report the error of the next byte";
-    uint32_t again = 0, queued = 0;
-    ASSERT_TRUE(plat_port_clear_errors(p, &again, &queued));
-    EXPECT_NE(again, 0u) << "still pending: the damaged byte was not read yet";
-
-    uint8_t b = 0;
-    uint32_t n = 0;
-    ASSERT_TRUE(plat_port_read_byte(p, &b, &n));
-    EXPECT_EQ(n, 1u);
-    EXPECT_EQ(b, 0x41);
-    ASSERT_TRUE(plat_port_clear_errors(p, &again, &queued));
-    EXPECT_EQ(again, 0u) << "the byte after a damaged one is good";
-    ASSERT_TRUE(plat_port_read_byte(p, &b, &n));
-    EXPECT_EQ(b, 0x42);
+    std::vector<uint8_t> bytes, flags;
+    fetch(p, 4, bytes, &flags);
+    ASSERT_EQ(bytes, (std::vector<uint8_t>{0x40, 0x41, 0x42, 0x00}));
+    EXPECT_EQ(flags[0], 0);
+    EXPECT_EQ(flags[1], PLAT_LINE_FRAMING | PLAT_LINE_PARITY);
+    EXPECT_EQ(flags[2], 0) << "the byte after a damaged one is good";
+    EXPECT_EQ(flags[3], PLAT_LINE_BREAK);
 }
 
 TEST(ParmrkDecoder, UndoesTheMarks)
@@ -257,7 +301,7 @@ TEST(ParmrkDecoder, UndoesTheMarks)
     };
     for (const Case &c : cases) {
         ParmrkDecoder dec{};
-        uint32_t errors = 0;
+        uint8_t errors = 0;
         uint8_t out = 0;
         for (size_t i = 0; i + 1 < c.raw.size(); ++i)
             EXPECT_FALSE(parmrk_feed(dec, c.raw[i], &out, &errors));

@@ -1,0 +1,17 @@
+// win32_port.h - what the Win32 serial port offers the pump.
+#pragma once
+
+#include <cstdint>
+#include "platform/serial_port.h"
+
+// Longest a one-byte read waits for input, ms (the port's
+// ReadTotalTimeoutConstant): the pump cannot dispatch messages meanwhile,
+// so this bounds how late a message, a timer tick or an abort from
+// another thread is noticed while the session waits for the terminal.
+// One tick of the session timer.
+constexpr uint32_t WIN32_READ_SLICE_MS = 10;
+
+// Waits until a byte arrives on port or WIN32_READ_SLICE_MS have passed;
+// a byte that arrives is kept and handed out first by plat_port_read.
+// True when input is waiting.
+bool win32_port_wait_input(plat_port port);
