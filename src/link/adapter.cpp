@@ -2,7 +2,19 @@
 #include "link/adapter.h"
 
 #include "orv5_adapter.h"
+#include "orv5w32.h"
 #include "platform/library.h"
+
+namespace {
+
+int session_result(int init_result)
+{
+    if (init_result == ORV5_ADAPTER_READY)
+        return 0;
+    return init_result == ORV5_ADAPTER_BAD_SPEED ? ORV5_E_ADAPTER_SPEED : ORV5_E_ADAPTER_FAILED;
+}
+
+}  // namespace
 
 int load_adapter(const char *path, plat_port port)
 {
@@ -10,15 +22,13 @@ int load_adapter(const char *path, plat_port port)
         return 0;
     void *lib = plat_lib_load(path);
     if (lib == nullptr)
-        return 81;
+        return ORV5_E_ADAPTER_LOAD;
     auto init = reinterpret_cast<orv5_init_ir_device_fn>(plat_lib_symbol(lib, "InitIrDevice"));
     if (init == nullptr) {
         plat_lib_free(lib);
-        return 81;
+        return ORV5_E_ADAPTER_LOAD;
     }
-    int rc = init((orv5_port_handle)port);
+    int rc = init((orv5_port_handle)port);   // a HANDLE or an fd, as the contract says
     plat_lib_free(lib);   // a plug-in never stays loaded beyond its call
-    if (rc == ORV5_ADAPTER_BAD_SPEED)
-        return 82;
-    return rc == ORV5_ADAPTER_READY ? 0 : 80;
+    return session_result(rc);
 }

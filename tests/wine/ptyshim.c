@@ -15,6 +15,26 @@
  *
  * close() is hooked too, so that a reopened port starts afresh.
  *
+ * With PTYSHIM_LOG naming a file, the shim also records what a program
+ * does to its terminal lines, one line per event, appended, each starting
+ * with a CLOCK_MONOTONIC time stamp in microseconds and the descriptor:
+ *
+ *   T FD lines REQ MASK RTS=r DTR=d   a modem-line request (BIS, BIC,
+ *                                SET) for the lines MASK (RTS, DTR, RTS+DTR
+ *                                or -) on an emulated port, with the lines
+ *                                after it
+ *   T FD speed OLD NEW           the output speed changed (bit/s)
+ *   T FD write HEX               bytes written to a terminal
+ *   T FD drain                   tcdrain
+ *   T FD flush in|out|both       tcflush
+ *
+ * Speeds are seen through tcsetattr and the TCSETS ioctls, writes through
+ * write().  For tests of failure paths, PTYSHIM_FAIL_WRITES=1 makes writes
+ * to a terminal fail and PTYSHIM_FAIL_LINES=1 makes modem-line requests on
+ * an emulated port fail, both with EIO (looked up at every call, so a
+ * test may switch them while it runs).  Test programs may append lines of their own ("mark ...") to
+ * the same file to bracket what they look at.
+ *
  * Both entry points are hooked: glibc's ioctl, and __ioctl_time64, which
  * 32-bit programs built with 64-bit time_t (32-bit Wine's ntdll) call
  * instead.  Built once per architecture (gcc -m64 / -m32, -shared -fPIC).
@@ -23,11 +43,16 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <pthread.h>
+#include <fcntl.h>
 #include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
@@ -64,6 +89,108 @@ static ioctl_fn real_ioctl_time64_fn(void)
     return fn ? fn : real_ioctl_fn();
 }
 
+typedef ssize_t (*write_fn)(int, const void *, size_t);
+
+static write_fn real_write_fn(void)
+{
+    static write_fn fn;
+    if (!fn)
+        fn = (write_fn)dlsym(RTLD_NEXT, "write");
+    return fn;
+}
+
+/* ---- event log (PTYSHIM_LOG) ---------------------------------------------- */
+
+/* One log line: time stamp, descriptor, event and up to 64 bytes in hex. */
+enum { LOG_LINE_SIZE = 256, LOG_HEX_BYTES = 64 };
+
+/* The log descriptor: -2 before the first look at PTYSHIM_LOG, -1 when
+ * there is no log. */
+static int shim_log_fd = -2;
+
+static int log_fd(void)
+{
+    if (shim_log_fd == -2) {
+        const char *path = getenv("PTYSHIM_LOG");
+        shim_log_fd = (path && *path)
+            ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+    }
+    return shim_log_fd;
+}
+
+static void log_event(int fd, const char *fmt, ...)
+{
+    int out = log_fd();
+    if (out < 0 || !real_write_fn())
+        return;
+    char line[LOG_LINE_SIZE];
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int n = snprintf(line, sizeof line, "%llu %d ",
+                     (unsigned long long)now.tv_sec * 1000000ull + (unsigned long long)now.tv_nsec / 1000,
+                     fd);
+    va_list ap;
+    va_start(ap, fmt);
+    n += vsnprintf(line + n, sizeof line - (size_t)n - 1, fmt, ap);
+    va_end(ap);
+    if (n > (int)sizeof line - 2)
+        n = (int)sizeof line - 2;
+    line[n++] = '\n';
+    real_write_fn()(out, line, (size_t)n);
+}
+
+static int logging(int fd)
+{
+    return log_fd() >= 0 && fd != shim_log_fd && isatty(fd);
+}
+
+struct speed_name { speed_t code; unsigned long baud; };
+static const struct speed_name shim_speeds[] = {
+    {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200},
+    {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400},
+    {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
+    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    {B921600, 921600},
+};
+
+static unsigned long baud_of(speed_t code)
+{
+    for (size_t i = 0; i < sizeof shim_speeds / sizeof shim_speeds[0]; ++i)
+        if (shim_speeds[i].code == code)
+            return shim_speeds[i].baud;
+    return 1000000000ul + code;   /* no standard speed: shown as 10000000xx */
+}
+
+/* The output speed before a settings change, for log_speed_change. */
+static speed_t speed_before(int fd)
+{
+    struct termios t;
+    return tcgetattr(fd, &t) == 0 ? cfgetospeed(&t) : (speed_t)-1;
+}
+
+static void log_speed_change(int fd, speed_t before)
+{
+    struct termios t;
+    if (before == (speed_t)-1 || tcgetattr(fd, &t) != 0)
+        return;
+    speed_t after = cfgetospeed(&t);
+    if (after != before)
+        log_event(fd, "speed %lu %lu", baud_of(before), baud_of(after));
+}
+
+static int is_set_request(unsigned long req)
+{
+    /* TCSETS2, TCSETSW2, TCSETSF2 (termios2): 'T' 0x2B to 0x2D. */
+    int termios2 = _IOC_TYPE(req) == 'T' && _IOC_NR(req) >= 0x2B && _IOC_NR(req) <= 0x2D;
+    return req == TCSETS || req == TCSETSW || req == TCSETSF || termios2;
+}
+
+static int failing(const char *name)
+{
+    const char *v = getenv(name);
+    return v && *v == '1';
+}
+
 static int is_modem_request(unsigned long req)
 {
     return req == TIOCMGET || req == TIOCMBIS || req == TIOCMBIC || req == TIOCMSET;
@@ -80,6 +207,17 @@ static int visible_lines(int outputs)
     return v;
 }
 
+/* The lines a request names: "RTS", "DTR", "RTS+DTR" or "-". */
+static const char *mask_name(int set)
+{
+    switch (set & (TIOCM_DTR | TIOCM_RTS)) {
+    case TIOCM_RTS: return "RTS";
+    case TIOCM_DTR: return "DTR";
+    case TIOCM_RTS | TIOCM_DTR: return "RTS+DTR";
+    default: return "-";
+    }
+}
+
 /* Answers a modem-line request on a terminal without modem lines.
  * Returns 0 or -1 with errno, like ioctl. */
 static int emulate(int fd, unsigned long req, int *arg)
@@ -87,6 +225,10 @@ static int emulate(int fd, unsigned long req, int *arg)
     struct stat st;
     if (fd < 0 || fd >= SHIM_MAX_FDS || fstat(fd, &st) != 0 || !arg) {
         errno = EINVAL;
+        return -1;
+    }
+    if (req != TIOCMGET && failing("PTYSHIM_FAIL_LINES")) {
+        errno = EIO;
         return -1;
     }
     pthread_mutex_lock(&shim_lock);
@@ -99,12 +241,17 @@ static int emulate(int fd, unsigned long req, int *arg)
         ls->outputs = TIOCM_DTR | TIOCM_RTS;
     }
     int set = *arg & (TIOCM_DTR | TIOCM_RTS);
+    const char *name = NULL;
     switch (req) {
     case TIOCMGET: *arg = visible_lines(ls->outputs); break;
-    case TIOCMBIS: ls->outputs |= set; break;
-    case TIOCMBIC: ls->outputs &= ~set; break;
-    default:       ls->outputs = set; break; /* TIOCMSET */
+    case TIOCMBIS: ls->outputs |= set; name = "BIS"; break;
+    case TIOCMBIC: ls->outputs &= ~set; name = "BIC"; break;
+    default:       ls->outputs = set; name = "SET"; break; /* TIOCMSET */
     }
+    int outputs = ls->outputs;
+    if (name)
+        log_event(fd, "lines %s %s RTS=%d DTR=%d", name, mask_name(set), !!(outputs & TIOCM_RTS),
+                  !!(outputs & TIOCM_DTR));
     pthread_mutex_unlock(&shim_lock);
     return 0;
 }
@@ -130,7 +277,10 @@ static int shim_ioctl(ioctl_fn real, int fd, unsigned long req, void *arg)
         errno = ENOSYS;
         return -1;
     }
+    speed_t before = is_set_request(req) && logging(fd) ? speed_before(fd) : (speed_t)-1;
     int rc = real(fd, req, arg);
+    if (rc == 0 && before != (speed_t)-1)
+        log_speed_change(fd, before);
     if (rc == 0 || !is_modem_request(req))
         return rc;
     int err = errno;
@@ -158,4 +308,86 @@ int __ioctl_time64(int fd, unsigned long req, ...)
     void *arg = va_arg(ap, void *);
     va_end(ap);
     return shim_ioctl(real_ioctl_time64_fn(), fd, req, arg);
+}
+
+/* ---- hooks that only record ------------------------------------------------ */
+
+int tcsetattr(int fd, int action, const struct termios *t)
+{
+    static int (*real)(int, int, const struct termios *);
+    if (!real)
+        real = (int (*)(int, int, const struct termios *))dlsym(RTLD_NEXT, "tcsetattr");
+    if (!real) {
+        errno = ENOSYS;
+        return -1;
+    }
+    speed_t before = logging(fd) ? speed_before(fd) : (speed_t)-1;
+    int rc = real(fd, action, t);
+    if (rc == 0 && before != (speed_t)-1) {
+        int err = errno;
+        log_speed_change(fd, before);
+        errno = err;
+    }
+    return rc;
+}
+
+int tcdrain(int fd)
+{
+    static int (*real)(int);
+    if (!real)
+        real = (int (*)(int))dlsym(RTLD_NEXT, "tcdrain");
+    if (!real) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int rc = real(fd);
+    int err = errno;
+    if (logging(fd))
+        log_event(fd, "drain");
+    errno = err;
+    return rc;
+}
+
+int tcflush(int fd, int queue)
+{
+    static int (*real)(int, int);
+    if (!real)
+        real = (int (*)(int, int))dlsym(RTLD_NEXT, "tcflush");
+    if (!real) {
+        errno = ENOSYS;
+        return -1;
+    }
+    int rc = real(fd, queue);
+    int err = errno;
+    if (logging(fd))
+        log_event(fd, "flush %s", queue == TCIFLUSH ? "in" : queue == TCOFLUSH ? "out" : "both");
+    errno = err;
+    return rc;
+}
+
+ssize_t write(int fd, const void *buf, size_t len)
+{
+    write_fn real = real_write_fn();
+    if (!real) {
+        errno = ENOSYS;
+        return -1;
+    }
+    if (failing("PTYSHIM_FAIL_WRITES") && isatty(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    ssize_t n = real(fd, buf, len);
+    if (n > 0 && log_fd() >= 0) {
+        int err = errno;
+        if (logging(fd)) {
+            char hex[2 * LOG_HEX_BYTES + 1];
+            size_t shown = (size_t)n < LOG_HEX_BYTES ? (size_t)n : LOG_HEX_BYTES;
+            for (size_t i = 0; i < shown; ++i)
+                snprintf(hex + 2 * i, 3, "%02x", ((const unsigned char *)buf)[i]);
+            hex[2 * shown] = '\0';
+            log_event(fd, "write %s", hex);
+        }
+        errno = err;
+    }
+    return n;
 }

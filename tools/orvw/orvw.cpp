@@ -6,11 +6,21 @@
 // session's result code.
 #include "orv5w32.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "orv5_adapter.h"
+#include "platform/library.h"
+
+#if !defined(_WIN32)
+#  include <dirent.h>
+#  include <dlfcn.h>
+#endif
 
 namespace {
 
@@ -27,6 +37,7 @@ constexpr int VERSION_BUF_SIZE = 16;
 const char USAGE[] =
     "usage: orvw [--device=PATH] [--verbose] OPTION... FILE\n"
     "       orvw [--device=PATH] [--verbose] --text=COMMAND-TEXT\n"
+    "       orvw --adapter-info=NAME|PATH\n"
     "       orvw --help | --version\n"
     "\n"
     "Sends FILE to the terminal, or receives a file with +R.  The arguments\n"
@@ -41,17 +52,156 @@ const char USAGE[] =
     "  -!n        turnaround delay in ms before every transmission\n"
     "  -#n        station number\n"
     "  +C         send fixed-length records, each followed by CR LF\n"
-    "  +Ipath     run the adapter plug-in at path before the transfer\n"
+    "  +Iname     run the adapter plug-in name (from the plug-in folder,\n"
+    "             listed below) or +Ipath (a file) before the transfer\n"
     "\n"
     "Options of orvw itself:\n"
     "  --device=PATH  use the serial device PATH whatever -P says\n"
     "                 (default: $ORV5_COM<n>, else /dev/ttyS<n-1>)\n"
     "  --text=TEXT    pass TEXT as the command text, unchanged\n"
     "  --verbose      print the transferred file's name on stdout\n"
+    "  --adapter-info=NAME|PATH  print the device a plug-in serves\n"
     "  --help, --version\n"
     "\n"
     "Exit status: the session's result code (0 = success, 90 = interrupted\n"
     "by Ctrl-C or SIGTERM); 64 = bad orvw options.\n";
+
+// --- adapter plug-ins ----------------------------------------------------------
+
+// What a plug-in's GetDllVersion may write: the contract's 27 bytes, with
+// room for one that writes more.
+constexpr int DEVICE_NAME_BUF_SIZE = 256;
+
+#if defined(_WIN32)
+constexpr const char PLUGIN_SUFFIX[] = ".dll";
+constexpr const char LIBRARY_FILE_NAME[] = "Orv5w32.dll";
+
+// An address inside the loaded library, which names its plug-in folder.
+const void *library_anchor()
+{
+    return reinterpret_cast<const void *>(GetModuleHandleA(LIBRARY_FILE_NAME));
+}
+
+void *open_plugin(const char *path)
+{
+    return reinterpret_cast<void *>(LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+void *plugin_symbol(void *lib, const char *name)
+{
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(lib), name));
+}
+
+void close_plugin(void *lib) { FreeLibrary(static_cast<HMODULE>(lib)); }
+
+std::vector<std::string> library_files(const char *dir)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((std::string(dir) + "\\*" + PLUGIN_SUFFIX).c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return names;
+}
+
+const char DIR_SEPARATOR = '\\';
+#else
+constexpr const char PLUGIN_SUFFIX[] = ".so";
+
+const void *library_anchor()
+{
+    return dlsym(RTLD_DEFAULT, "ExecOrv5");
+}
+
+void *open_plugin(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void *plugin_symbol(void *lib, const char *name) { return dlsym(lib, name); }
+void close_plugin(void *lib) { dlclose(lib); }
+
+std::vector<std::string> library_files(const char *dir)
+{
+    std::vector<std::string> names;
+    DIR *d = opendir(dir);
+    if (d == nullptr)
+        return names;
+    const size_t suffix_len = std::strlen(PLUGIN_SUFFIX);
+    while (dirent *e = readdir(d)) {
+        size_t len = std::strlen(e->d_name);
+        if (len > suffix_len && std::strcmp(e->d_name + len - suffix_len, PLUGIN_SUFFIX) == 0)
+            names.push_back(e->d_name);
+    }
+    closedir(d);
+    return names;
+}
+
+const char DIR_SEPARATOR = '/';
+#endif
+
+// The device name the plug-in at path reports; false when it cannot be
+// loaded or is no plug-in (no InitIrDevice or no GetDllVersion).
+bool plugin_device_name(const char *path, std::string &device)
+{
+    void *lib = open_plugin(path);
+    if (lib == nullptr)
+        return false;
+    auto get_name = reinterpret_cast<orv5_get_dll_version_fn>(plugin_symbol(lib, "GetDllVersion"));
+    bool ok = get_name != nullptr && plugin_symbol(lib, "InitIrDevice") != nullptr;
+    if (ok) {
+        char buf[DEVICE_NAME_BUF_SIZE] = {};
+        const char *name = get_name(buf);
+        ok = name != nullptr;
+        if (ok)
+            device.assign(name, strnlen(name, DEVICE_NAME_BUF_SIZE - 1));
+    }
+    close_plugin(lib);
+    return ok;
+}
+
+// orvw --adapter-info=NAME|PATH: the device name on stdout.
+int print_adapter_info(const char *name)
+{
+    char path[PLAT_LIB_PATH_SIZE];
+    std::string device;
+    if (!plat_plugin_resolve(library_anchor(), name, path, sizeof path)) {
+        std::fprintf(stderr, "orvw: no adapter plug-in '%s' in the plug-in folder\n", name);
+        return ORV5_E_ADAPTER_LOAD;
+    }
+    if (!plugin_device_name(path, device)) {
+        std::fprintf(stderr, "orvw: %s is no adapter plug-in or cannot be loaded\n", path);
+        return ORV5_E_ADAPTER_LOAD;
+    }
+    std::printf("%s\n", device.c_str());
+    return 0;
+}
+
+// The plug-ins of the plug-in folders, for --help.
+void list_plugins(FILE *out)
+{
+    PluginDirs dirs;
+    plat_plugin_dirs(library_anchor(), dirs);
+    for (int i = 0; i < dirs.count; ++i) {
+        std::vector<std::string> files = library_files(dirs.dir[i]);
+        if (files.empty() && i > 0)
+            continue;   // an installed folder that does not exist
+        std::sort(files.begin(), files.end());
+        std::fprintf(out, "\nAdapter plug-ins for +I in %s:\n", dirs.dir[i]);
+        int shown = 0;
+        for (const std::string &file : files) {
+            std::string device;
+            if (!plugin_device_name((dirs.dir[i] + (DIR_SEPARATOR + file)).c_str(), device))
+                continue;
+            std::string bare = file.substr(0, file.size() - std::strlen(PLUGIN_SUFFIX));
+            std::fprintf(out, "  %-10s %s\n", bare.c_str(), device.c_str());
+            ++shown;
+        }
+        if (shown == 0)
+            std::fprintf(out, "  (none)\n");
+    }
+}
 
 void on_interrupt_request()
 {
@@ -148,6 +298,7 @@ int main(int argc, char **argv)
         const char *arg = argv[i];
         if (std::strcmp(arg, "--help") == 0) {
             std::fputs(USAGE, stdout);
+            list_plugins(stdout);
             return 0;
         }
         if (std::strcmp(arg, "--version") == 0) {
@@ -155,6 +306,8 @@ int main(int argc, char **argv)
             std::printf("orvw %s\n", GetOrv5DllVersion(version));
             return 0;
         }
+        if (starts_with(arg, "--adapter-info="))
+            return print_adapter_info(arg + std::strlen("--adapter-info="));
         if (std::strcmp(arg, "--verbose") == 0) {
             verbose = true;
         } else if (starts_with(arg, "--text=")) {

@@ -2,6 +2,8 @@
 // plug-in loader and the file-system facts.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -99,7 +101,12 @@ TEST(PosixLibrary, LoadsResolvesAndFailsCleanly)
 {
     EXPECT_EQ(plat_lib_load("/nonexistent/orv5_plugin.so"), nullptr);
     EXPECT_EQ(plat_lib_load(""), nullptr);
-    void *lib = plat_lib_load("libc.so.6");
+    // A bare name is looked up in the plug-in folder only, never on the
+    // system's search path; a path is taken as given.
+    EXPECT_EQ(plat_lib_load("libc.so.6"), nullptr);
+    Dl_info libc;
+    ASSERT_NE(dladdr(reinterpret_cast<void *>(&strlen), &libc), 0);
+    void *lib = plat_lib_load(libc.dli_fname);
     ASSERT_NE(lib, nullptr);
     EXPECT_NE(plat_lib_symbol(lib, "strlen"), nullptr);
     EXPECT_EQ(plat_lib_symbol(lib, "InitIrDevice"), nullptr);
