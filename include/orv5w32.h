@@ -65,7 +65,6 @@ typedef void *orv5_window;
     X(ORV5_E_ADAPTER_LOAD,     81, "the adapter plug-in cannot be loaded or has no InitIrDevice") \
     X(ORV5_E_ADAPTER_SPEED,    82, "the adapter does not support this port speed") \
     X(ORV5_E_ABORTED,          90, "aborted") \
-    X(ORV5_E_RECEIVE_UNAVAILABLE, 98, "receiving files is not available in this build") \
     X(ORV5_E_INTERNAL,         99, "the progress window cannot be created, or an option character is invalid")
 
 #define ORV5_RESULT_ENUM_(name, value, text) name = value,
