@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # run.sh - sends a file of RECORDS records of 100 bytes to zdxsim over a
-# pseudo-terminal, once unthrottled and once paced as a 115200 bit/s line,
-# and reports throughput, time against line time, the sender's CPU share
-# and the heap allocations made by the transfer.  It reports; it does not
+# pseudo-terminal, and receives the same file back from it (zdxsim playing
+# a sending terminal), each once unthrottled and once paced as a 115200
+# bit/s line, and reports throughput, time against line time, the
+# library's CPU share and the heap allocations made by the transfer; the
+# receptions include writing the file to disk.  It reports; it does not
 # judge, so CI never fails on timing.
 #
 # usage: bench/run.sh [BUILD-DIR]      (default build/native)
-# environment: RECORDS (default 32767), BAUD (default 115200)
+# environment: RECORDS (default 32767), BAUD (default 115200),
+#              DIRECTIONS (default "send receive")
 #
-# The paced run of 32767 records takes about 5.5 minutes of line time.
+# Each paced run of 32767 records takes about 5.5 minutes of line time.
 set -u
 BUILD=$(cd "${1:-build/native}" && pwd) || exit 2
 RECORDS=${RECORDS:-32767}
@@ -32,10 +35,20 @@ printf 'FIELDS 100\r\n' >"$WORK/BENCH.FLD"
 head -n 1 "$WORK/BENCH.TXT" >"$WORK/ONE.TXT"
 cp "$WORK/BENCH.FLD" "$WORK/ONE.FLD"
 
-# run FILE [zdxsim options]: one transfer; sets RESULT WALL CPU ALLOCS and
-# the terminal's BYTES_IN BYTES_OUT STATUS.
+DIRECTIONS=${DIRECTIONS:-send receive}
+DIRECTION=send
+mkdir -p "$WORK/rx"
+
+# run FILE [zdxsim options]: one transfer of FILE in DIRECTION; sets RESULT
+# WALL CPU ALLOCS and the terminal's BYTES_IN BYTES_OUT STATUS.
 run() {
     local file=$1; shift
+    local text="-B$BAUD -L60 +V0 $file"
+    if [ "$DIRECTION" = receive ]; then
+        rm -f "$WORK/rx/"*
+        set -- --send "$WORK/$file" "$@"
+        text="+R -B$BAUD -L60 +V0 rx/$file"
+    fi
     rm -f "$WORK/sim.log"
     timeout 900 "$ZDXSIM" --pty --timeout 60 "$@" >"$WORK/sim.log" 2>&1 &
     SIM_PID=$!
@@ -46,7 +59,7 @@ run() {
         sleep 0.05
     done
     local line
-    line=$(cd "$WORK" && timeout 900 "$BENCH" "$pty" "-B$BAUD -L60 +V0 $file")
+    line=$(cd "$WORK" && timeout 900 "$BENCH" "$pty" "$text")
     wait "$SIM_PID" 2>/dev/null
     SIM_PID=
     RESULT=$(sed -n 's/.*result=\([0-9-]*\).*/\1/p' <<<"$line")
@@ -70,7 +83,7 @@ report() {
         -v w1="$ONE_WALL" -v b1=$((ONE_IN + ONE_OUT)) -v baud="$BAUD" -v paced="$2" 'BEGIN {
         printf "records/s          %.0f (without the session fixed costs: %.0f)\n", n / w, (n - 1) / (w - w1)
         printf "wall time          %.3f s (a 1-record session: %.3f s)\n", w, w1
-        printf "sender CPU         %.3f s = %.2f %% of wall time\n", c, 100 * c / w
+        printf "library CPU        %.3f s = %.2f %% of wall time\n", c, 100 * c / w
         printf "line bytes         %d to the terminal, %d back\n", bi, bo
         if (paced) {
             lt = (bi + bo) * 10 / baud
@@ -86,12 +99,19 @@ one() {
     ONE_WALL=$WALL ONE_IN=$BYTES_IN ONE_OUT=$BYTES_OUT ONE_ALLOCS=$ALLOCS
 }
 
-one
-run BENCH.TXT
-report "unthrottled, $RECORDS records of 100 bytes (target >= 10000 records/s)" 0
-echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
+for DIRECTION in $DIRECTIONS; do
+    echo "=== $DIRECTION"
+    one
+    run BENCH.TXT
+    report "$DIRECTION, unthrottled, $RECORDS records of 100 bytes (target >= 10000 records/s)" 0
+    echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
+    if [ "$DIRECTION" = receive ]; then
+        cmp -s "$WORK/BENCH.TXT" "$WORK/rx/BENCH.TXT" && echo "received file identical to the one sent" \
+            || echo "RECEIVED FILE DIFFERS"
+    fi
 
-one --baud "$BAUD"
-run BENCH.TXT --baud "$BAUD"
-report "paced at $BAUD bit/s, $RECORDS records of 100 bytes (target sender CPU < 3 %)" 1
-echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
+    one --baud "$BAUD"
+    run BENCH.TXT --baud "$BAUD"
+    report "$DIRECTION, paced at $BAUD bit/s, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
+    echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
+done
