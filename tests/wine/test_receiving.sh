@@ -106,6 +106,44 @@ check "$ARCH: receive: the terminal's EOT after 2 of 5 records gives 55" \
 check "$ARCH: receive: after 55 the existing file is untouched, no .FLD" \
     same_file "$CASE_DIR/DATA.TXT" "$CASE_DIR/DATA.TXT.before" -- absent "$CASE_DIR/DATA.FLD"
 
+# only_files DIR NAME...: DIR holds exactly these files (no temporary file
+# left behind).
+only_files() {
+    local dir=$1 have want
+    shift
+    have=$(cd "$dir" && find . -maxdepth 1 -type f | sed 's|^\./||' | sort | tr '\n' ' ')
+    want=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
+    [ "$have" = "$want" ] && return 0
+    WHY="files in $(basename "$dir") are '$have', wanted '$want'"
+    return 1
+}
+
+# Append mode into OUT\: the new records follow the old content through a
+# temporary file beside it, which is gone afterwards; the size line counts
+# both.
+new_case rx-append
+mkdir -p "$CASE_DIR/OUT"
+old_file OUT/LOG.TXT
+start_sender rx-append --send-records 2 --widths 5,3 --send-name LOG.TXT &&
+    host exec "+R +A -P$COM -B19200 +V0 OUT\\LOG.TXT"
+stop_sim
+cat "$CASE_DIR/OUT/LOG.TXT.before" "$SIM_DIR/LOG.TXT" >"$CASE_DIR/want"
+check "$ARCH: receive: +A appends to the existing file, no temporary file left" \
+    is rc "$RC" 0 -- same_file "$CASE_DIR/OUT/LOG.TXT" "$CASE_DIR/want" -- \
+    has_line "$CASE_DIR/OUT/LOG.FLD" $'^size\t29\r$' -- \
+    only_files "$CASE_DIR/OUT" LOG.FLD LOG.TXT LOG.TXT.before
+
+# The same when the terminal ends after record 1: the old content alone.
+new_case rx-append-ended
+mkdir -p "$CASE_DIR/OUT"
+old_file OUT/LOG.TXT
+start_sender rx-append-ended --send-records 3 --widths 5,3 --send-name LOG.TXT --fault-eot-at 2 &&
+    host exec "+R +A -P$COM -B19200 +V0 OUT\\LOG.TXT"
+stop_sim
+check "$ARCH: receive: +A ended by the terminal: 55, old content alone, no temporary file" \
+    is rc "$RC" 55 -- same_file "$CASE_DIR/OUT/LOG.TXT" "$CASE_DIR/OUT/LOG.TXT.before" -- \
+    only_files "$CASE_DIR/OUT" LOG.TXT LOG.TXT.before
+
 # A nested ExecOrv5 from the owner's window procedure while waiting for a
 # terminal that never calls: 61; AbortOrv5 from there too gives 61 and
 # ends the session with 90, the terminal told EOT.
@@ -168,6 +206,7 @@ stop_sim
 keep receiving-abort
 stop_display
 check "$ARCH: Abort click while receiving ends the session with 90" \
-    is rc "$RC" 90 -- has_line "$HOST_LOG" '^window title="ZDX-Ir  Receiving" .*name="PART.TXT"'
+    is rc "$RC" 90 -- \
+    has_line "$HOST_LOG" '^window title="ZDX-Ir  Receiving" .*name="PART.TXT" counter="00001 / 00005"'
 check "$ARCH: Abort click while receiving: the terminal was told EOT, no file left" \
     is pc_eot "$(json pc_eot)" true -- absent "$CASE_DIR/PART.TXT"
