@@ -51,9 +51,16 @@ static int load_library(const char *path)
     return 1;
 }
 
+/* Prints the result, the name and whether anything was written past the
+ * 13 bytes the library may use ("spill=1": an overrun of a caller's
+ * buffer).  name_buf is one of HOST_NAME_BUF bytes, reset by
+ * host_reset_name. */
 void host_print_result(int result, const char *name_buf)
 {
-    printf("result=%d name=\"%s\"\n", result, name_buf);
+    int spill = 0;
+    for (int i = HOST_NAME_USED; i < HOST_NAME_BUF; ++i)
+        spill |= name_buf[i] != 0;
+    printf("result=%d name=\"%s\" spill=%d\n", result, name_buf, spill);
 }
 
 /* A name buffer that shows whether the library wrote into it. */

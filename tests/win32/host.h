@@ -17,8 +17,9 @@ extern exec_fn host_exec;
 extern abort_fn host_abort;
 extern version_fn host_version;
 
-/* The library needs 13 bytes (8.3 name + NUL); the rest catches overruns. */
-enum { HOST_NAME_BUF = 64 };
+/* The library needs 13 bytes (8 + 4 name characters + NUL); the rest
+ * catches overruns. */
+enum { HOST_NAME_USED = 13, HOST_NAME_BUF = 64 };
 
 /* Exit codes of the host's own failures, above every result code. */
 enum { HOST_FAILED = 100, HOST_USAGE = 101 };

@@ -11,8 +11,10 @@
 #   COM       the COM port number the simulator is linked as (5)
 #
 # and uses new_case, start_sim/stop_sim, host/host_bg/host_wait/wait_for,
-# start_display/stop_display and check (tests/check_lib.sh).  A new case
+# start_display/stop_display, bar_fills and check (tests/check_lib.sh).  A new case
 # file needs no registration: a file named tests/wine/test_NAME.sh runs.
+# WINE_CASES="NAME ..." in the environment runs only those case files (for
+# work on one of them; a full run leaves it unset).
 
 NATIVE_DIR=${NATIVE_DIR:-$ROOT/build/native}
 WIN64_DIR=${WIN64_DIR:-$ROOT/build/win64}
@@ -307,6 +309,23 @@ hostval() {
 # field KEY LINE: the number after " KEY=" in LINE.
 field() { printf '%s\n' "$2" | sed -n "s/.* $1=\(-\{0,1\}[0-9]*\).*/\1/p"; }
 
+# wanted_case FILE: FILE is one of WINE_CASES, or WINE_CASES is unset.
+wanted_case() {
+    local name=${1##*/test_}
+    name=${name%.sh}
+    [ -z "${WINE_CASES:-}" ] || [[ " $WINE_CASES " == *" $name "* ]]
+}
+
+# bar_fills TOTAL: fill widths seen, in order: each is width x done / TOTAL
+# for some done, they never shrink, some lie between empty and full, the
+# last is full.
+bar_fills() {
+    grep -o "bar=[0-9]*/[0-9]*" "$HOST_LOG" | tr "=/" "  " |
+        awk -f "$ROOT/tests/wine/bar_fill.awk" -v total="$1" && return 0
+    WHY="bar samples: $(grep -o "bar=[0-9]*/[0-9]*" "$HOST_LOG" | tr '\n' ' ' | head -c 200)"
+    return 1
+}
+
 # ---- one build -------------------------------------------------------------------
 
 # run_build ARCH DIR: every case file against one Windows build.
@@ -327,6 +346,6 @@ run_build() {
     # The library is loaded by its Windows path: Z: is the Unix root.
     DLL_WIN="Z:$(printf '%s' "$DLL" | tr / '\\')"
     for f in "$ROOT"/tests/wine/test_*.sh; do
-        . "$f"
+        wanted_case "$f" && . "$f"
     done
 }

@@ -64,14 +64,4 @@ start_sim nested-send --baud 1200 && host nested "-P$COM -B1200 +V0 DATA.TXT"; s
 check "$ARCH: nested ExecOrv5 while sending gives 60, session 0" \
     is rc "$RC" 0 -- is nested "$(hostval nested)" 60 -- is written "$(json written)" 4
 
-# The same while receiving from a terminal that never calls: 61, and
-# AbortOrv5 from the window procedure ends the session with 90.  Runs once
-# receiving is built (ORV5_TEST_RECEIVING=1); until then a receiving
-# session ends at once and nothing can nest in it.
-if [ "${ORV5_TEST_RECEIVING:-0}" = 1 ]; then
-    new_case nested-receive
-    start_sim nested-receive --silent && host nested "+R -P$COM +V0 (file)" abort; stop_sim
-    check "$ARCH: nested ExecOrv5 while receiving gives 61, abort 61, session 90" \
-        is rc "$RC" 90 -- is nested "$(hostval nested)" 61 -- is abort "$(hostval abort)" 61
-fi
 stop_display

@@ -33,16 +33,6 @@ counter_counts_up() {
     fi
 }
 
-# bar_fills TOTAL: fill widths seen, in order: each is width x done / TOTAL
-# for some done, they never shrink, some lie between empty and full, the
-# last is full.
-bar_fills() {
-    grep -o "bar=[0-9]*/[0-9]*" "$HOST_LOG" | tr "=/" "  " |
-        awk -f "$ROOT/tests/wine/bar_fill.awk" -v total="$1" && return 0
-    WHY="bar samples: $(grep -o "bar=[0-9]*/[0-9]*" "$HOST_LOG" | tr '\n' ' ' | head -c 200)"
-    return 1
-}
-
 # Counter style at 1200 bit/s, placed at (100, 50).  The terminal thinks
 # 200 ms before each answer, so every count, the last one too, stays up for
 # several of the host's 50 ms samples.
