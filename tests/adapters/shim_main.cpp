@@ -55,6 +55,12 @@ int main(int argc, char **argv)
         std::string log = std::string(tmp && *tmp ? tmp : "/tmp") + "/orv5_adapter_shim_" +
                           std::to_string(getpid()) + ".log";
         setenv("LD_PRELOAD", ORV5_PTYSHIM_PATH, 1);
+        // In a sanitizer build the shim is loaded before the sanitizer's
+        // runtime; the shim allocates nothing, so that order is harmless.
+        std::string asan = "verify_asan_link_order=0";
+        if (const char *given = getenv("ASAN_OPTIONS"))
+            asan += std::string(":") + given;
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
         setenv("PTYSHIM_LOG", log.c_str(), 1);
         setenv(ACTIVE_FLAG, "1", 1);
         execv("/proc/self/exe", argv);

@@ -14,7 +14,7 @@ shim_send() {
     local dir=$1
     shift
     RC=0
-    (cd "$dir" && LD_PRELOAD=$SHIM timeout 120 "$ORVW" --device="$PTY" -V "$@" \
+    (cd "$dir" && ASAN_OPTIONS=verify_asan_link_order=0${ASAN_OPTIONS:+:$ASAN_OPTIONS} LD_PRELOAD=$SHIM timeout 120 "$ORVW" --device="$PTY" -V "$@" \
         >"$dir/orvw.log" 2>&1) || RC=$?
 }
 
