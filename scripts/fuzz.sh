@@ -4,7 +4,7 @@
 #   scripts/fuzz.sh TARGET SECONDS     TARGET: command fieldfile receive send packets
 #   scripts/fuzz.sh all SECONDS        every target, SECONDS each, one after the other
 #
-# Builds the `fuzz` preset (clang, libFuzzer, ASan+UBSan) if needed, writes
+# Builds the `fuzz` preset (clang, libFuzzer, ASan+UBSan) as needed, writes
 # the seed corpus, replays the saved crash inputs of tests/fuzz/regressions/
 # TARGET, then fuzzes with the growing corpus in build/fuzz/corpus/TARGET.
 # A crash is saved as build/fuzz/crashes/TARGET/crash-*; copy it into
@@ -20,9 +20,7 @@ if [ "$1" = all ]; then set -- "$TARGETS" "$2"; fi
 SECONDS_EACH=$2
 
 cd "$ROOT"
-if [ ! -x "$BUILD/bin/fuzz_seeds" ] || [ -n "${FUZZ_REBUILD:-}" ]; then
-    cmake --preset fuzz >/dev/null && cmake --build --preset fuzz >/dev/null || { echo "fuzz build failed" >&2; exit 1; }
-fi
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz >/dev/null || { echo "fuzz build failed" >&2; exit 1; }
 "$BUILD/bin/fuzz_seeds" "$BUILD/seeds"
 
 rc=0
