@@ -20,16 +20,22 @@ HALF=$(( (SESSIONS + 1) / 2 ))
 NATIVE=$ROOT/build/native
 WORK=$(mktemp -d /tmp/orv5longrun.XXXXXX)
 PIDS=()
-cleanup() {
+longrun_cleanup() {
     local p
     for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+    if [ "$WINE_MODE" = yes ]; then
+        rm -f "$WINEPREFIX/dosdevices/com6"
+        cleanup   # tests/wine/lib.sh: the Wine server, COM5
+    fi
     wait 2>/dev/null
-    [ "$WINE_MODE" = yes ] && rm -f "$WINEPREFIX/dosdevices/com5" "$WINEPREFIX/dosdevices/com6"
     rm -rf "$WORK"
 }
-trap cleanup EXIT
+trap longrun_cleanup EXIT
 
 cd "$ROOT"
+# The Wine helpers (loader, modem-line shim, prefix, server); sourced
+# before this script's own functions, whose names they would otherwise take.
+[ "$WINE_MODE" = yes ] && . "$ROOT/tests/wine/lib.sh"
 cmake --preset native >/dev/null && cmake --build build/native --target zdxsim orv5_longrun -j2 >/dev/null \
     || { echo "native build failed" >&2; exit 1; }
 
@@ -58,15 +64,12 @@ if [ "$WINE_MODE" = no ]; then
         --send-port 5 --recv-port 6 --dir "$WORK/files"
     rc=$?
 else
-    . "$ROOT/tests/wine/lib.sh"
-    pick_wine >/dev/null 2>&1 || true
+    pick_wine && prepare_shims && prepare_prefix && start_server || exit 1
     cmake --preset win64 >/dev/null && cmake --build build/win64 --target orv5_longrun -j2 >/dev/null \
         || { echo "win64 build failed" >&2; exit 1; }
-    cp build/win64/bin/Orv5w32.dll build/win64/tests/soak/ 2>/dev/null || true
     ln -sfn "$RX_PTY" "$WINEPREFIX/dosdevices/com5"
     ln -sfn "$TX_PTY" "$WINEPREFIX/dosdevices/com6"
-    host=$(ls build/win64/bin/orv5_longrun.exe build/win64/tests/soak/orv5_longrun.exe 2>/dev/null | head -1)
-    LD_PRELOAD=$SHIM_PRELOAD $WINE "$host" --sessions "$SESSIONS" --send-port 5 --recv-port 6 \
+    LD_PRELOAD=$SHIM_PRELOAD $WINE build/win64/bin/orv5_longrun.exe --sessions "$SESSIONS" --send-port 5 --recv-port 6 \
         --dir "$(winepath -w "$WORK/files" 2>/dev/null || echo "Z:$WORK/files")"
     rc=$?
 fi
