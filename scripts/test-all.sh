@@ -4,7 +4,8 @@
 # test: unit and session tests, the POSIX platform and API tests, orvw
 # against zdxsim over pseudo-terminals (all of them twice: plainly and under
 # AddressSanitizer and UndefinedBehaviorSanitizer), and the Windows builds
-# under Wine (with the window tests under Xvfb).
+# under Wine (with the window tests under Xvfb); then each fuzz target runs
+# for a few seconds (scripts/fuzz.sh, the fuzz preset).
 #
 # The last line is "N passed, M failed" over every run; the exit status is
 # non-zero when anything failed.  Counts come from ctest's JUnit reports
@@ -86,6 +87,23 @@ run_wine() {
     FAILED=$((FAILED + failed))
 }
 
+# A brief run of every fuzz target (seconds each), so that a broken harness
+# or a regression input that crashes again is caught; one count per target.
+run_fuzz() {
+    local rc=0 passed=0 failed=0
+    bash scripts/fuzz.sh all "${ORV5_CI_FUZZ_SECONDS:-6}" >"$logs/fuzz.log" 2>&1 || rc=$?
+    cat "$logs/fuzz.log"
+    passed=$(grep -c '^fuzz .*, exit 0$' "$logs/fuzz.log" || true)
+    failed=$(grep -c '^fuzz ' "$logs/fuzz.log" || true)
+    failed=$((failed - passed))
+    if [ "$rc" -ne 0 ]; then
+        [ "$failed" -gt 0 ] || failed=1
+        PROBLEMS+=("fuzz: status $rc")
+    fi
+    PASSED=$((PASSED + passed))
+    FAILED=$((FAILED + failed))
+}
+
 timed setup bash scripts/setup-debian.sh
 
 for preset in native native-asan win64 win32; do
@@ -100,6 +118,7 @@ done
 
 timed "native tests" run_ctest native
 timed "native-asan tests" run_ctest native-asan
+timed "fuzz targets, briefly" run_fuzz
 timed "Windows builds under Wine" run_wine
 
 echo "test-all: times: $(IFS=,; echo "${TIMES[*]}" | sed 's/,/, /g')"

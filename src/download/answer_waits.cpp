@@ -189,8 +189,17 @@ static void note_error(Sender &snd, int code)
         snd.first_error = code;
 }
 
+static int on_nak(Sender &snd);
+
 static int on_ack(Sender &snd)
 {
+    // An ACK to our re-enquiry proves nothing about the frame: a terminal
+    // that never saw the header answers any enquiry as it answered the
+    // opening one, and one that missed a record may repeat its last ACK.
+    // The frame goes out again, like after a NAK (and within its limit); a
+    // terminal that has it acknowledges the repeat without keeping it twice.
+    if (snd.retry_count > 0)
+        return on_nak(snd);
     snd.wack_wait = false;
     snd.retry_count = 0;
     snd.nak_count = 0;

@@ -323,7 +323,9 @@ TEST_F(Download, UnacknowledgedClosingEotIsRepeatedThenGivesUp)
     EXPECT_EQ(count_kind(Kind::Eot), 60);
 }
 
-TEST_F(Download, SilenceAfterAFrameRepeatsTheEnquiryNotTheFrame)
+// While the terminal is silent only the enquiry is repeated; its ACK then
+// proves nothing about the frame, so the frame goes out once more.
+TEST_F(Download, SilenceAfterAFrameRepeatsTheEnquiryThenTheFrameAfterAnAck)
 {
     term.rule = [](Kind k, int nth) {
         if (k == Kind::Data && nth == 0)
@@ -335,7 +337,7 @@ TEST_F(Download, SilenceAfterAFrameRepeatsTheEnquiryNotTheFrame)
         return false;
     };
     EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
-    EXPECT_EQ(count_kind(Kind::Data), 1);
+    EXPECT_EQ(count_kind(Kind::Data), 2);
     EXPECT_EQ(count_kind(Kind::Enq), 2);
 }
 
@@ -453,4 +455,37 @@ TEST_F(Download, OpenRefusedForLackOfDescriptorsGives71)
     setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(rc, 71);
     EXPECT_TRUE(sim::written().empty());
+}
+
+// --- a header the terminal never saw ------------------------------------------------
+
+// A terminal that lost the header answers the PC's re-enquiry with the ACK
+// it gives any enquiry before a header.  Taken for the header's answer, the
+// whole file would go out unheard and the session report success.
+TEST_F(Download, AckToAReEnquiryAboutTheHeaderSendsTheHeaderAgain)
+{
+    term.rule = [](Kind k, int nth) {
+        return k == Kind::Header && nth == 0;   // the first header is lost
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Header), 2);
+    EXPECT_EQ(count_kind(Kind::Enq), 2);
+    EXPECT_EQ(count_kind(Kind::Data), 1);
+}
+
+TEST_F(Download, HeaderNeverHeardEndsWith54NotSuccess)
+{
+    term.rule = [](Kind k, int) { return k == Kind::Header; };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), ORV5_E_TX_NAK_LIMIT);
+    EXPECT_EQ(count_kind(Kind::Header), 10);
+    EXPECT_EQ(count_kind(Kind::Data), 0);
+}
+
+// A record the terminal never heard: its re-enquiry is answered with the ACK
+// of the record before, which must not count for this one.
+TEST_F(Download, AckToAReEnquiryAboutARecordSendsTheRecordAgain)
+{
+    term.rule = [](Kind k, int nth) { return k == Kind::Data && nth == 1; };
+    EXPECT_EQ(exec(data_file("ABCDE\r\nxy\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 3);
 }

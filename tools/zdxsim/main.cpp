@@ -133,7 +133,9 @@ int main(int argc, char **argv) {
         std::fflush(stdout);
     }
     if (opt.send_mode) {
-        int rc = run_send(line, opt, &send);
+        int rc = 0;
+        for (int t = 0; t < opt.count && rc == 0; ++t)
+            rc = run_send(line, opt, &send);
         if (rc != 2) drain(line);
         sim_line_close(line);
         return rc;

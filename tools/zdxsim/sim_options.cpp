@@ -16,7 +16,7 @@ const char SIM_USAGE[] =
     "  --station N         the terminal's station number (default 0)\n"
     "  --out DIR           write the records (CR LF lines) and summary.json\n"
     "  --timeout S         give up after S seconds of silence (default 60)\n"
-    "  --count N           transfers to serve (default 1; receiving only)\n"
+    "  --count N           transfers to serve, one after the other (default 1)\n"
     "  --answer-delay MS   think time before every answer (sending: before\n"
     "                      every transmission)\n"
     "Faults when receiving (frame 0 = header, k = data record k):\n"
@@ -215,8 +215,8 @@ bool check_roles(const SimOptions *o, bool send_option) {
     const char *problem = nullptr;
     if (o->send.path && o->send.generated >= 0)
         problem = "give either --send or --send-records";
-    else if (o->send_mode && (receive_fault || o->count != 1))
-        problem = "the receiving faults and --count do not go with sending";
+    else if (o->send_mode && receive_fault)
+        problem = "the receiving faults do not go with sending";
     else if (!o->send_mode && send_option)
         problem = "the sending options need --send or --send-records";
     if (!problem) return true;
