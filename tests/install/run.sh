@@ -74,7 +74,9 @@ no_runtime_dlls() {
 
 # has_symbol LIB NM SYMBOL: the archive defines the symbol.
 has_symbol() {
-    "$2" "$1" 2>/dev/null | grep -qE " [A-Z] $3\$" && return 0
+    local symbols
+    symbols=$("$2" "$1" 2>/dev/null || true)
+    grep -qE " [A-Z] $3\$" <<<"$symbols" && return 0
     WHY="$(basename "$1") has no $3"
     return 1
 }
@@ -208,7 +210,7 @@ zip_checks() {
             lib/cmake/Orv5w32/Orv5w32Config.cmake lib/cmake/Orv5w32/Orv5w32ConfigVersion.cmake \
             lib/cmake/Orv5w32/Orv5w32Targets.cmake lib/cmake/Orv5w32/Orv5w32Targets-release.cmake \
             lib/pkgconfig/orv5w32.pc share/doc/orv5w32/README.md share/doc/orv5w32/LICENSE
-        [ "$arch" = win32 ] && echo lib/Orv5w32_stdcall.def
+        if [ "$arch" = win32 ]; then echo lib/Orv5w32_stdcall.def; fi
     } | sed "s|^|$top/|" >"$WORK/$arch-want.txt"
     check "$arch zip: DLL, import library, .def, headers, plug-ins, programs, README, licence" \
         same_list "zip files" "$WORK/$arch-files.txt" "$WORK/$arch-want.txt"
@@ -235,8 +237,7 @@ zip_checks() {
             has_symbol "$lib/libOrv5w32.dll.a" "$nm" '__imp__ExecOrv5@12' -- \
             has_symbol "$lib/libOrv5w32.dll.a" "$nm" '__imp__GetOrv5LastReason@8'
     fi
-    [ "$arch" = win64 ] && wine_checks "$bin"
-    return 0
+    if [ "$arch" = win64 ]; then wine_checks "$bin"; fi
 }
 
 # wine_checks BIN: orvw.exe from the unpacked zip, with the DLL and the
