@@ -257,6 +257,59 @@ wine_checks() {
         timeout 120 "$loader" "$bin/orvw.exe" --help >"$out" 2>&1 </dev/null || true
     check "win64 zip: orvw.exe --help lists the four plug-ins beside the DLL" \
         is plug-ins "$(tr -d '\r' <"$out" | grep -cE '^  Orv5(EESI|AIRM|KKCI|FMIR)  ' || true)" 4
+    wine_station "$bin" "$loader"
+}
+
+# wine_station BIN LOADER: orvw.exe --collect on COM9, linked to a zdxsim
+# pty, stores what one terminal sends; Ctrl-C (SIGINT, which Wine hands
+# to the console handler) ends it with 0 and a logged 90.
+wine_station() {
+    local bin=$1 loader=$2 zdxsim=$NATIVE_DIR/bin/zdxsim d=$WORK/wine-station com pty pid i
+    com=$WINE_PREFIX_DIR/dosdevices/com9
+    mkdir -p "$d/terminal"
+    if [ ! -x "$zdxsim" ]; then
+        skip "win64 zip: collecting station under Wine" "no $zdxsim"
+        return 0
+    fi
+    "$zdxsim" --pty --out "$d/terminal" --timeout 60 --send-records 3 --widths 5,3 \
+        --send-name DATA.TXT --reply-timeout 200 >"$d/sim.log" 2>&1 &
+    local sim=$!
+    for i in $(seq 100); do
+        pty=$(awk '/^PTY /{print $2; exit}' "$d/sim.log")
+        [ -n "$pty" ] && break
+        sleep 0.05
+    done
+    ln -sfn "$pty" "$com"
+    (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
+        exec "$loader" "$bin/orvw.exe" --collect st -P9 -V >"$d/station.log" 2>&1 </dev/null) &
+    pid=$!
+    for i in $(seq 600); do
+        [ -s "$d/st/collect.log" ] && break
+        sleep 0.05
+    done
+    sleep 0.5
+    kill -INT "$pid" 2>/dev/null || true
+    RC=124
+    for i in $(seq 400); do
+        kill -0 "$pid" 2>/dev/null || { RC=0; wait "$pid" || RC=$?; break; }
+        sleep 0.05
+    done
+    [ "$RC" = 124 ] && { kill -KILL "$pid" 2>/dev/null || true; }
+    for i in $(seq 100); do
+        kill -0 "$sim" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill "$sim" 2>/dev/null || true
+    wait "$sim" 2>/dev/null || true
+    rm -f "$com"
+    CONTEXT="log: $(tr '\n' ' ' <"$d/st/collect.log" 2>/dev/null | head -c 600)"
+    local stored
+    stored=$(ls "$d/st" 2>/dev/null | grep -E '^[0-9]{8}-[0-9]{6}-DATA\.TXT$' || true)
+    check "win64 zip: orvw.exe --collect stores a file under Wine, Ctrl-C ends it" \
+        is status "$RC" 0 -- is "log lines" "$(wc -l <"$d/st/collect.log" 2>/dev/null)" 2 -- \
+        has_line "$d/st/collect.log" '"result":0,.*"stored":"st\\\\[0-9]{8}-[0-9]{6}-DATA\.TXT"' -- \
+        has_line "$d/st/collect.log" '^\{"time":"[^"]*","result":90,' -- \
+        same_file "$d/st/$stored" "$d/terminal/DATA.TXT" -- nonempty "$d/st/${stored%.TXT}.FLD"
 }
 
 zip_checks win64 "$WIN64_DIR" x86_64-w64-mingw32
