@@ -10,10 +10,11 @@ windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binut
 wine=(wine wine64)
 gui=(xvfb xdotool x11-utils imagemagick)
 extra=(gcc-multilib)     # the 32-bit modem-line shim for 32-bit Wine
+install=(pkg-config dpkg-dev unzip man-db)   # tests/install: consumers, packages, man pages
 wine32=(wine32:i386)
 
 missing=()
-for p in "${native[@]}" "${windows[@]}" "${wine[@]}" "${gui[@]}" "${extra[@]}" "${wine32[@]}"; do
+for p in "${native[@]}" "${windows[@]}" "${wine[@]}" "${gui[@]}" "${extra[@]}" "${install[@]}" "${wine32[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && { echo "setup: everything is installed"; exit 0; }

@@ -3,13 +3,15 @@
 # builds the native, native-asan, win64 and win32 presets and runs every
 # test: unit and session tests, the POSIX platform and API tests, orvw
 # against zdxsim over pseudo-terminals (all of them twice: plainly and under
-# AddressSanitizer and UndefinedBehaviorSanitizer), and the Windows builds
-# under Wine (with the window tests under Xvfb); then each fuzz target runs
-# for a few seconds (scripts/fuzz.sh, the fuzz preset).
+# AddressSanitizer and UndefinedBehaviorSanitizer), each fuzz target for a
+# few seconds (scripts/fuzz.sh, the fuzz preset), the Windows builds under
+# Wine (with the window tests under Xvfb), and installing and the packages
+# (tests/install/run.sh).
 #
 # The last line is "N passed, M failed" over every run; the exit status is
 # non-zero when anything failed.  Counts come from ctest's JUnit reports
-# and the Wine run's closing line; ctest's exit status has the last word.
+# and the closing lines of the Wine and install runs; ctest's exit status
+# has the last word.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -104,6 +106,31 @@ run_fuzz() {
     FAILED=$((FAILED + failed))
 }
 
+# run_install: cmake --install, the consumer builds and the packages, from
+# the native build and whichever Windows builds were made.
+run_install() {
+    local rc=0 passed=0 failed=0 counts
+    if [ "${BUILT[native]}" != yes ]; then
+        echo "native not built: no install tests"
+        return 0
+    fi
+    local win64=$PWD/build/win64 win32=$PWD/build/win32
+    [ "${BUILT[win64]}" = yes ] || win64=$logs/none
+    [ "${BUILT[win32]}" = yes ] || win32=$logs/none
+    WIN64_DIR=$win64 WIN32_DIR=$win32 bash tests/install/run.sh >"$logs/install.log" 2>&1 || rc=$?
+    cat "$logs/install.log"
+    counts=$(sed -n 's/^install: \([0-9]*\) passed, \([0-9]*\) failed.*/\1 \2/p' "$logs/install.log" | tail -n 1)
+    if [ -n "$counts" ]; then
+        read -r passed failed <<<"$counts"
+    fi
+    if [ "$rc" -ne 0 ]; then
+        [ "$failed" -gt 0 ] || failed=1
+        PROBLEMS+=("install: status $rc")
+    fi
+    PASSED=$((PASSED + passed))
+    FAILED=$((FAILED + failed))
+}
+
 timed setup bash scripts/setup-debian.sh
 
 for preset in native native-asan win64 win32; do
@@ -120,6 +147,7 @@ timed "native tests" run_ctest native
 timed "native-asan tests" run_ctest native-asan
 timed "fuzz targets, briefly" run_fuzz
 timed "Windows builds under Wine" run_wine
+timed "install and packages" run_install
 
 echo "test-all: times: $(IFS=,; echo "${TIMES[*]}" | sed 's/,/, /g')"
 if [ "${#PROBLEMS[@]}" -gt 0 ] || [ "$FAILED" -gt 0 ]; then

@@ -1,0 +1,184 @@
+# The collecting station: orvw --collect receives from terminal after
+# terminal on one port, stores every file with its .FLD under a name with
+# its time of arrival, never over an earlier file, logs one JSON line per
+# session, goes on after a failed session, and ends cleanly on SIGTERM -
+# between sessions, or in the middle of one (the terminal is told EOT).
+#
+# Each terminal is a zdxsim on a pty of its own; the station's device is a
+# symbolic link that is pointed at the next terminal's pty once the
+# station has opened the current one.  The terminals think 250 ms before
+# every transmission, so that a session lasts long enough for the test to
+# see it and turn the link before the station opens the line again.
+set -euo pipefail
+. "$(dirname "$0")/e2e_lib.sh"
+
+S=$WORK/station            # the station's folder
+LINE=$WORK/line            # the station's device: a link to a pty
+STATION_LOG=$WORK/station.out
+
+# point_line PTY: the link now names PTY (replaced in one step).
+point_line() {
+    ln -sfn "$1" "$LINE.new"
+    mv -T "$LINE.new" "$LINE"
+}
+
+# wait_opened PID PTY TERMINAL-PID: waits up to 20 s until process PID
+# holds PTY open, or the terminal on PTY has ended (it was served).
+wait_opened() {
+    local i
+    for i in $(seq 400); do
+        ls -l "/proc/$1/fd" 2>/dev/null | grep -q -- "-> $2\$" && return 0
+        kill -0 "$3" 2>/dev/null || return 0
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+# terminal N CASE ZDXSIM-OPTIONS...: sending terminal number N on a new
+# pty, in the background.
+T_PTY=() T_PID=() T_DIR=() T_LOG=() SUMMARIES=()
+terminal() {
+    local n=$1 case=$2
+    shift 2
+    start_sim "$case" --reply-timeout 200 --answer-delay 250 "$@"
+    T_PTY[n]=$PTY T_PID[n]=$SIM_PID T_DIR[n]=$SIM_DIR T_LOG[n]=$SIM_LOG
+}
+
+# hand_over N: once the station has terminal N-1's line open (or that
+# terminal has been served), the line is pointed at terminal N.
+hand_over() {
+    local n=$1 p=$(($1 - 1))
+    wait_opened "$STATION" "${T_PTY[p]}" "${T_PID[p]}" || echo "note: the station never opened ${T_PTY[p]}"
+    point_line "${T_PTY[n]}"
+}
+
+# finish_terminal N: waits for terminal N's end; SUMMARY is its line.
+finish_terminal() {
+    SIM_PID=${T_PID[$1]}
+    sim_finish "${T_LOG[$1]}" 400
+}
+
+# start_station [ORVW-OPTIONS]: orvw --collect in the background on the
+# line; STATION is its process.
+start_station() {
+    "$ORVW" --collect "$S" --device="$LINE" -V "$@" >"$STATION_LOG" 2>&1 &
+    STATION=$!
+    BG_PIDS+=("$STATION")
+}
+
+# stop_station: SIGTERM, then up to 20 s for the station to end; RC its
+# exit status (124 when it had to be killed).
+stop_station() {
+    local i
+    kill -TERM "$STATION" 2>/dev/null || true
+    for i in $(seq 400); do
+        kill -0 "$STATION" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$STATION" 2>/dev/null; then
+        kill -KILL "$STATION" 2>/dev/null || true
+        wait "$STATION" 2>/dev/null || true
+        RC=124
+        return 0
+    fi
+    RC=0
+    wait "$STATION" || RC=$?
+}
+
+# log_field N KEY: KEY of the Nth line of collect.log.
+log_field() {
+    SUMMARY=$(sed -n "$1p" "$S/collect.log" 2>/dev/null)
+    json "$2"
+}
+
+check_context() { echo "station status=${RC:-}; log: $(tail -c 600 "$S/collect.log" 2>/dev/null); station: $(tail -c 300 "$STATION_LOG" 2>/dev/null); terminal: $SUMMARY"; }
+
+# ---- a station run: two data files of the same name, a failed session
+# between them, a program file, then SIGTERM in the middle of a long file.
+printf 'LINE ONE\r\nLINE TWO\r\n' >"$WORK/APP.PD3"
+# Every time-stamped name of DATA.TXT for the next three minutes is taken
+# already: the station must store beside them, never over them.
+mkdir -p "$S"
+now=$(date +%s)
+for i in $(seq -2 180); do
+    echo decoy >"$S/$(date -d "@$((now + i))" +%Y%m%d-%H%M%S)-DATA.TXT"
+done
+terminal 1 first --send-records 3 --widths 5,3 --send-name DATA.TXT
+point_line "${T_PTY[1]}"
+start_station --json
+terminal 2 bad --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-header name
+hand_over 2
+terminal 3 second --send-records 4 --widths 5,3 --send-name DATA.TXT
+hand_over 3
+terminal 4 prog --send "$WORK/APP.PD3"
+hand_over 4
+terminal 5 long --send-records 3000 --widths 10 --send-name LONG.TXT --baud 9600
+hand_over 5
+
+# The long file is under way once its temporary file is in the staging
+# folder; then the station is told to stop.
+wait_opened "$STATION" "${T_PTY[5]}" "${T_PID[5]}" || true
+STARTED=no
+for i in $(seq 400); do
+    [ -n "$(ls -A "$S/.incoming" 2>/dev/null)" ] && { STARTED=yes; break; }
+    sleep 0.05
+done
+stop_station
+for n in 1 2 3 5; do
+    finish_terminal "$n"
+    SUMMARIES[n]=$SUMMARY
+done
+
+check "station: stopped in a session by SIGTERM, exit 0" is started "$STARTED" yes -- is status "$RC" 0
+check "station: one log line per session, results in order" \
+    is "log lines" "$(wc -l <"$S/collect.log")" 5 -- \
+    is results "$(for n in 1 2 3 4 5; do log_field "$n" result; done | tr '\n' ' ')" "0 70 0 0 90 "
+check "station: stdout has the same JSON lines" \
+    is "stdout JSON" "$(grep '^{' "$STATION_LOG" | md5sum)" "$(md5sum <"$S/collect.log")"
+
+# The two DATA.TXT: both kept, each with its own .FLD, under time-stamped
+# names beside the ones taken; the log names them.
+stored1=$(log_field 1 stored) stored3=$(log_field 3 stored)
+name_rule='/[0-9]{8}-[0-9]{6}-[0-9]+-DATA\.TXT$'
+check "station: two files of the same name both kept, with their .FLD files" \
+    same_file "$stored1" "${T_DIR[1]}/DATA.TXT" -- same_file "$stored3" "${T_DIR[3]}/DATA.TXT" -- \
+    has_line <(echo "$stored1") "$name_rule" -- has_line <(echo "$stored3") "$name_rule" -- \
+    is "first companion" "$(log_field 1 companion)" "${stored1%.TXT}.FLD" -- \
+    has_line "${stored3%.TXT}.FLD" '^records	4'
+check "station: the files already there are untouched" \
+    is "decoys intact" "$(grep -lx decoy "$S"/*-DATA.TXT | wc -l)" 183 \
+    -- is "names kept" "$(cd "$S" && ls | grep -cE '^[0-9]{8}-[0-9]{6}-DATA\.TXT$')" 183
+check "station: the log counts the records and bytes" \
+    is records "$(log_field 1 records)" 3 -- is bytes "$(log_field 1 bytes)" 30 -- \
+    is records "$(log_field 3 records)" 4 -- is name_buf "$(log_field 3 name_buf)" DATA.TXT
+check "station: the terminals saw success, the refused header and success" \
+    is first "$(SUMMARY=${SUMMARIES[1]}; json status)" ok -- \
+    is "bad header" "$(SUMMARY=${SUMMARIES[2]}; json answers)" "enq:A 0:E eot:A" -- \
+    is second "$(SUMMARY=${SUMMARIES[3]}; json status)" ok -- \
+    is stored "$(log_field 2 stored)" null
+check "station: a program file is stored without a companion" \
+    is records "$(log_field 4 records)" 2 -- is companion "$(log_field 4 companion)" null -- \
+    nonempty "$(log_field 4 stored)"
+check "station: the aborted session told the terminal EOT and left nothing" \
+    is pc_eot "$(SUMMARY=${SUMMARIES[5]}; json pc_eot)" true -- \
+    is "LONG files" "$(cd "$S" && ls | grep -c LONG || true)" 0 -- \
+    is "staging folder" "$([ -e "$S/.incoming" ] && echo left || echo gone)" gone
+
+# ---- a second run in the same folder: SIGTERM while it waits for a
+# terminal ends it at once, and nothing of the first run changes.
+before=$(cd "$S" && ls | grep -v collect.log | xargs md5sum)
+terminal 6 idle --send-records 1 --widths 4 --fault-silent
+point_line "${T_PTY[6]}"
+start_station
+wait_opened "$STATION" "${T_PTY[6]}" "${T_PID[6]}" || true
+sleep 0.3
+stop_station
+finish_terminal 6
+check "idle station: SIGTERM ends it with 0, the wait logged as 90" \
+    is status "$RC" 0 -- is "log lines" "$(wc -l <"$S/collect.log")" 6 -- \
+    is result "$(log_field 6 result)" 90
+check "idle station: the stored files are untouched" \
+    is "files" "$(cd "$S" && ls | grep -v collect.log | xargs md5sum)" "$before"
+
+finish
