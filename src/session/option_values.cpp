@@ -48,7 +48,7 @@ int opt_name_check(SessionSettings &s, const char **, int sign)
     return 0;
 }
 
-int opt_nothing(SessionSettings &s, const char **, int)
+int opt_nothing(SessionSettings &, const char **, int)
 {
     return 0;
 }

@@ -52,7 +52,7 @@ constexpr size_t ISO_TIME_SIZE = 20;
 bool recurs(int code)
 {
     return code == ORV5_E_COMMAND || code == ORV5_E_FILE_NAME ||
-           code == ORV5_E_INTERNAL || code == ORV5_E_RECEIVE_UNAVAILABLE;
+           code == ORV5_E_INTERNAL;
 }
 
 bool port_fault(int code)
