@@ -224,7 +224,8 @@ static int eot_station(Receiver &r, uint8_t c, int32_t hunt)
 static int s241(Receiver &r, uint8_t c) { return enquiry_station(r, c, S211); }
 static int s242(Receiver &r, uint8_t) { return skip_tail(r, S211); }
 static int s243(Receiver &r, uint8_t c) { return eot_station(r, c, S211); }
-static int s281(Receiver &r, uint8_t c) { return enquiry_station(r, c, S251); }
+// After the last record the enquiry's NAK leads back to the closing phase.
+static int s281(Receiver &r, uint8_t c) { return enquiry_station(r, c, r.complete ? S311 : S251); }
 static int s282(Receiver &r, uint8_t) { return skip_tail(r, S251); }
 static int s283(Receiver &r, uint8_t c) { return eot_station(r, c, S251); }
 

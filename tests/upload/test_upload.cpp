@@ -202,6 +202,26 @@ TEST_F(Upload, RepeatedHeaderAndEnquiryAfterTheLastBlock)
     EXPECT_EQ(read("DATA.TXT"), "AAAAABBB\r\n");
 }
 
+TEST_F(Upload, ClosingAfterAnEnquiryAboutTheLastBlockCompletes)
+{
+    // The terminal asks about its last block, hears NAK and closes at once:
+    // the file was complete, so the session is too.
+    data_file("DATA.TXT", {"AAAAABBB"});
+    term.rule = [&](Kind k, size_t step) {
+        if (k == Kind::Ack && step == 2) {
+            sim::deliver(msg(0x05), 1);
+            return true;
+        }
+        if (k == Kind::Nak) {
+            sim::deliver(msg(0x04), 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("DATA.TXT"), "AAAAABBB\r\n");
+}
+
 TEST_F(Upload, BadCheckIsAnsweredWithNakAndTheTenthEnds53)
 {
     data_file("DATA.TXT", {"AAAAABBB"});
