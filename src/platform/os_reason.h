@@ -9,17 +9,40 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+
+// Room for a path and the system's sentence.
+constexpr size_t PLAT_REASON_SIZE = 512;
+
+// The one kept text of the process (a session runs at a time).
+inline char *plat_reason_buffer()
+{
+    static char reason[PLAT_REASON_SIZE];
+    return reason;
+}
 
 // Forgets the kept reason.
-void plat_reason_clear();
+inline void plat_reason_clear()
+{
+    plat_reason_buffer()[0] = '\0';
+}
+
+// Keeps "what: detail" as given; a long path is cut at the buffer's end.
+inline void plat_reason_set(const char *what, const char *detail)
+{
+    if (std::snprintf(plat_reason_buffer(), PLAT_REASON_SIZE, "%s: %s", what ? what : "",
+                      detail ? detail : "") < 0)
+        plat_reason_clear();
+}
+
+// The kept reason, "" when there is none.
+inline const char *plat_reason_text()
+{
+    return plat_reason_buffer();
+}
 
 // Keeps "what: <system text>" for the system error of the failing call
 // just made (errno on POSIX, GetLastError() on Win32).  Call it right
-// after the failure, before anything else can change the error.
+// after the failure, before anything else can change the error.  Each
+// platform's own.
 void plat_reason_note(const char *what);
-
-// Keeps "what: detail" as given.
-void plat_reason_set(const char *what, const char *detail);
-
-// The kept reason, "" when there is none.
-const char *plat_reason_text();

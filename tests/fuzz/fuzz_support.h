@@ -5,7 +5,6 @@
 // __builtin_trap, so libFuzzer keeps the input as a crash.
 #pragma once
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "orv5w32.h"
+#include "../scratch_files.h"
 
 namespace fuzz {
 
@@ -47,17 +47,9 @@ inline const std::string &scratch_dir()
     return dir;
 }
 
-inline std::vector<std::string> list_dir(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (dirent *e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
+using scratch::list_dir;
+using scratch::open_descriptors;
+using scratch::read_file;
 
 inline void clear_dir(const std::string &dir)
 {
@@ -65,33 +57,10 @@ inline void clear_dir(const std::string &dir)
         ::unlink((dir + n).c_str());
 }
 
-inline bool read_file(const std::string &path, std::string *out)
-{
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    out->clear();
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out->append(buf, n);
-    std::fclose(f);
-    return true;
-}
-
 inline void write_file(const std::string &path, const std::string &bytes)
 {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    if (!scratch::write_file(path, bytes))
         broken("scratch file", path);
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-// Descriptors open in this process.
-inline int open_descriptors()
-{
-    return static_cast<int>(list_dir("/proc/self/fd/").size());
 }
 
 inline bool documented_code(int code)

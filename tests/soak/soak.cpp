@@ -19,7 +19,6 @@
 // Prints a table per fault kind and per result code, and every violation
 // with the seed that repeats it (--seed S --sessions 1).  Exit status 1
 // when any invariant was broken.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,6 +35,7 @@
 #include "platform/sim/sim.h"
 #include "zdxsim/sender_model.h"
 #include "zdxsim/terminal_model.h"
+#include "../scratch_files.h"
 
 namespace {
 
@@ -74,50 +74,10 @@ struct Stats {
     uint64_t max_virtual_ms = 0;
 };
 
-int open_descriptors()
-{
-    int n = 0;
-    if (DIR *d = ::opendir("/proc/self/fd")) {
-        while (dirent *e = ::readdir(d))
-            n += e->d_name[0] != '.';
-        ::closedir(d);
-    }
-    return n;
-}
-
-std::vector<std::string> list_dir(const std::string &dir)
-{
-    std::vector<std::string> names;
-    if (DIR *d = ::opendir(dir.c_str())) {
-        while (dirent *e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
-                names.push_back(e->d_name);
-        ::closedir(d);
-    }
-    return names;
-}
-
-bool read_file(const std::string &path, std::string *out)
-{
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    out->clear();
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        out->append(buf, n);
-    std::fclose(f);
-    return true;
-}
-
-void write_file(const std::string &path, const std::string &s)
-{
-    if (std::FILE *f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(s.data(), 1, s.size(), f);
-        std::fclose(f);
-    }
-}
+using scratch::list_dir;
+using scratch::open_descriptors;
+using scratch::read_file;
+using scratch::write_file;
 
 // The line between PC and terminal, with this session's byte faults.
 struct Line {

@@ -6,20 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-// Room for a path and the system's sentence.
-constexpr size_t REASON_SIZE = 512;
+// The system's sentence for an error code.
 constexpr size_t SYSTEM_TEXT_SIZE = 256;
-static char reason[REASON_SIZE];
-
-void plat_reason_clear()
-{
-    reason[0] = '\0';
-}
-
-void plat_reason_set(const char *what, const char *detail)
-{
-    std::snprintf(reason, sizeof reason, "%s: %s", what ? what : "", detail ? detail : "");
-}
 
 void plat_reason_note(const char *what)
 {
@@ -32,9 +20,4 @@ void plat_reason_note(const char *what)
     if (n == 0)
         std::snprintf(text, sizeof text, "system error %lu", static_cast<unsigned long>(code));
     plat_reason_set(what, text);
-}
-
-const char *plat_reason_text()
-{
-    return reason;
 }
