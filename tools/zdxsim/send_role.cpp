@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "paced_queue.h"
 #include "sim_output.h"
 
 namespace {
 
-// Bits on the line per byte: start, 8 data, stop.
-constexpr int64_t BITS_PER_BYTE = 10;
 // Outputs waiting for their moment: the model queues at most a frame and
 // an EOT at a time.
 constexpr int PENDING_MAX = 8;
@@ -22,72 +21,40 @@ constexpr int64_t UNREAD_POLL_US = 50000;
 constexpr size_t SEND_SUMMARY_SIZE = zdxsim::ANSWER_LOG + 640;
 constexpr int64_t NS_PER_US = 1000, NS_PER_MS = 1000000;
 
-struct Pending {
-    int64_t due_ns;             // when its last byte is on the PC's side
-    zdxsim::SenderOutput out;
-};
-
 struct Sender {
-    Sender(sim_line l, const SimOptions &o)
-        : line(l), opt(o), byte_ns(o.baud ? BITS_PER_BYTE * 1000000000 / o.baud : 0) {}
-    sim_line line;
+    Sender(sim_line l, const SimOptions &o) : opt(o), outputs(l, o.baud) {}
     const SimOptions &opt;
-    int64_t byte_ns;            // line time of one byte, ns; 0 = no pacing
-    Pending pending[PENDING_MAX];
-    int head = 0, count = 0;
-    // Monotonic moments, ns: the last byte received fully arrived; our side
-    // of the line is free again; the answer we wait for is overdue (-1: no
-    // wait).
-    int64_t rx_clock = 0;
-    int64_t tx_free = 0;
+    PacedQueue<zdxsim::SenderOutput, PENDING_MAX> outputs;
+    // When the answer we wait for is overdue, ns of the monotonic clock
+    // (-1: no wait).
     int64_t wait_deadline = -1;
     LineBytes bytes = {0, 0};
 
-    // Takes the model's new outputs and times them; a new output starts the
-    // wait for its answer once it is on the line.
+    // Takes the model's new outputs; a new output starts the wait for its
+    // answer once it is on the line.
     void take_outputs(zdxsim::SenderModel &model, int64_t now_ns) {
-        bool any = false;
-        while (count < PENDING_MAX) {
-            Pending &p = pending[(head + count) % PENDING_MAX];
-            if (!model.next_output(&p.out)) break;
-            int64_t start = (rx_clock > now_ns ? rx_clock : now_ns) +
-                            int64_t(p.out.delay_ms) * NS_PER_MS;
-            if (start < tx_free) start = tx_free;
-            p.due_ns = start + byte_ns * p.out.len;
-            tx_free = p.due_ns;
-            ++count;
-            any = true;
-        }
+        int taken = outputs.take([&model](zdxsim::SenderOutput *o) { return model.next_output(o); },
+                                 now_ns);
         if (model.wait_ms() == 0) wait_deadline = -1;
-        else if (any) wait_deadline = tx_free + int64_t(model.wait_ms()) * NS_PER_MS;
-    }
-
-    bool flush_due(int64_t now_ns) {
-        while (count > 0 && pending[head].due_ns <= now_ns) {
-            const zdxsim::SenderOutput &o = pending[head].out;
-            if (!sim_line_write(line, o.bytes, o.len)) return false;
-            bytes.sent += o.len;
-            head = (head + 1) % PENDING_MAX;
-            --count;
-        }
-        return true;
+        else if (taken > 0) wait_deadline = outputs.line_free_ns() + int64_t(model.wait_ms()) * NS_PER_MS;
     }
 };
 
 int serve(Sender &s, zdxsim::SenderModel &model) {
     uint8_t buf[READ_CHUNK];
+    const sim_line line = s.outputs.line();
     const int64_t silence_us = int64_t(s.opt.timeout_s) * 1000000;
     int64_t last_activity = sim_now_us();
     s.take_outputs(model, last_activity * NS_PER_US);
     for (;;) {
         int64_t now = sim_now_us();
-        if (!s.flush_due(now * NS_PER_US)) return 2;
-        if (model.finished() && s.count == 0) return 0;
+        if (!s.outputs.flush_due(now * NS_PER_US, &s.bytes.sent)) return 2;
+        if (model.finished() && s.outputs.empty()) return 0;
         int64_t wake = last_activity + silence_us;
-        if (s.count > 0) {
-            wake = (s.pending[s.head].due_ns + NS_PER_US - 1) / NS_PER_US;
+        if (!s.outputs.empty()) {
+            wake = (s.outputs.next_due_ns() + NS_PER_US - 1) / NS_PER_US;
         } else if (s.wait_deadline >= 0) {
-            if (sim_line_unread(s.line) > 0) {
+            if (sim_line_unread(line) > 0) {
                 s.wait_deadline = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
                 if (now + UNREAD_POLL_US < wake) wake = now + UNREAD_POLL_US;
             } else if (now * NS_PER_US >= s.wait_deadline) {
@@ -100,16 +67,15 @@ int serve(Sender &s, zdxsim::SenderModel &model) {
                 wake = (s.wait_deadline + NS_PER_US - 1) / NS_PER_US;
             }
         }
-        if (s.count == 0 && now >= last_activity + silence_us) return 1;
-        int n = sim_line_read(s.line, buf, READ_CHUNK, wake - now);
+        if (s.outputs.empty() && now >= last_activity + silence_us) return 1;
+        int n = sim_line_read(line, buf, READ_CHUNK, wake - now);
         if (n < 0) return 2;
         if (n == 0) continue;
         now = sim_now_us();
         last_activity = now;
         s.bytes.received += n;
         for (int i = 0; i < n; ++i) {
-            if (s.rx_clock < now * NS_PER_US) s.rx_clock = now * NS_PER_US;
-            s.rx_clock += s.byte_ns;
+            s.outputs.byte_arrived(now * NS_PER_US);
             model.feed(buf[i]);
             s.take_outputs(model, now * NS_PER_US);
         }
