@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_reason.h"
+#include "platform/unique_name.h"
 #include "platform/sim/sim_internal.h"
 
 namespace sim {
@@ -67,13 +68,8 @@ PlatFileStatus plat_file_create_unique(const char *dir, char *path, int size, pl
         return failed(dir, EIO);
     }
     for (;;) {
-        int n = std::snprintf(path, static_cast<size_t>(size), "%s~RX%05X", dir,
-                              unique_serial++ & 0xFFFFF);
-        if (n < 0 || n >= size) {
-            path[0] = '\0';
-            plat_reason_set(dir, "path too long");
+        if (!plat_unique_name(dir, unique_serial++, 0, path, size))
             return PLAT_FILE_FAILED;
-        }
         int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ++counts.open_files;

@@ -6,12 +6,8 @@
 #include <cstdio>
 
 #include "platform/os_reason.h"
+#include "platform/unique_name.h"
 
-// Fresh names tried before giving up: each clash means someone else owns
-// that name, so a handful is plenty.
-constexpr int UNIQUE_TRIES = 64;
-// "~RX" and five hexadecimal digits: a valid 8.3 base name, no extension.
-constexpr unsigned UNIQUE_SPACE = 0x100000;
 constexpr int DOS_YEAR_BASE = 1980;
 
 static PlatFileStatus failed(const char *what)
@@ -40,13 +36,8 @@ PlatFileStatus plat_file_create_unique(const char *dir, char *path, int size, pl
     unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u
                     + static_cast<unsigned>(GetTickCount());
     for (int i = 0; i < UNIQUE_TRIES; ++i) {
-        unsigned id = (seed + static_cast<unsigned>(i) * 40503u) % UNIQUE_SPACE;
-        int n = std::snprintf(path, static_cast<size_t>(size), "%s~RX%05X", dir, id);
-        if (n < 0 || n >= size) {
-            path[0] = '\0';
-            plat_reason_set(dir, "path too long");
+        if (!plat_unique_name(dir, seed, i, path, size))
             return PLAT_FILE_FAILED;
-        }
         HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
