@@ -28,8 +28,10 @@ bool refill(SerialChannel &ch)
     uint32_t n = 0;
     if (!plat_port_read(ch.port, ch.rx_bytes, ch.rx_errors, COM_RX_BUFFER, &n)) {
         trace_note(ch.trace, "read failed");
+        ++ch.failed_fetches;
         return false;
     }
+    ch.failed_fetches = 0;
     ch.rx_fill = n;
     if (n > 0) {
         ch.line_errors = 0;
@@ -51,6 +53,7 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
 {
     ch.line_errors = 0;
     ch.rx_fill = ch.rx_pos = 0;
+    ch.failed_fetches = 0;
     ch.trace.file = nullptr;
     ch.port = plat_port_open(com_number);
     if (ch.port == PLAT_PORT_INVALID)
@@ -150,4 +153,9 @@ uint32_t com_rx_count(SerialChannel &ch)
     if (buffered(ch) == 0 && !refill(ch))
         return 0;   // keeps the polling loops on their time-out paths
     return buffered(ch);
+}
+
+bool com_line_gone(const SerialChannel &ch)
+{
+    return ch.failed_fetches >= COM_GONE_AFTER_FAILURES;
 }

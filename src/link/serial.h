@@ -29,6 +29,11 @@ constexpr uint32_t COM_RX_BUFFER = COM_IN_QUEUE;
 constexpr int COM_NO_BYTE_MASK = 0xFF00;
 constexpr int COM_FLAGGED = 0xFF00;   // + byte: read with a line error
 
+// Fetches failing in a row after which the port counts as gone (device
+// unplugged, line hung up).  One failure alone is forgiven: a driver may
+// report a passing fault; each fetch is one turn of a waiting loop.
+constexpr uint32_t COM_GONE_AFTER_FAILURES = 3;
+
 struct SerialChannel {
     plat_port port = PLAT_PORT_INVALID;  // PLAT_PORT_INVALID while closed
     uint32_t line_errors = 0;            // PLAT_LINE_* flags of the bytes last fetched
@@ -36,6 +41,7 @@ struct SerialChannel {
     uint8_t rx_errors[COM_RX_BUFFER];    // PLAT_LINE_* flags of each
     uint32_t rx_fill = 0;                // bytes in rx_bytes
     uint32_t rx_pos = 0;                 // next byte to hand out
+    uint32_t failed_fetches = 0;         // fetches in a row that failed
     ByteTrace trace;                     // off unless ORV5_TRACE was set at open
 };
 
@@ -49,3 +55,7 @@ void com_clear_rx(SerialChannel &ch);  // purge input, fetched bytes included
 int com_write(SerialChannel &ch, int length, const void *bytes);  // bytes written, or -1
 int com_getc(SerialChannel &ch);       // 0..255, COM_FLAGGED + byte, or -1
 uint32_t com_rx_count(SerialChannel &ch);  // bytes waiting (0 when the query fails)
+// True once COM_GONE_AFTER_FAILURES fetches in a row failed: no byte will
+// come any more, and waiting for one would wait out the time-out (or for
+// ever, where no time-out applies).
+bool com_line_gone(const SerialChannel &ch);

@@ -1,7 +1,8 @@
 // os_reason.h - the operating system's reason behind the last failure.
 //
-// A session ends with a result code only; for 75 (port), 9 (port settings)
-// and 71 (files) the platform layer also keeps the system's own words
+// A session ends with a result code only; for 75 (port), 9 (port settings),
+// 71 (files) and a port gone while receiving (51) the platform layer also
+// keeps the system's own words
 // ("COM3: Access is denied.", "/data/x.txt: No space left on device"), so
 // that a host or the CLI can show people with real hardware what went
 // wrong.  Cleared at the start of every session; the text of the last

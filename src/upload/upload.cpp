@@ -33,6 +33,10 @@ static int on_abort(Receiver &r)
 
 static bool timed_out(const Receiver &r)
 {
+    // A port that is gone brings no terminal any more: it ends the wait at
+    // once, the -L0 wait included, as its time-out would.
+    if (com_line_gone(*r.channel))
+        return true;
     // Until the header phase -L0 waits for the terminal without limit.
     return timer_expired && (r.state >= S211 || r.settings->timeout_s != 0);
 }

@@ -43,6 +43,17 @@ struct SilentLine {
     }
 };
 
+// True once this process holds a descriptor on path.
+bool holds_open(const std::string &path)
+{
+    for (auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(entry.path(), ec) == path)
+            return true;
+    }
+    return false;
+}
+
 int open_descriptors()
 {
     int n = 0;
@@ -105,4 +116,32 @@ TEST(Api, AbortFromAnotherThreadEndsTheSessionAndGuardRefusesASecond)
     // created once and kept.
     EXPECT_LE(open_descriptors(), descriptors + 2);
     std::remove(file.c_str());
+}
+
+TEST(Api, AReceptionWaitingWithoutLimitEndsWhenThePortHangsUp)
+{
+    std::string dir = "/tmp/orv5api_" + std::to_string(getpid()) + "/";
+    mkdir(dir.c_str(), 0700);
+    SilentLine line;
+    std::atomic<bool> stop{false};
+    std::thread unplug([&] {
+        // Once the session holds the port, the device goes away.
+        for (int i = 0; i < 10000 && !holds_open(line.path) && !stop; ++i)
+            usleep(1000);
+        ::close(line.master);
+        line.master = -1;
+        // Should the wait go on regardless, end it rather than hang here.
+        for (int i = 0; i < 20000 && !stop; ++i)
+            usleep(1000);
+        if (!stop)
+            AbortOrv5();
+    });
+    char name[ORV5_NAME_BUF_SIZE] = {};
+    int rc = ExecOrv5(nullptr, ("+V0 -L0 +R " + dir + "(file)").c_str(), name);
+    stop = true;
+    unplug.join();
+    EXPECT_EQ(rc, ORV5_E_RX_TIMEOUT);
+    char reason[256] = {};
+    GetOrv5LastReason(reason, sizeof reason);
+    EXPECT_NE(std::string(reason).find(line.path), std::string::npos) << reason;
 }

@@ -133,6 +133,27 @@ TEST_F(Channel, AFailingPortReadsAsNoUsableByte)
     EXPECT_EQ(com_getc(ch), 'z');
 }
 
+TEST_F(Channel, OnlyFailuresInARowMakeThePortGone)
+{
+    open();
+    sim::faults().read_fails = true;
+    com_rx_count(ch);
+    com_rx_count(ch);
+    EXPECT_FALSE(com_line_gone(ch));   // a passing fault is forgiven
+    sim::faults().read_fails = false;
+    com_rx_count(ch);                  // one good fetch starts the count again
+    sim::faults().read_fails = true;
+    com_rx_count(ch);
+    com_rx_count(ch);
+    EXPECT_FALSE(com_line_gone(ch));
+    com_getc(ch);
+    EXPECT_TRUE(com_line_gone(ch));
+    sim::faults().read_fails = false;
+    com_close(ch);
+    open();
+    EXPECT_FALSE(com_line_gone(ch));   // a new session starts afresh
+}
+
 TEST_F(Channel, OpenFailuresGiveTheirCodesAndLeaveItClosed)
 {
     sim::faults().open_fails = true;

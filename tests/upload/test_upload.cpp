@@ -349,6 +349,16 @@ TEST_F(Upload, ZeroTimeoutWaitsForTheTerminalUntilAborted)
     EXPECT_GE(sim::now_ms(), 120000u);
 }
 
+TEST_F(Upload, APortGoneEndsEvenTheLimitlessWaitWith51)
+{
+    term.script = {Bytes{}};
+    sim::at(120000, [] { sim::faults().read_fails = true; });
+    EXPECT_EQ(receive("-L0", "(file)"), 51);
+    sim::faults().read_fails = false;
+    EXPECT_GE(sim::now_ms(), 120000u);
+    EXPECT_LT(sim::now_ms(), 150000u);
+}
+
 TEST_F(Upload, SilenceAfterTheHeaderEnds51After30Seconds)
 {
     data_file("DATA.TXT", {"AAAAABBB"});

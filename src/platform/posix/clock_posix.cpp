@@ -27,6 +27,11 @@ constexpr uint32_t MIN_INTERVAL_MS = 1;
 // it otherwise if a wake-up got lost.
 constexpr int IDLE_WAIT_MS = 1000;
 
+// Rest of a pump_wait on a hung-up port, ms: such a port stays "ready" for
+// ever, so the wait rests this long instead of spinning, then hands back to
+// the caller, whose next fetch learns of the failure.
+constexpr int HUNG_UP_REST_MS = 100;
+
 bool timer_on = false;
 int64_t interval_ns = 0;
 int64_t deadline_ns = 0;      // next tick, CLOCK_MONOTONIC
@@ -123,11 +128,14 @@ void plat_pump_wait(plat_port port)
 {
     ensure_wake_pipe();
     bool watch_port = port != PLAT_PORT_INVALID;
+    bool hung_up = false;
     int wake_fd = wake_rd.load();
     for (;;) {
         int wait_ms = ms_to_tick();
         if (wait_ms == 0)
             break;
+        if (hung_up && wait_ms > HUNG_UP_REST_MS)
+            wait_ms = HUNG_UP_REST_MS;
         if (watch_port && posix_port_input_ready(static_cast<int>(port)))
             break;
         struct pollfd fds[2];
@@ -143,8 +151,8 @@ void plat_pump_wait(plat_port port)
         if (n < 0)
             break;   // a signal: its handler may have asked for an abort
         if (n == 0) {
-            if (!timer_on)
-                break;   // the idle limit
+            if (!timer_on || hung_up)
+                break;   // the idle limit, or the rest on a hung-up port
             continue;    // the loop head sees the tick due
         }
         if (wake_fd >= 0 && fds[0].revents != 0)
@@ -152,9 +160,8 @@ void plat_pump_wait(plat_port port)
         if (port_slot >= 0) {
             short ev = fds[port_slot].revents;
             if (ev & (POLLERR | POLLHUP | POLLNVAL)) {
-                // A hung-up device stays "ready" for ever; sleep on the
-                // timer alone rather than spin until the time-out.
                 watch_port = false;
+                hung_up = true;
                 continue;
             }
             if (ev & POLLIN)

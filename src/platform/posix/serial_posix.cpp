@@ -418,10 +418,16 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     do {
         r = read(p->fd, raw, want);
     } while (r < 0 && errno == EINTR);
-    if (r < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK;   // nothing waiting
-    if (r == 0)
-        return false;   // end of file on a terminal: hang-up
+    if (r < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return true;   // nothing waiting
+        plat_reason_note(name_of(port));
+        return false;
+    }
+    if (r == 0) {
+        plat_reason_set(name_of(port), "the device hung up");   // end of file on a terminal
+        return false;
+    }
     p->pending |= new_overruns(*p);
     uint32_t n = 0;
     for (ssize_t i = 0; i < r; ++i) {

@@ -14,6 +14,8 @@ namespace {
 constexpr uint64_t HANG_LIMIT_MS = 48ull * 3600 * 1000;
 // Time that passes in a wait with nothing scheduled at all.
 constexpr uint64_t IDLE_STEP_MS = 10;
+// Rest of a wait on a failing port, ms (the POSIX layer's on a hang-up).
+constexpr uint64_t HUNG_UP_REST_MS = 100;
 
 struct Clock {
     uint64_t now = 0;
@@ -105,6 +107,9 @@ void plat_pump_wait(plat_port port)
             next = std::min(next, clock.deadline);
         if (!clock.actions.empty())
             next = std::min(next, clock.actions.begin()->first);
+        // A failing port rests the wait briefly, as a hung-up device does.
+        if (port != PLAT_PORT_INVALID && faults().read_fails)
+            next = std::min(next, clock.now + HUNG_UP_REST_MS);
         advance_to(next == UINT64_MAX ? clock.now + IDLE_STEP_MS : next);
     }
     plat_pump_messages();

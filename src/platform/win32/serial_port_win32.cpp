@@ -280,11 +280,14 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     }
     DWORD waiting = 0;
     bool ok = take_errors(*p, &waiting);
+    if (!ok)
+        plat_reason_note(name_of(port));
     DWORD want = waiting < capacity - n ? waiting : capacity - n;
     if (ok && want > 0) {
         // Returns at once: the driver holds at least this much.
         DWORD got = 0;
         if (!ReadFile(p->handle, bytes + n, want, &got, nullptr)) {
+            plat_reason_note(name_of(port));
             take_errors(*p, &waiting);
             ok = false;
         }
