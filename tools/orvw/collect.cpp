@@ -55,10 +55,14 @@ bool recurs(int code)
            code == ORV5_E_INTERNAL;
 }
 
-bool port_fault(int code)
+// A 51 with a reason is a port that went away during the wait, not a
+// silent terminal: the next session would find it gone as well.
+bool port_fault(const SessionReport &r)
 {
+    const int code = r.code;
     return code == ORV5_E_PORT_OPEN || code == ORV5_E_ADAPTER_FAILED ||
-           code == ORV5_E_ADAPTER_LOAD || code == ORV5_E_ADAPTER_SPEED || code == ORV5_E_TIMER;
+           code == ORV5_E_ADAPTER_LOAD || code == ORV5_E_ADAPTER_SPEED || code == ORV5_E_TIMER ||
+           (code == ORV5_E_RX_TIMEOUT && !r.reason.empty());
 }
 
 std::tm local_time(std::time_t t)
@@ -257,7 +261,7 @@ int run_collect(const CollectSettings &c)
             status = ORV5_E_FILE_IO;
             break;
         }
-        if (port_fault(r.code))
+        if (port_fault(r))
             sleep_unless_stopped(PAUSE_AFTER_PORT_FAULT_MS);
     }
     std::fclose(log);
