@@ -68,6 +68,9 @@ struct Stats {
     long per_fault[F_COUNT] = {};
     long per_fault_ok[F_COUNT] = {};
     std::map<int, long> per_code_rx, per_code_tx;
+    // Receiving sessions by destination: [existing file][append mode].
+    long per_dest[2][2] = {};
+    long per_dest_ok[2][2] = {};
     long committed_then_failed = 0;   // file in place, session reported a failure
     long crc_collision = 0;           // wrong data accepted: only a CRC collision explains it
     long violations = 0;
@@ -241,6 +244,10 @@ public:
         ++stats.per_fault[fault];
         stats.per_fault_ok[fault] += o.rc == ORV5_OK;
         ++(receiving ? stats.per_code_rx : stats.per_code_tx)[o.rc];
+        if (receiving) {
+            ++stats.per_dest[o.existing][o.append];
+            stats.per_dest_ok[o.existing][o.append] += o.rc == ORV5_OK;
+        }
         if (o.end_ms > stats.max_virtual_ms)
             stats.max_virtual_ms = o.end_ms;
         if (open_descriptors() != fds)
@@ -266,6 +273,7 @@ private:
     struct Outcome {
         int rc = -1;
         uint64_t end_ms = 0;
+        bool existing = false, append = false;   // receiving: the destination
         std::vector<std::string> problems;
     };
 
@@ -336,6 +344,8 @@ private:
         char name[ORV5_NAME_BUF_SIZE] = "";
         std::string text = std::string("-V") + (append ? " +A" : "") + " +R " + dir_ + dest;
         Outcome o;
+        o.existing = existing;
+        o.append = append;
         o.rc = ExecOrv5(nullptr, text.c_str(), name);
         o.end_ms = sim::now_ms();
         common_checks(o, (recs.size() + 3) * FRAME_TRIES * RX_TRY_MS + line.stall_ms + BOUND_SLACK_MS);
@@ -432,6 +442,11 @@ void print_table(const Stats &s)
     std::printf("\nsessions: %ld\n\n| fault kind | sessions | result 0 |\n|---|---:|---:|\n", s.sessions);
     for (int f = 0; f < F_COUNT; ++f)
         std::printf("| %s | %ld | %ld |\n", FAULT_NAMES[f], s.per_fault[f], s.per_fault_ok[f]);
+    std::printf("\n| receiving into | sessions | result 0 |\n|---|---:|---:|\n");
+    for (int e = 0; e < 2; ++e)
+        for (int a = 0; a < 2; ++a)
+            std::printf("| %s, %s | %ld | %ld |\n", e ? "existing file" : "no file",
+                        a ? "append (+A)" : "replace", s.per_dest[e][a], s.per_dest_ok[e][a]);
     std::printf("\n| result | receiving | sending |\n|---|---:|---:|\n");
     std::map<int, bool> codes;
     for (auto &p : s.per_code_rx) codes[p.first] = true;
