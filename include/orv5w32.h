@@ -115,8 +115,8 @@ ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf);
 
 /* The operating system's own words for the failure behind the last
  * session's 75, 9 or 71 (for example "COM3: Access is denied." or
- * "DATA.TXT: No space left on device"), or behind a 51 that came from a
- * port gone during a reception ("COM3: the device hung up"), copied
+ * "DATA.TXT: No space left on device"), or behind a 51 or 52 that came
+ * from a port gone during the session ("COM3: the device hung up"), copied
  * NUL-terminated into buf of
  * size bytes (cut to fit).  "" when the last session kept none.  Returns
  * the length of the full text.  An addition to the three classic exports,

@@ -54,6 +54,14 @@ static int give_up(Sender &snd, int state)
     return ORV5_E_TX_TIMEOUT;
 }
 
+// The port is gone (device unplugged, line hung up): no answer can come,
+// and -L0 would otherwise ask for ever.  Ends as a time-out does.
+static int line_gone(Sender &snd)
+{
+    timer_set(0);
+    return give_up(snd, send_eot(snd, DQUIT));
+}
+
 // Connection phase: the enquiry goes out again and the answer is read from
 // its first byte, so that a half-read station pair is never completed with
 // whatever comes next.
@@ -110,6 +118,8 @@ static int wait_byte(Sender &snd, ByteFn handle)
         pump_wait(snd.channel->port);
         if (abort_code.load() != 0)
             return abort_now(snd);
+        if (com_line_gone(*snd.channel))
+            return line_gone(snd);
         if (timer_expired)
             return ds_timeout(snd);
     }
@@ -265,6 +275,8 @@ static int await_answer(Sender &snd, int result)
             pump_messages();
         if (abort_code.load() != 0) {
             result = abort_now(snd);
+        } else if (com_line_gone(ch)) {
+            result = line_gone(snd);
         } else if (timer_expired) {
             result = ds_timeout(snd);   // the frame is not sent again
             arm_answer_wait();

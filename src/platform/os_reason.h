@@ -1,7 +1,7 @@
 // os_reason.h - the operating system's reason behind the last failure.
 //
 // A session ends with a result code only; for 75 (port), 9 (port settings),
-// 71 (files) and a port gone while receiving (51) the platform layer also
+// 71 (files) and a port gone during a session (51, 52) the platform layer also
 // keeps the system's own words
 // ("COM3: Access is denied.", "/data/x.txt: No space left on device"), so
 // that a host or the CLI can show people with real hardware what went

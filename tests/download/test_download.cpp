@@ -316,6 +316,28 @@ TEST_F(Download, ZeroTimeoutWaitsForTheTerminalUntilAborted)
     EXPECT_EQ(count_kind(Kind::Eot), 1);
 }
 
+TEST_F(Download, APortGoneEndsEvenTheLimitlessConnectionWith52)
+{
+    term.rule = [](Kind, int) { return true; };
+    sim::at(100000, [] { sim::faults().read_fails = true; });
+    EXPECT_EQ(exec(data_file("ABCDE\r\n") + " -L0"), 52);
+    sim::faults().read_fails = false;
+    EXPECT_LT(sim::now_ms(), 102000u);
+}
+
+TEST_F(Download, APortGoneWhileARecordWaitsForItsAnswerEnds52)
+{
+    term.rule = [](Kind k, int) {
+        if (k != Kind::Data)
+            return false;
+        sim::faults().read_fails = true;   // unplugged as the first record goes out
+        return true;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\nFGHIJ\r\n")), 52);
+    sim::faults().read_fails = false;
+    EXPECT_LT(sim::now_ms(), 5000u);
+}
+
 TEST_F(Download, UnacknowledgedClosingEotIsRepeatedThenGivesUp)
 {
     term.rule = [](Kind k, int) { return k == Kind::Eot; };
