@@ -1,8 +1,9 @@
 # A line that goes away under a session (sourced by scripts/test-wine.sh
 # once per build; see tests/wine/lib.sh).  orvw.exe waits without limit
-# (-L0) for a terminal to start sending on COM5; the terminal's side of
-# the pseudo-terminal closes, as an unplugged adapter would: the session
-# ends with 51 at once and names the port, instead of waiting for ever.
+# (-L0) for a terminal on COM5, receiving or sending; the terminal's side
+# of the pseudo-terminal closes, as an unplugged adapter would: the
+# session ends at once (51, 52) and names the port, instead of waiting
+# for ever.
 
 # holds_pty: some process has the PC's side of the pseudo-terminal open.
 holds_pty() {
@@ -13,13 +14,13 @@ holds_pty() {
     return 1
 }
 
-new_case rx-hangup
-start_display
-if start_sim rx-hangup; then
+# unplug_during ORVW-ARGS...: orvw.exe in CASE_DIR on the simulator's line;
+# once it holds the line, the simulator goes.  RC: orvw.exe's exit status.
+unplug_during() {
     HOST_LOG=$CASE_DIR/orvw.log
-    wine_in_case "$HOST_LOG" "$ORVW" "-P$COM" +R +V0 -L0 --verbose DATA.TXT &
-    ORVW_PID=$!
-    BG_PIDS+=("$ORVW_PID")
+    wine_in_case "$HOST_LOG" "$ORVW" "-P$COM" +V0 -L0 --verbose "$@" &
+    local pid=$! i
+    BG_PIDS+=("$pid")
     for i in $(seq 150); do
         holds_pty && break
         sleep 0.1
@@ -27,8 +28,21 @@ if start_sim rx-hangup; then
     kill "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null
     RC=0
-    wait "$ORVW_PID" || RC=$?
-fi
-stop_display
+    wait "$pid" || RC=$?
+}
+
+start_display
+
+new_case rx-hangup
+start_sim rx-hangup && unplug_during +R DATA.TXT
 check "$ARCH: a line hung up during a limitless wait ends the reception with 51" \
     is rc "$RC" 51 -- has_line "$HOST_LOG.err" "reason: COM$COM"
+
+# The terminal keeps silent, so the PC asks without limit.
+new_case tx-hangup
+make_data 3
+start_sim tx-hangup --silent && unplug_during DATA.TXT
+check "$ARCH: a line hung up while the PC asks without limit ends the sending with 52" \
+    is rc "$RC" 52 -- has_line "$HOST_LOG.err" "reason: COM$COM"
+
+stop_display
