@@ -75,3 +75,14 @@ nonempty() {
     WHY="$1 is missing or empty"
     return 1
 }
+
+# wine_holds PATH: a Wine process (the server or a Windows program) has
+# PATH open.  Wine opens a device in the server and hands the descriptor
+# to the program; looking at those processes only keeps the scan short.
+wine_holds() {
+    local p
+    for p in $(pgrep -f 'wineserver|\.exe' || true); do
+        ls -l /proc/"$p"/fd 2>/dev/null | grep -q -- "-> $1$" && return 0
+    done
+    return 1
+}

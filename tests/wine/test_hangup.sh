@@ -5,15 +5,6 @@
 # session ends at once (51, 52) and names the port, instead of waiting
 # for ever.
 
-# holds_pty: some process has the PC's side of the pseudo-terminal open.
-holds_pty() {
-    local fd
-    for fd in /proc/[0-9]*/fd/*; do
-        [ "$(readlink "$fd" 2>/dev/null)" = "$PTY" ] && return 0
-    done
-    return 1
-}
-
 # unplug_during ORVW-ARGS...: orvw.exe in CASE_DIR on the simulator's line;
 # once it holds the line, the simulator goes.  RC: orvw.exe's exit status.
 unplug_during() {
@@ -22,7 +13,7 @@ unplug_during() {
     local pid=$! i
     BG_PIDS+=("$pid")
     for i in $(seq 150); do
-        holds_pty && break
+        wine_holds "$PTY" && break
         sleep 0.1
     done
     kill "$SIM_PID" 2>/dev/null
