@@ -24,11 +24,14 @@ WIN64_DIR=${WIN64_DIR:-$ROOT/build/win64}
 WIN32_DIR=${WIN32_DIR:-$ROOT/build/win32}
 WINE_PREFIX_DIR=${WINEPREFIX:-$ROOT/build/wineprefix}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/orv5-install.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+ZDXSIM=$NATIVE_DIR/bin/zdxsim
+BG_PIDS=()
+trap 'kill "${BG_PIDS[@]}" 2>/dev/null; rm -rf "$WORK"' EXIT
 SKIPPED=0
 CONTEXT=
 
 . "$ROOT/tests/check_lib.sh"
+. "$ROOT/tests/zdxsim_lib.sh"
 check_context() { echo "${CONTEXT:-see above}"; }
 skip() { SKIPPED=$((SKIPPED + 1)); echo "SKIP: $1 ($2)"; }
 
@@ -260,21 +263,6 @@ wine_checks() {
     wine_station "$bin" "$loader"
 }
 
-# start_terminal LOG ZDXSIM-OPTIONS...: a zdxsim on a new pty in the
-# background; its pid in TERM_PID, its pty in TERM_PTY.
-start_terminal() {
-    local log=$1 i
-    shift
-    "$NATIVE_DIR/bin/zdxsim" --pty "$@" >"$log" 2>&1 &
-    TERM_PID=$!
-    TERM_PTY=
-    for i in $(seq 100); do
-        TERM_PTY=$(awk '/^PTY /{print $2; exit}' "$log")
-        [ -n "$TERM_PTY" ] && break
-        sleep 0.05
-    done
-}
-
 # wine_station BIN LOADER: orvw.exe --collect on COM9 stores what one
 # terminal sends.  Once the station holds that terminal's line, COM9 is
 # linked to a second, silent terminal (the first one's line goes when it
@@ -283,19 +271,17 @@ start_terminal() {
 wine_station() {
     local bin=$1 loader=$2 d=$WORK/wine-station com pid i sender silent silent_pty
     com=$WINE_PREFIX_DIR/dosdevices/com9
-    mkdir -p "$d/terminal" "$d/idle"
-    if [ ! -x "$NATIVE_DIR/bin/zdxsim" ]; then
-        skip "win64 zip: collecting station under Wine" "no $NATIVE_DIR/bin/zdxsim"
+    if [ ! -x "$ZDXSIM" ]; then
+        skip "win64 zip: collecting station under Wine" "no $ZDXSIM"
         return 0
     fi
-    start_terminal "$d/sim.log" --out "$d/terminal" --timeout 60 --send-records 3 --widths 5,3 \
-        --send-name DATA.TXT --reply-timeout 200 --answer-delay 250
-    sender=$TERM_PID
-    ln -sfn "$TERM_PTY" "$com"
-    local sender_pty=$TERM_PTY
-    start_terminal "$d/idle.log" --out "$d/idle" --timeout 60 --send-records 1 --widths 4 \
-        --fault-silent
-    silent=$TERM_PID silent_pty=$TERM_PTY
+    sim_launch "$d/terminal" "$d/sim.log" 60 --send-records 3 --widths 5,3 \
+        --send-name DATA.TXT --reply-timeout 200 --answer-delay 250 || { fail "win64 zip: collecting station" "no terminal"; return 0; }
+    sender=$SIM_PID
+    ln -sfn "$PTY" "$com"
+    local sender_pty=$PTY
+    sim_launch "$d/idle" "$d/idle.log" 60 --send-records 1 --widths 4 --fault-silent || { fail "win64 zip: collecting station" "no terminal"; return 0; }
+    silent=$SIM_PID silent_pty=$PTY
     (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
         exec "$loader" "$bin/orvw.exe" --collect st -P9 -V >"$d/station.log" 2>&1 </dev/null) &
     pid=$!
