@@ -24,8 +24,8 @@ inline std::vector<std::string> list_dir(const std::string &dir)
     return names;
 }
 
-// Descriptors open in this process (the listing's own one is closed again
-// before the count is returned).
+// Descriptors open in this process, the listing's own one included: only
+// counts taken this way compare with each other.
 inline int open_descriptors()
 {
     return static_cast<int>(list_dir("/proc/self/fd/").size());
