@@ -26,7 +26,7 @@ WINE_PREFIX_DIR=${WINEPREFIX:-$ROOT/build/wineprefix}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/orv5-install.XXXXXX")
 ZDXSIM=$NATIVE_DIR/bin/zdxsim
 BG_PIDS=()
-trap 'kill "${BG_PIDS[@]}" 2>/dev/null; rm -rf "$WORK"' EXIT
+trap 'kill "${BG_PIDS[@]}" 2>/dev/null || true; rm -rf "$WORK"' EXIT
 SKIPPED=0
 CONTEXT=
 
