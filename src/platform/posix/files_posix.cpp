@@ -188,8 +188,48 @@ static bool dir_part(const char *path, char *dir, size_t size)
     return true;
 }
 
-// A second link to the file at path under a fresh name in its directory.
-static PlatFileStatus link_fresh(const char *path, char *backup, int size)
+// Bytes copied per step when a file system cannot link.
+constexpr size_t COPY_BLOCK = 4096;
+
+// A copy of the file at path in a new file of a fresh name in dir, synced:
+// for file systems without hard links (FAT, some network shares).
+static PlatFileStatus copy_fresh(const char *path, const char *dir, char *backup, int size)
+{
+    int in = open(path, O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return failed(path);
+    plat_file out = PLAT_FILE_NONE;
+    PlatFileStatus st = plat_file_create_unique(dir, backup, size, &out);
+    char block[COPY_BLOCK];
+    while (st == PLAT_FILE_OK) {
+        ssize_t n = read(in, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            st = failed(path);
+        else if (n == 0)
+            break;
+        else
+            st = plat_file_write(out, block, static_cast<uint32_t>(n), backup);
+    }
+    close(in);
+    if (out == PLAT_FILE_NONE)
+        return st;
+    if (st == PLAT_FILE_OK)
+        st = plat_file_sync(out, backup);
+    PlatFileStatus closed = plat_file_close(out, backup);
+    if (st == PLAT_FILE_OK)
+        st = closed;
+    if (st != PLAT_FILE_OK) {
+        unlink(backup);
+        backup[0] = '\0';
+    }
+    return st;
+}
+
+// The file at path under a second name, fresh, in its directory: a hard
+// link, or a copy where the file system has none.
+static PlatFileStatus keep_fresh(const char *path, char *backup, int size)
 {
     char dir[PATH_MAX];
     if (!dir_part(path, dir, sizeof dir))
@@ -203,6 +243,9 @@ static PlatFileStatus link_fresh(const char *path, char *backup, int size)
             return PLAT_FILE_FAILED;
         if (link(path, backup) == 0)
             return PLAT_FILE_OK;
+        if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS ||
+            errno == EMLINK)
+            return copy_fresh(path, dir, backup, size);
         if (errno != EEXIST)
             break;
     }
@@ -216,9 +259,10 @@ PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char 
     backup[0] = '\0';
     struct stat old;
     const bool had_old = stat(to, &old) == 0;
-    // The old file keeps a second name, so the rename below only takes
-    // away the first: to is the old file or the new one at every moment.
-    PlatFileStatus st = had_old ? link_fresh(to, backup, size) : PLAT_FILE_OK;
+    // The old file keeps a second name (or a copy), so the rename below
+    // only takes away the first: to is the old file or the new one at
+    // every moment.
+    PlatFileStatus st = had_old ? keep_fresh(to, backup, size) : PLAT_FILE_OK;
     if (st != PLAT_FILE_OK)
         return st;
     bool renamed = false;
