@@ -492,8 +492,10 @@ class SyncFailure : public ReceivedFileTest, public ::testing::WithParamInterfac
 TEST_P(SyncFailure, FailsTheReceptionAndKeepsTheOldFiles)
 {
     const SyncCase c = GetParam();
-    const bool program = std::string(c.dest).find(".PD3") != std::string::npos;
-    const std::string record = program ? std::string(128, 'p') : "abcd";
+    const std::string dest = c.dest;
+    const bool program = dest.find(".TXT") == std::string::npos;
+    const std::string record = !program ? "abcd"
+                               : std::string(dest.find(".PD3") != std::string::npos ? 128 : 130, 'p');
     tmp.write(c.dest, program ? std::string(260, 'o') : "0000\r\n1111\r\n");
     tmp.write("DATA.FLD", "FILE DATA.TXT\r\nFIELD 4\r\nFILE DATA.DAT\r\nFIELD 6\r\n");
     const auto before = snapshot();
@@ -531,6 +533,8 @@ INSTANTIATE_TEST_SUITE_P(
         SyncCase{"AppendFieldFileClose", "DATA.TXT", true, 4, "~RX", true},
         SyncCase{"ProgramFileSync", "X.PD3", false, 1, "~RX", false},
         SyncCase{"ProgramFileClose", "X.PD3", false, 1, "~RX", true},
+        SyncCase{"OtherProgramFileSync", "Y.FN3", false, 1, "~RX", false},
+        SyncCase{"OtherProgramFileClose", "Y.EX3", true, 1, "~RX", true},
         // Program files are always replaced, append mode or not.
         SyncCase{"ProgramFileSyncInAppendMode", "X.PD3", true, 1, "~RX", false},
         SyncCase{"ProgramFileCloseInAppendMode", "X.PD3", true, 1, "~RX", true}),
