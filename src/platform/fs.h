@@ -69,6 +69,16 @@ PlatFileStatus plat_file_truncate(const char *path, uint64_t length);
 // permissions pass on to the new one.
 PlatFileStatus plat_file_replace(const char *from, const char *to);
 
+// plat_file_replace that keeps the file it replaces: a file at to stays on
+// the disk under a fresh name in to's directory (no extension, like
+// plat_file_create_unique's), written to backup (size bytes), so that a
+// later step that fails can put it back with plat_file_replace(backup, to);
+// once it is not needed, plat_file_remove(backup).  backup is "" when there
+// was no file at to.  On failure to holds what it held before and no
+// backup exists (from may be gone).
+PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup,
+                                         int size);
+
 PlatFileStatus plat_file_remove(const char *path);
 
 bool plat_file_exists(const char *path);

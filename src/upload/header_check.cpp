@@ -109,6 +109,7 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
         std::strcpy(out.dest_base, rname);
         std::strcat(out.dest_base, rext);
     }
+    out.named = true;
     out.file_type = file_kind_of_ext(out.ext);
     out.append = s.append_flag != 0 && out.file_type == FT_DATA;
 

@@ -36,10 +36,14 @@ struct ReceivedHeader {
     // of the file argument, or the terminal's name in upper case when the
     // argument was "(file)".
     char dest_base[NAME_TEXT_SIZE];
+    // The names passed their checks: name and ext hold the destination,
+    // also when a later check refuses the header.
+    bool named;
 };
 
 // Checks the header packet in stored[0..length).  0: accepted, out holds
-// what it announces.  Otherwise (out then undefined):
+// what it announces.  Otherwise out.named tells whether the names passed
+// (name, ext and dest_base are then set; the rest of out is undefined):
 //   HDR_TOO_SHORT (51)        shorter than the shortest header: NAK
 //   ORV5_E_OTHER_STATION (40) another station's header: no answer
 //   HDR_LENGTH_DISAGREES (99) the length disagrees with the content: NAK

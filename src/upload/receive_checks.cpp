@@ -108,6 +108,10 @@ int pkt_hdr_chk(Receiver &r)
     if (!frame_good(r))
         return nak(r, S211, S311);
     int code = check_header(r.stored, r.stored_len, r.settings->station_id, *r.settings, r.header);
+    // Once the names have passed, the caller's name buffer and the window
+    // show the destination, whatever the later checks of this header say.
+    if (r.header.named)
+        show_transfer_name(*r.run, r.header.name, r.header.ext);
     if (code == ORV5_E_OTHER_STATION)
         return to_hunt_for_header(r);
     if (code == HDR_TOO_SHORT || code == HDR_LENGTH_DISAGREES)
@@ -117,7 +121,6 @@ int pkt_hdr_chk(Receiver &r)
     if (!header_terminator_ok(r.stored, r.stored_len, r.header))
         return nak(r, S211, S311);
 
-    show_transfer_name(*r.run, r.header.name, r.header.ext);
     code = received_file_open(r.file, *r.settings, r.header);
     if (code != 0)
         return refuse(r, code);

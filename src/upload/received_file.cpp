@@ -185,18 +185,52 @@ static int prepare_fld(ReceivedFile &f, const char *data_path, uint64_t size)
     return fld_prepare(f.fld, f.dir, base, section);
 }
 
+// The new data file is in place but its field-definition file could not
+// follow: the destination becomes what it was, the old file or none.
+static void put_back_old_data(ReceivedFile &f)
+{
+    if (f.old_copy_path[0] == '\0') {
+        plat_file_remove(f.dest_path);
+    } else if (plat_file_replace(f.old_copy_path, f.dest_path) == PLAT_FILE_OK) {
+        f.old_copy_path[0] = '\0';
+    }
+    // When even that fails the old data stays under its copy's name, never
+    // removed: the reason kept names it.
+}
+
 // A new file, or one replacing the file of that name: the temporary file
-// takes the destination's place.
+// takes the destination's place.  A data file and its field-definition file
+// go in place as a pair: the old data file is kept aside until the new
+// .FLD file is in place too, and comes back if that fails.
 static int commit_replacing(ReceivedFile &f)
 {
-    int rc = wants_fld(f.header) ? prepare_fld(f, f.tmp_path, f.bytes_written) : 0;
+    f.old_copy_path[0] = '\0';
+    if (!wants_fld(f.header)) {
+        PlatFileStatus st = plat_file_replace(f.tmp_path, f.dest_path);
+        if (st != PLAT_FILE_OK)
+            return code_of(st);
+        f.tmp_path[0] = '\0';   // the data is in place: nothing left to remove
+        return 0;
+    }
+    int rc = prepare_fld(f, f.tmp_path, f.bytes_written);
     if (rc != 0)
         return rc;
-    PlatFileStatus st = plat_file_replace(f.tmp_path, f.dest_path);
+    PlatFileStatus st = plat_file_replace_keeping(f.tmp_path, f.dest_path, f.old_copy_path,
+                                                  PATH_SIZE);
     if (st != PLAT_FILE_OK)
         return code_of(st);
-    f.tmp_path[0] = '\0';   // the data is in place: nothing left to remove
-    return wants_fld(f.header) ? fld_install(f.fld) : 0;
+    f.tmp_path[0] = '\0';
+    rc = fld_install(f.fld);
+    if (rc != 0) {
+        put_back_old_data(f);
+        return rc;
+    }
+    // Both in place: the old data is no longer needed.  A copy that cannot
+    // be removed is left behind rather than failing a complete reception.
+    if (f.old_copy_path[0] != '\0')
+        plat_file_remove(f.old_copy_path);
+    f.old_copy_path[0] = '\0';
+    return 0;
 }
 
 // Appending to a file that existed: the records go onto its end; any

@@ -4,7 +4,9 @@
 // destination directory.  Only when the reception has succeeded does the
 // finishing step put them in place: the temporary file replaces the
 // destination in one step or, when appending to a file that existed, is
-// copied onto its end (cut back to the old length if that fails part-way).
+// copied onto its end (cut back to the old length if that fails part-way);
+// a replaced data file is kept aside until the new field-definition file is
+// in place as well, and put back if that fails.
 // A failed reception therefore leaves every file the user had exactly as
 // it was, and no temporary file behind.  A data file gets a companion
 // field-definition file (fld_writer.h).
@@ -35,6 +37,8 @@ struct ReceivedFile {
     char dir[PATH_SIZE];                // destination drive + directory
     char dest_path[PATH_SIZE];          // the destination file
     char tmp_path[PATH_SIZE];           // this reception's records; "" when none
+    char old_copy_path[PATH_SIZE];      // the replaced data file while its .FLD file is
+                                        // put in place; "" when none
     plat_file tmp = PLAT_FILE_NONE;     // open on tmp_path while records come
     bool file_existed = false;          // append mode onto a file there at the open
     plat_file target = PLAT_FILE_NONE;  // that file, open for appending
@@ -65,9 +69,9 @@ int received_file_put(ReceivedFile &f, const uint8_t *record);
 // Everything that must happen before the terminal is told the file is
 // complete: flush and sync, close, replace or append into place, write the
 // field-definition file.  0: the data is durably on disk.  ORV5_E_FILE_IO or
-// ORV5_E_DISK_FULL: the user's files are as they were, except when putting
-// the new field-definition file in place failed after the data was (the
-// data file is then the new one).  Nothing is open afterwards either way.
+// ORV5_E_DISK_FULL: the user's files are as they were; the data file and
+// its field-definition file change together or not at all.  Nothing is
+// open afterwards either way.
 int received_file_commit(ReceivedFile &f);
 
 // A failed reception: closes what is open, cuts an appended file back,

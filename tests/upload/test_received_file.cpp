@@ -362,8 +362,7 @@ class FaultSweep : public ReceivedFileTest,
                    public ::testing::WithParamInterface<std::tuple<Fault, bool>> {};
 
 // Whatever step fails, the reception either succeeds completely or leaves
-// the user's files as they were and no temporary file; the one exception is
-// putting the new .FLD file in place after the data file was replaced.
+// the user's files as they were and no temporary file.
 TEST_P(FaultSweep, UsersFilesSurviveEveryFailure)
 {
     const Fault kind = std::get<0>(GetParam());
@@ -387,24 +386,159 @@ TEST_P(FaultSweep, UsersFilesSurviveEveryFailure)
         if (rc == 0) {
             EXPECT_EQ(after["DATA.TXT"], append ? old_data + new_records : new_records);
             EXPECT_NE(after["DATA.FLD"].find(old_fld), std::string::npos);
+            // Once both files are in place the old data file's copy is
+            // removed; when even that fails the reception stands and the
+            // copy stays behind.
+            if (!append && kind == Fault::Remove && n == 1) {
+                ASSERT_EQ(after.size(), 3u);
+                after.erase("DATA.TXT");
+                after.erase("DATA.FLD");
+                EXPECT_EQ(after.begin()->second, old_data);
+                fs::remove(tmp.path(after.begin()->first));
+                continue;
+            }
             EXPECT_EQ(after.size(), 2u);
             continue;
         }
         ++failures;
         EXPECT_EQ(rc, kind == Fault::Full ? ORV5_E_DISK_FULL : ORV5_E_FILE_IO);
         EXPECT_STRNE(plat_reason_text(), "");
-        if (!append && kind == Fault::Replace && n == 2) {   // the .FLD file's turn
-            EXPECT_EQ(after["DATA.TXT"], new_records);
-            EXPECT_EQ(after["DATA.FLD"], old_fld);
-            EXPECT_EQ(after.size(), 2u);
-            continue;
-        }
         EXPECT_EQ(after, before) << "fault at call " << n << ", result " << rc;
     }
     if (append || kind != Fault::Remove) {   // replacing removes nothing
         EXPECT_GT(failures, 0);              // the plan did hit the reception
     }
 }
+
+// --- the data file and its field-definition file as a pair -------------------------
+
+// The .FLD file cannot be put in place once the new data file is: the data
+// file goes back to what it was, so that the pair still belongs together.
+struct PairCase {
+    const char *what;
+    bool old_data, old_fld, append;
+    int fld_replace;   // which replace puts the .FLD file in place
+};
+
+class PairTest : public ReceivedFileTest, public ::testing::WithParamInterface<PairCase> {};
+
+TEST_P(PairTest, AFailedFieldFileLeavesTheOldPairByteForByte)
+{
+    const PairCase c = GetParam();
+    if (c.old_data)
+        tmp.write("DATA.TXT", "0000\r\n1111\r\n");
+    if (c.old_fld)
+        tmp.write("DATA.FLD", "FILE DATA.TXT\r\nFIELD 4\r\nFILE DATA.DAT\r\nFIELD 6\r\n");
+    const auto before = snapshot();
+    accept("DATA.TXT", header("DATA.TXT", "00002", {"004"}));
+    s.append_flag = c.append;
+    accept_again(header("DATA.TXT", "00002", {"004"}));
+    sim::fs_faults().replace_fails_at = c.fld_replace;
+    EXPECT_EQ(receive({"abcd", "efgh"}), ORV5_E_FILE_IO);
+    EXPECT_EQ(snapshot(), before);   // no copy of the old file, no temporary file
+
+    // The same reception without the fault: the new pair, nothing else.
+    sim::fs_faults() = sim::FsFaults();
+    ASSERT_EQ(receive({"abcd", "efgh"}), 0);
+    EXPECT_EQ(read("DATA.TXT"), c.append && c.old_data ? "0000\r\n1111\r\nabcd\r\nefgh\r\n"
+                                                       : "abcd\r\nefgh\r\n");
+    EXPECT_NE(read("DATA.FLD").find("records\t2\r\nfield\t4\r\n"), std::string::npos);
+    EXPECT_EQ(snapshot().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PairTest,
+    ::testing::Values(PairCase{"ReplacingAPair", true, true, false, 2},
+                      PairCase{"ReplacingADataFileAlone", true, false, false, 2},
+                      PairCase{"NoOldDataFile", false, true, false, 2},
+                      PairCase{"NothingThereBefore", false, false, false, 2},
+                      PairCase{"AppendingToAPair", true, true, true, 1},
+                      PairCase{"AppendingWithoutAFile", false, true, true, 2}),
+    [](const ::testing::TestParamInfo<PairCase> &i) { return std::string(i.param.what); });
+
+TEST_F(ReceivedFileTest, ThePutBackOldDataFileKeepsItsPermissions)
+{
+    tmp.write("DATA.TXT", "0000\r\n");
+    fs::permissions(tmp.path("DATA.TXT"), fs::perms::owner_read | fs::perms::owner_write |
+                                              fs::perms::group_read);
+    accept("DATA.TXT", header("DATA.TXT", "00001", {"004"}));
+    sim::fs_faults().replace_fails_at = 2;
+    EXPECT_EQ(receive({"abcd"}), ORV5_E_FILE_IO);
+    EXPECT_EQ(read("DATA.TXT"), "0000\r\n");
+    EXPECT_EQ(fs::status(tmp.path("DATA.TXT")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+// --- a failed sync or close of each kind of file --------------------------------
+
+// The files a reception opens, in the order the simulated layer numbers them:
+//   replacing a data file: 1 its temporary file, 2 the new .FLD content,
+//                          3 the old .FLD file (read for its other sections)
+//   appending:             1 the data file itself, 2 the temporary file,
+//                          3 the temporary file again (read for the copy),
+//                          4 the new .FLD content, 5 the old .FLD file
+//   a program file:        1 its temporary file (it has no .FLD file)
+struct SyncCase {
+    const char *what;
+    const char *dest;        // the file received, there before with old content
+    bool append;
+    int file;                // the file whose sync or close fails
+    const char *file_is;     // "~RX" for a temporary file, else the name it is opened as
+    bool close;              // the close fails, not the sync
+};
+
+class SyncFailure : public ReceivedFileTest, public ::testing::WithParamInterface<SyncCase> {};
+
+TEST_P(SyncFailure, FailsTheReceptionAndKeepsTheOldFiles)
+{
+    const SyncCase c = GetParam();
+    const std::string dest = c.dest;
+    const bool program = dest.find(".TXT") == std::string::npos;
+    const std::string record = !program ? "abcd"
+                               : std::string(dest.find(".PD3") != std::string::npos ? 128 : 130, 'p');
+    tmp.write(c.dest, program ? std::string(260, 'o') : "0000\r\n1111\r\n");
+    tmp.write("DATA.FLD", "FILE DATA.TXT\r\nFIELD 4\r\nFILE DATA.DAT\r\nFIELD 6\r\n");
+    const auto before = snapshot();
+    const Bytes hdr = program ? header(c.dest, "00002", {}, false)
+                              : header(c.dest, "00002", {"004"});
+    accept(c.dest, hdr);
+    s.append_flag = c.append;
+    accept_again(hdr);
+    if (c.close)
+        sim::fs_faults().close_fails_on_file = c.file;
+    else
+        sim::fs_faults().sync_fails_on_file = c.file;
+    plat_reason_clear();
+
+    EXPECT_EQ(receive({record, record}), ORV5_E_FILE_IO);
+    const std::string path = sim::fs_file_path(c.file);
+    EXPECT_NE(path.find(c.file_is), std::string::npos) << path;
+    EXPECT_STRNE(plat_reason_text(), "");
+    EXPECT_EQ(sim::fs_counts().open_files, 0);
+    EXPECT_EQ(snapshot(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFile, SyncFailure,
+    ::testing::Values(
+        SyncCase{"DataFileSync", "DATA.TXT", false, 1, "~RX", false},
+        SyncCase{"DataFileClose", "DATA.TXT", false, 1, "~RX", true},
+        SyncCase{"FieldFileSync", "DATA.TXT", false, 2, "~RX", false},
+        SyncCase{"FieldFileClose", "DATA.TXT", false, 2, "~RX", true},
+        SyncCase{"AppendedDataFileSync", "DATA.TXT", true, 1, "DATA.TXT", false},
+        SyncCase{"AppendedDataFileClose", "DATA.TXT", true, 1, "DATA.TXT", true},
+        SyncCase{"AppendTemporaryFileSync", "DATA.TXT", true, 2, "~RX", false},
+        SyncCase{"AppendTemporaryFileClose", "DATA.TXT", true, 2, "~RX", true},
+        SyncCase{"AppendFieldFileSync", "DATA.TXT", true, 4, "~RX", false},
+        SyncCase{"AppendFieldFileClose", "DATA.TXT", true, 4, "~RX", true},
+        SyncCase{"ProgramFileSync", "X.PD3", false, 1, "~RX", false},
+        SyncCase{"ProgramFileClose", "X.PD3", false, 1, "~RX", true},
+        SyncCase{"OtherProgramFileSync", "Y.FN3", false, 1, "~RX", false},
+        SyncCase{"OtherProgramFileClose", "Y.EX3", true, 1, "~RX", true},
+        // Program files are always replaced, append mode or not.
+        SyncCase{"ProgramFileSyncInAppendMode", "X.PD3", true, 1, "~RX", false},
+        SyncCase{"ProgramFileCloseInAppendMode", "X.PD3", true, 1, "~RX", true}),
+    [](const ::testing::TestParamInfo<SyncCase> &i) { return std::string(i.param.what); });
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, FaultSweep,

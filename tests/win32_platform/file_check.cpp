@@ -82,6 +82,31 @@ int check_files()
     FCHECK(std::strcmp(content(target), "abcd\r\n") == 0);
     FCHECK(!plat_file_exists(a));
 
+    // Replacing while keeping the old file aside, then putting it back.
+    char backup[MAX_PATH], fresh[MAX_PATH];
+    FCHECK(plat_file_create_unique(dir, a, sizeof a, &fa) == PLAT_FILE_OK);
+    FCHECK(plat_file_write(fa, "new", 3, a) == PLAT_FILE_OK);
+    FCHECK(plat_file_close(fa, a) == PLAT_FILE_OK);
+    FCHECK(plat_file_replace_keeping(a, target, backup, sizeof backup) == PLAT_FILE_OK);
+    FCHECK(std::strcmp(content(target), "new") == 0);
+    FCHECK(!plat_file_exists(a));
+    FCHECK(std::strncmp(backup, dir, std::strlen(dir)) == 0);
+    FCHECK(std::strcmp(content(backup), "abcd\r\n") == 0);
+    FCHECK(plat_file_replace(backup, target) == PLAT_FILE_OK);
+    FCHECK(std::strcmp(content(target), "abcd\r\n") == 0);
+    FCHECK(!plat_file_exists(backup));
+    // The replacement is missing: the target stays, no backup is left.
+    FCHECK(plat_file_replace_keeping(a, target, backup, sizeof backup) == PLAT_FILE_FAILED);
+    FCHECK(backup[0] == '\0');
+    FCHECK(std::strcmp(content(target), "abcd\r\n") == 0);
+    // Nothing there before: no backup.
+    std::snprintf(fresh, sizeof fresh, "%sFRESH.TXT", dir);
+    FCHECK(plat_file_create_unique(dir, a, sizeof a, &fa) == PLAT_FILE_OK);
+    FCHECK(plat_file_close(fa, a) == PLAT_FILE_OK);
+    FCHECK(plat_file_replace_keeping(a, fresh, backup, sizeof backup) == PLAT_FILE_OK);
+    FCHECK(backup[0] == '\0' && plat_file_exists(fresh) && !plat_file_exists(a));
+    FCHECK(plat_file_remove(fresh) == PLAT_FILE_OK);
+
     uint64_t free_bytes = 0;
     FCHECK(plat_dir_free_space(dir, &free_bytes) && free_bytes > 0);
     FCHECK(plat_dir_free_space("", &free_bytes) && free_bytes > 0);

@@ -174,6 +174,119 @@ PlatFileStatus plat_file_replace(const char *from, const char *to)
     return sync_dir_of(to);
 }
 
+// The directory part of path, with its trailing '/', or "" for none.
+static bool dir_part(const char *path, char *dir, size_t size)
+{
+    const char *slash = std::strrchr(path, '/');
+    size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+    if (n >= size) {
+        plat_reason_set(path, "path too long");
+        return false;
+    }
+    std::memcpy(dir, path, n);
+    dir[n] = '\0';
+    return true;
+}
+
+// Bytes copied per step when a file system cannot link.
+constexpr size_t COPY_BLOCK = 4096;
+
+// A copy of the file at path in a new file of a fresh name in dir, synced:
+// for file systems without hard links (FAT, some network shares).
+static PlatFileStatus copy_fresh(const char *path, const char *dir, char *backup, int size)
+{
+    int in = open(path, O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return failed(path);
+    plat_file out = PLAT_FILE_NONE;
+    PlatFileStatus st = plat_file_create_unique(dir, backup, size, &out);
+    char block[COPY_BLOCK];
+    while (st == PLAT_FILE_OK) {
+        ssize_t n = read(in, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            st = failed(path);
+        else if (n == 0)
+            break;
+        else
+            st = plat_file_write(out, block, static_cast<uint32_t>(n), backup);
+    }
+    close(in);
+    if (out == PLAT_FILE_NONE)
+        return st;
+    if (st == PLAT_FILE_OK)
+        st = plat_file_sync(out, backup);
+    PlatFileStatus closed = plat_file_close(out, backup);
+    if (st == PLAT_FILE_OK)
+        st = closed;
+    if (st != PLAT_FILE_OK) {
+        unlink(backup);
+        backup[0] = '\0';
+    }
+    return st;
+}
+
+// The file at path under a second name, fresh, in its directory: a hard
+// link, or a copy where the file system has none.
+static PlatFileStatus keep_fresh(const char *path, char *backup, int size)
+{
+    char dir[PATH_MAX];
+    if (!dir_part(path, dir, sizeof dir))
+        return PLAT_FILE_FAILED;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned seed = static_cast<unsigned>(getpid()) * 7919u
+                    + static_cast<unsigned>(now.tv_nsec / 1000);
+    for (int i = 0; i < UNIQUE_TRIES; ++i) {
+        if (!plat_unique_name(dir, seed, i, backup, size))
+            return PLAT_FILE_FAILED;
+        if (link(path, backup) == 0)
+            return PLAT_FILE_OK;
+        if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS ||
+            errno == EMLINK)
+            return copy_fresh(path, dir, backup, size);
+        if (errno != EEXIST)
+            break;
+    }
+    PlatFileStatus st = failed(path);
+    backup[0] = '\0';
+    return st;
+}
+
+PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup, int size)
+{
+    backup[0] = '\0';
+    struct stat old;
+    const bool had_old = stat(to, &old) == 0;
+    // The old file keeps a second name (or a copy), so the rename below
+    // only takes away the first: to is the old file or the new one at
+    // every moment.
+    PlatFileStatus st = had_old ? keep_fresh(to, backup, size) : PLAT_FILE_OK;
+    if (st != PLAT_FILE_OK)
+        return st;
+    bool renamed = false;
+    if (had_old && chmod(from, old.st_mode & 07777) != 0)
+        st = failed(from);
+    else if (rename(from, to) != 0)
+        st = failed(to);
+    else
+        renamed = true;
+    if (renamed)
+        st = sync_dir_of(to);
+    if (st == PLAT_FILE_OK)
+        return st;
+    // Renamed but maybe not durably, or not at all: to as it was.
+    if (renamed && had_old)
+        rename(backup, to);
+    else if (renamed)
+        unlink(to);
+    else if (had_old)
+        unlink(backup);
+    backup[0] = '\0';
+    return st;
+}
+
 PlatFileStatus plat_file_remove(const char *path)
 {
     return unlink(path) == 0 ? PLAT_FILE_OK : failed(path);

@@ -101,6 +101,11 @@ struct FsFaults {
     int replace_fails_at = 0;
     int truncate_fails_at = 0;
     int remove_fails_at = 0;
+    // Every sync (or close) of one file fails: the Nth file handed out by
+    // plat_file_create_unique or plat_file_open_read / _append since the
+    // last reset (1 = the first), whichever call of its kind that is.
+    int sync_fails_on_file = 0;
+    int close_fails_on_file = 0;
     // The disk takes this many more bytes (all writes together), then every
     // write fails with a full disk; the write crossing the limit stores the
     // bytes that fit first.  Negative: no limit.
@@ -112,11 +117,15 @@ FsFaults &fs_faults();
 // Calls made since the last reset, failed ones included.
 struct FsCounts {
     int creates = 0, opens = 0, writes = 0, reads = 0, syncs = 0, closes = 0;
-    int replaces = 0, truncates = 0, removes = 0;
+    int replaces = 0, truncates = 0, removes = 0;   // plat_file_replace_keeping counts as a replace
     uint64_t bytes_written = 0;
     int open_files = 0;             // created or opened and not yet closed
 };
 const FsCounts &fs_counts();
+
+// The path of the Nth file handed out since the last reset (1 = the first),
+// as counted for sync_fails_on_file; "" when there was none.
+std::string fs_file_path(int n);
 
 // What plat_dir_free_space and plat_disk_free report, bytes.
 uint64_t &disk_free();

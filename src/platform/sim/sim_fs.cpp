@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "platform/fs.h"
 #include "platform/os_reason.h"
 #include "platform/unique_name.h"
@@ -22,6 +26,8 @@ FsFaults plan;
 FsCounts counts;
 uint64_t free_bytes = PLENTY_FREE;
 unsigned unique_serial;   // successive temporary names of one test run
+std::vector<std::string> handed_out;    // paths of the files handed out, in order
+std::map<int, int> ordinal_of_fd;       // open descriptor -> its place in handed_out (1-based)
 }  // namespace
 
 void reset_fs()
@@ -30,6 +36,13 @@ void reset_fs()
     counts = FsCounts();
     free_bytes = PLENTY_FREE;
     unique_serial = 0;
+    handed_out.clear();
+    ordinal_of_fd.clear();
+}
+
+std::string fs_file_path(int n)
+{
+    return n >= 1 && n <= static_cast<int>(handed_out.size()) ? handed_out[n - 1] : "";
 }
 
 FsFaults &fs_faults() { return plan; }
@@ -56,6 +69,22 @@ static PlatFileStatus failed(const char *what, int err)
 
 static int fd_of(plat_file f) { return static_cast<int>(f); }
 
+// Notes a file handed out to the library.
+static plat_file hand_out(int fd, const char *path)
+{
+    ++counts.open_files;
+    handed_out.emplace_back(path);
+    ordinal_of_fd[fd] = static_cast<int>(handed_out.size());
+    return fd;
+}
+
+// True when the plan makes every call of one kind fail on this file.
+static bool planned_for_file(plat_file f, int fails_on)
+{
+    auto it = ordinal_of_fd.find(fd_of(f));
+    return fails_on > 0 && it != ordinal_of_fd.end() && it->second == fails_on;
+}
+
 bool plat_path_is_sep(char c) { return c == '/'; }
 int plat_path_drive_len(const char *) { return 0; }
 uint64_t plat_disk_free(const char *) { return free_bytes; }
@@ -72,8 +101,7 @@ PlatFileStatus plat_file_create_unique(const char *dir, char *path, int size, pl
             return PLAT_FILE_FAILED;
         int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            ++counts.open_files;
-            *out = fd;
+            *out = hand_out(fd, path);
             return PLAT_FILE_OK;
         }
         if (errno != EEXIST) {
@@ -92,8 +120,7 @@ static PlatFileStatus open_existing(const char *path, int flags, plat_file *out)
     int fd = open(path, flags | O_CLOEXEC);
     if (fd < 0)
         return failed(path, errno);
-    ++counts.open_files;
-    *out = fd;
+    *out = hand_out(fd, path);
     return PLAT_FILE_OK;
 }
 
@@ -149,17 +176,20 @@ PlatFileStatus plat_file_size(plat_file f, uint64_t *bytes, const char *what)
     return PLAT_FILE_OK;
 }
 
-PlatFileStatus plat_file_sync(plat_file, const char *what)
+PlatFileStatus plat_file_sync(plat_file f, const char *what)
 {
     // Nothing to wait for in a test; only the planned failure matters.
-    if (planned_failure(counts.syncs, plan.sync_fails_at))
+    if (planned_failure(counts.syncs, plan.sync_fails_at) ||
+        planned_for_file(f, plan.sync_fails_on_file))
         return failed(what, EIO);
     return PLAT_FILE_OK;
 }
 
 PlatFileStatus plat_file_close(plat_file f, const char *what)
 {
-    bool fails = planned_failure(counts.closes, plan.close_fails_at);
+    bool fails = planned_failure(counts.closes, plan.close_fails_at) ||
+                 planned_for_file(f, plan.close_fails_on_file);
+    ordinal_of_fd.erase(fd_of(f));
     --counts.open_files;
     if (close(fd_of(f)) != 0)
         return failed(what, errno);
@@ -181,6 +211,46 @@ PlatFileStatus plat_file_replace(const char *from, const char *to)
     if (stat(to, &old) == 0 && chmod(from, old.st_mode & 07777) != 0)
         return failed(from, errno);
     return rename(from, to) == 0 ? PLAT_FILE_OK : failed(to, errno);
+}
+
+PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup, int size)
+{
+    backup[0] = '\0';
+    if (planned_failure(counts.replaces, plan.replace_fails_at))
+        return failed(to, EIO);
+    struct stat old;
+    const bool had_old = stat(to, &old) == 0;
+    if (had_old) {
+        // The old file under a second name in its directory, as the real
+        // layers keep it.
+        std::string path(to);
+        size_t slash = path.rfind('/');
+        std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+        for (;;) {
+            if (!plat_unique_name(dir.c_str(), unique_serial++, 0, backup, size))
+                return PLAT_FILE_FAILED;
+            if (link(to, backup) == 0)
+                break;
+            if (errno != EEXIST) {
+                backup[0] = '\0';
+                return failed(to, errno);
+            }
+        }
+        if (chmod(from, old.st_mode & 07777) != 0) {
+            int err = errno;
+            unlink(backup);
+            backup[0] = '\0';
+            return failed(from, err);
+        }
+    }
+    if (rename(from, to) != 0) {
+        int err = errno;
+        if (had_old)
+            unlink(backup);
+        backup[0] = '\0';
+        return failed(to, err);
+    }
+    return PLAT_FILE_OK;
 }
 
 PlatFileStatus plat_file_remove(const char *path)

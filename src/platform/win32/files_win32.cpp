@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os_reason.h"
 #include "platform/unique_name.h"
@@ -138,6 +139,61 @@ PlatFileStatus plat_file_replace(const char *from, const char *to)
     if (!MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return failed(to);
     return PLAT_FILE_OK;
+}
+
+// The directory part of path with its separator (or a bare drive "C:"),
+// "" for none.
+static bool dir_part(const char *path, char *dir, size_t size)
+{
+    size_t n = 0;
+    for (size_t i = 0; path[i] != '\0'; ++i)
+        if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':'))
+            n = i + 1;
+    if (n >= size) {
+        plat_reason_set(path, "path too long");
+        return false;
+    }
+    std::memcpy(dir, path, n);
+    dir[n] = '\0';
+    return true;
+}
+
+PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup, int size)
+{
+    backup[0] = '\0';
+    if (!plat_file_exists(to))
+        return plat_file_replace(from, to);
+    char dir[MAX_PATH];
+    if (!dir_part(to, dir, sizeof dir))
+        return PLAT_FILE_FAILED;
+    unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u
+                    + static_cast<unsigned>(GetTickCount());
+    for (int i = 0; i < UNIQUE_TRIES; ++i) {
+        if (!plat_unique_name(dir, seed, i, backup, size))
+            return PLAT_FILE_FAILED;
+        if (plat_file_exists(backup))
+            continue;   // someone else's: the replacement must not take it
+        // The old file moves to the backup name and the new one takes its
+        // place, with the old one's attributes and security.
+        if (ReplaceFileA(to, from, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+            return PLAT_FILE_OK;
+        DWORD err = GetLastError();
+        // The old file was moved aside but the new one could not follow:
+        // the old one goes back.
+        if (err == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && !plat_file_exists(to))
+            MoveFileExA(backup, to, MOVEFILE_WRITE_THROUGH);
+        // Anything under the backup name now is a copy this call made.
+        if (plat_file_exists(to) && plat_file_exists(backup))
+            DeleteFileA(backup);
+        SetLastError(err);
+        PlatFileStatus st = failed(to);
+        backup[0] = '\0';
+        return st;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    PlatFileStatus st = failed(to);
+    backup[0] = '\0';
+    return st;
 }
 
 PlatFileStatus plat_file_remove(const char *path)

@@ -102,6 +102,53 @@ TEST_F(PosixFiles, AppendReadTruncateReplaceRemove)
     EXPECT_EQ(plat_file_remove(target.c_str()), PLAT_FILE_FAILED);
 }
 
+TEST_F(PosixFiles, ReplaceKeepingHoldsTheOldFileUntilItIsPutBackOrRemoved)
+{
+    std::string target = dir + "data.txt", repl = dir + "repl";
+    std::ofstream(target, std::ios::binary) << "old";
+    ::chmod(target.c_str(), 0640);
+    std::ofstream(repl, std::ios::binary) << "new";
+    char backup[256] = "x";
+    ASSERT_EQ(plat_file_replace_keeping(repl.c_str(), target.c_str(), backup, sizeof backup),
+              PLAT_FILE_OK);
+    EXPECT_EQ(read(target), "new");
+    EXPECT_FALSE(plat_file_exists(repl.c_str()));
+    EXPECT_EQ(std::string(backup).rfind(dir + "~RX", 0), 0u) << backup;
+    EXPECT_EQ(read(backup), "old");
+    struct stat st;
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A later step failed: the old file comes back, with its permissions.
+    EXPECT_EQ(plat_file_replace(backup, target.c_str()), PLAT_FILE_OK);
+    EXPECT_EQ(read(target), "old");
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_FALSE(plat_file_exists(backup));
+
+    // Nothing there before: no backup.
+    std::string fresh = dir + "fresh.txt";
+    std::ofstream(repl, std::ios::binary) << "first";
+    ASSERT_EQ(plat_file_replace_keeping(repl.c_str(), fresh.c_str(), backup, sizeof backup),
+              PLAT_FILE_OK);
+    EXPECT_STREQ(backup, "");
+    EXPECT_EQ(read(fresh), "first");
+
+    // The replacement is missing: the target stays and no backup is left.
+    plat_reason_clear();
+    EXPECT_EQ(plat_file_replace_keeping(repl.c_str(), target.c_str(), backup, sizeof backup),
+              PLAT_FILE_FAILED);
+    EXPECT_STREQ(backup, "");
+    EXPECT_STRNE(plat_reason_text(), "");
+    EXPECT_EQ(read(target), "old");
+    int files = 0;
+    for (const auto &e : fs::directory_iterator(dir)) {
+        (void)e;
+        ++files;
+    }
+    EXPECT_EQ(files, 2);   // data.txt and fresh.txt
+}
+
 TEST_F(PosixFiles, FreeSpaceAndLocalTime)
 {
     uint64_t free_bytes = 0;
