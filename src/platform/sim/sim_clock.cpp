@@ -90,6 +90,15 @@ void check_watch()
     watch.caps.on_hang();
 }
 
+// The instant the watch's virtual cap passes: a wait jumps no further, so
+// that a hang is seen when it happens, not at the next event.
+uint64_t watch_deadline()
+{
+    if (!watch.on || !port_is_open())
+        return UINT64_MAX;
+    return watch.start_ms + (watch.tripped ? 2 : 1) * watch.caps.virtual_ms + 1;
+}
+
 void advance_to(uint64_t t)
 {
     if (t > vclock.now) {
@@ -190,6 +199,7 @@ void plat_pump_wait(plat_port port)
             next = std::min(next, vclock.deadline);
         if (!vclock.actions.empty())
             next = std::min(next, vclock.actions.begin()->first);
+        next = std::min(next, watch_deadline());
         // A failing port rests the wait briefly, as a hung-up device does.
         if (port != PLAT_PORT_INVALID && faults().read_fails)
             next = std::min(next, vclock.now + HUNG_UP_REST_MS);
