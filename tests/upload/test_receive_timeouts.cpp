@@ -43,7 +43,28 @@ void script_of(Terminal &t, std::vector<std::string> records, size_t steps)
     t.script.resize(steps);
 }
 
-class ReceiveTimeouts : public SimSession {};
+class ReceiveTimeouts : public SimSession {
+protected:
+    // Runs one wait's session; the time-out's EOT must come nominal_ms
+    // after the PC's last answer before it.
+    void run(const Wait &w)
+    {
+        sim::reset();
+        Terminal term;
+        w.terminal(term);
+        term.install();
+        EXPECT_EQ(exec("-V " + w.options + " +R " + tmp.path("(file)")), w.result);
+        ASSERT_EQ(term.answers.size(), static_cast<size_t>(w.answers_before + 1));
+        EXPECT_EQ(kind_of(term.answers.back().data(), term.answers.back().size()), Kind::Eot);
+        const uint64_t from = w.answers_before > 0 ? term.answer_ms[term.answers.size() - 2] : 0;
+        const uint64_t waited = term.answer_ms.back() - from;
+        EXPECT_GE(waited, w.nominal_ms);
+        EXPECT_LE(waited, w.nominal_ms + TICK_MS);
+        if (w.first_answer_ms != 0) {
+            EXPECT_EQ(term.answer_ms.front(), w.first_answer_ms);
+        }
+    }
+};
 
 }  // namespace
 
@@ -122,19 +143,6 @@ TEST_F(ReceiveTimeouts, EveryWaitEndsOnTimeWithItsResult)
     };
     for (const Wait &w : waits) {
         SCOPED_TRACE(w.wait);
-        sim::reset();
-        Terminal term;
-        w.terminal(term);
-        term.install();
-        EXPECT_EQ(exec("-V " + w.options + " +R " + tmp.path("(file)")), w.result);
-        ASSERT_EQ(term.answers.size(), static_cast<size_t>(w.answers_before + 1));
-        EXPECT_EQ(kind_of(term.answers.back().data(), term.answers.back().size()), Kind::Eot);
-        const uint64_t from = w.answers_before > 0 ? term.answer_ms[term.answers.size() - 2] : 0;
-        const uint64_t waited = term.answer_ms.back() - from;
-        EXPECT_GE(waited, w.nominal_ms);
-        EXPECT_LE(waited, w.nominal_ms + TICK_MS);
-        if (w.first_answer_ms != 0) {
-            EXPECT_EQ(term.answer_ms.front(), w.first_answer_ms);
-        }
+        run(w);
     }
 }
