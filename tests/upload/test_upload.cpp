@@ -366,3 +366,57 @@ TEST_F(Upload, SilenceAfterTheHeaderEnds51After30Seconds)
     EXPECT_EQ(receive("", "(file)"), 51);
     EXPECT_FALSE(exists("DATA.TXT"));
 }
+
+// --- length limits ------------------------------------------------------------------------
+
+TEST_F(Upload, LongestNameAndWidestFieldAreReceivedWhole)
+{
+    std::string record(254, 'w');
+    record[7] = 0x10;   // doubled on the wire
+    term.script = {msg(0x05), frame(0x01, header_body("ABCDEFGH.TXT", 1, "01254")),
+                   frame(0x02, data_body(1, record)), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_STREQ(name, "ABCDEFGH.TXT");
+    EXPECT_EQ(read("ABCDEFGH.TXT"), record + "\r\n");
+
+    // Sixteen fields whose widths and count make 255.
+    sim::reset();
+    term = Terminal();
+    std::string layout = "16224";
+    for (int i = 0; i < 15; ++i)
+        layout += "001";
+    term.script = {msg(0x05), frame(0x01, header_body("F16.TXT", 1, layout)),
+                   frame(0x02, data_body(1, std::string(239, 'f'))), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("F16.TXT"), std::string(239, 'f') + "\r\n");
+}
+
+TEST_F(Upload, OneBeyondEachLimitOfTheHeaderIsRefused)
+{
+    std::string sixteen_plus = "16225";   // 16 fields, 225 + 15 = 240 wide: 256
+    for (int i = 0; i < 15; ++i)
+        sixteen_plus += "001";
+    struct Case { std::string name, layout; int records; };
+    const Case cases[] = {
+        {"ABCDEFGHI.TX", "01005", 1},
+        {"AB.CDEF", "01005", 1},
+        {"DATA.TXT", "01255", 1},
+        {"DATA.TXT", "02253001", 1},
+        {"DATA.TXT", sixteen_plus, 1},
+        {"DATA.TXT", "01005", 32768},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name + " " + c.layout);
+        sim::reset();
+        term = Terminal();
+        term.script = {msg(0x05), frame(0x01, header_body(c.name, c.records, c.layout)), msg(0x04)};
+        term.rule = [&](Kind k, size_t) {
+            if (k == Kind::Eot)
+                sim::deliver(msg(0x04), 1);
+            return k == Kind::Eot;
+        };
+        EXPECT_EQ(receive("", "(file)"), ORV5_E_BAD_HEADER);
+        EXPECT_EQ(count_answers(Kind::Eot), 1);
+        EXPECT_EQ(files_in_folder(), 0u);
+    }
+}
