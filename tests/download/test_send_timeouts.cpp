@@ -131,6 +131,15 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
              return true;
          },
          Kind::Enq, START, every(Kind::Enq, 0, 500, 2500) + every(Kind::Eot, 3000, 1, 3000), -1, 52},
+        {"the station bytes of the terminal's ACK, -L1", "-L1", one,
+         [](Kind k, int nth) {
+             if (k == Kind::Enq && nth == 0) {
+                 const uint8_t dle_ack[] = {0x10, 0x06};
+                 sim::deliver(dle_ack, 2, 100);
+             }
+             return true;
+         },
+         Kind::Enq, START, every(Kind::Enq, 0, 500, 500) + every(Kind::Eot, 1000, 1, 1000), -1, 52},
         {"the answer to the enquiry, -L0: asked every 500 ms for 100 s", "-L0", one,
          [](Kind k, int nth) { return k == Kind::Enq && nth < 200; },
          Kind::Enq, START,
@@ -165,6 +174,15 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
          Kind::Data, 0, every(Kind::Enq, 500, 1, 500) + every(Kind::Eot, 60501, 1, 60501), -1, 52},
         {"the answer to the closing EOT: sent again every 500 ms, then given up", "", one,
          [](Kind k, int) { return k == Kind::Eot; },
+         Kind::Eot, 0, every(Kind::Eot, 500, 500, 29500), 30000, 52},
+        {"the station bytes of the closing ACK", "", one,
+         [](Kind k, int nth) {
+             if (k == Kind::Eot && nth == 0) {
+                 const uint8_t part[] = {0x10, 0x06, 0x00};
+                 sim::deliver(part, 3, 100);
+             }
+             return k == Kind::Eot;
+         },
          Kind::Eot, 0, every(Kind::Eot, 500, 500, 29500), 30000, 52},
         // The turnaround delay comes before every transmission; each wait
         // runs from the transmission.
