@@ -81,7 +81,8 @@ struct HangWatch {
 };
 void watch_for_hangs(const HangWatch &watch);
 void stop_watching_for_hangs();
-// Empty, or what the watch saw: the state and how long the session ran.
+// Empty, or what the watch saw of each hung session since the last clear,
+// one a line: the state and how long the session ran.
 const std::string &hang_report();
 void clear_hang_report();
 // The protocol state the library reported last in this session ("" for none).

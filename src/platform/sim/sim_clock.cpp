@@ -32,7 +32,7 @@ struct Clock {
 };
 Clock vclock;  // virtual time; not "clock", which <ctime> takes
 
-// The hang watch; kept across reset(), which only starts a new vclock.
+// The hang watch; kept across reset(), which only starts a new virtual clock.
 struct Watch {
     bool on = false;
     HangWatch caps;
@@ -40,7 +40,8 @@ struct Watch {
     std::chrono::steady_clock::time_point start_wall;
     uint64_t still = 0;                                     // pumps since virtual time moved
     bool tripped = false;                                   // on_hang was called this session
-    std::string report;
+    std::string report;                                     // every hung session's, one a line
+    std::string last;                                       // this session's
     const char *state = "";
 };
 Watch watch;
@@ -82,11 +83,12 @@ void check_watch()
     std::snprintf(when, sizeof when, " (after %.3f s of virtual time, %.1f s real time)",
                   virt / 1000.0, wall / 1000.0);
     if (watch.tripped)
-        stop_hung_run(watch.report + "; it did not end when asked to, still in state " + state);
+        stop_hung_run(watch.last + "; it did not end when asked to, still in state " + state);
     watch.tripped = true;
-    watch.report = "the session hung in protocol state " + state + ": " + why + when;
+    watch.last = "the session hung in protocol state " + state + ": " + why + when;
     if (!watch.caps.on_hang)
-        stop_hung_run(watch.report);
+        stop_hung_run(watch.last);
+    watch.report += (watch.report.empty() ? "" : "\n") + watch.last;
     watch.caps.on_hang();
 }
 
