@@ -56,10 +56,26 @@ private:
     std::string dir_;
 };
 
-// Base fixture: a fresh simulated platform for every test.
+// Base fixture: a fresh simulated platform for every test.  A session that
+// hangs (see sim::HangWatch) is asked to abort, and the test fails with the
+// protocol state it hung in, within seconds instead of at ctest's limit.
 class SimSession : public ::testing::Test {
 protected:
-    void SetUp() override { sim::reset(); }
+    void SetUp() override
+    {
+        sim::reset();
+        sim::clear_hang_report();
+        sim::HangWatch watch;
+        watch.on_hang = [] { AbortOrv5(); };
+        sim::watch_for_hangs(watch);
+    }
+    void TearDown() override
+    {
+        if (!sim::hang_report().empty())
+            ADD_FAILURE() << sim::hang_report();
+        sim::clear_hang_report();
+        sim::stop_watching_for_hangs();
+    }
     int exec(const std::string &text)
     {
         name[0] = '\0';

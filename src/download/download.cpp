@@ -11,6 +11,7 @@
 
 #include "download/steps.h"
 #include "orv5w32.h"
+#include "platform/session_clock.h"
 #include "session/timer.h"
 
 constexpr int DEFAULT_TIMEOUT_S = 30;              // taken for -L0's retry limit
@@ -102,12 +103,17 @@ static int dend(Sender &snd, int result)
     return result;
 }
 
+struct SendStepEntry {
+    SendStep step;
+    const char *name;   // the protocol's name of the state, for diagnostics
+};
+
 // Indexed by state - DS_FIRST; DQUIT has no step.
-static const SendStep send_steps[DS_FINAL - DS_FIRST] = {
-    ds10, ds11, ds12, ds13, ds14,
-    ds210, ds211, ds260, ds261,
-    ds310, ds311, ds312, ds313, ds314,
-    dend,
+static const SendStepEntry send_steps[DS_FINAL - DS_FIRST] = {
+    {ds10, "DS10"},   {ds11, "DS11"},   {ds12, "DS12"},   {ds13, "DS13"},   {ds14, "DS14"},
+    {ds210, "DS210"}, {ds211, "DS211"}, {ds260, "DS260"}, {ds261, "DS261"},
+    {ds310, "DS310"}, {ds311, "DS311"}, {ds312, "DS312"}, {ds313, "DS313"}, {ds314, "DS314"},
+    {dend, "DEND"},
 };
 
 // --- the transfer -------------------------------------------------------------
@@ -160,8 +166,11 @@ int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
 
     int result = prepare(snd);
     if (result == 0) {
-        while (snd.state >= DS_FIRST && snd.state < DS_FINAL)
-            result = send_steps[snd.state - DS_FIRST](snd, result);
+        while (snd.state >= DS_FIRST && snd.state < DS_FINAL) {
+            const SendStepEntry &entry = send_steps[snd.state - DS_FIRST];
+            plat_note_state(entry.name);
+            result = entry.step(snd, result);
+        }
     }
     std::fclose(snd.file.fp);
     return snd.first_error != 0 ? snd.first_error : result;

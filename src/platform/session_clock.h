@@ -39,3 +39,8 @@ void plat_sleep_ms(uint32_t ms);
 // A monotonic clock in milliseconds from an arbitrary origin, for time
 // stamps in diagnostics only: protocol time-outs are counted in ticks.
 uint64_t plat_clock_ms();
+
+// The protocol state the session has entered (its name, e.g. "S251" or
+// "DS261"), for diagnostics only: a platform may keep it to name where a
+// session stood when it hung, or ignore it.  name is a string literal.
+void plat_note_state(const char *name);

@@ -9,6 +9,7 @@
 #include "upload/upload.h"
 
 #include "orv5w32.h"
+#include "platform/session_clock.h"
 #include "session/timer.h"
 #include "upload/receiver.h"
 
@@ -275,22 +276,23 @@ static int s314(Receiver &r, uint8_t) { return skip_tail(r, S311); }
 struct StateStep {
     PassOrder order;
     ByteRule rule;
+    const char *name;   // the protocol's name of the state, for diagnostics
 };
 
 // Indexed by ReceiveState.
 static const StateStep receive_steps[UQUIT] = {
-    {PassOrder::ByteAbortTimeout, s11},  {PassOrder::ByteAbortTimeout, s12},
-    {PassOrder::ByteAbortTimeout, s13},  {PassOrder::AbortFirst, s211},
-    {PassOrder::AbortFirst, s212},       {PassOrder::ByteTimeoutAbort, s221},
-    {PassOrder::ByteTimeoutAbort, s222}, {PassOrder::ByteAbortTimeout, s23},
-    {PassOrder::ByteAbortTimeout, s241}, {PassOrder::ByteAbortTimeout, s242},
-    {PassOrder::AbortFirst, s251},       {PassOrder::AbortFirst, s252},
-    {PassOrder::AbortFirst, s261},       {PassOrder::ByteAbortTimeout, s262},
-    {PassOrder::ByteAbortTimeout, s27},  {PassOrder::ByteAbortTimeout, s281},
-    {PassOrder::ByteAbortTimeout, s282}, {PassOrder::ByteAbortTimeout, s311},
-    {PassOrder::ByteAbortTimeout, s312}, {PassOrder::ByteAbortTimeout, s313},
-    {PassOrder::ByteAbortTimeout, s314}, {PassOrder::ByteAbortTimeout, s243},
-    {PassOrder::ByteAbortTimeout, s283},
+    {PassOrder::ByteAbortTimeout, s11, "S11"},   {PassOrder::ByteAbortTimeout, s12, "S12"},
+    {PassOrder::ByteAbortTimeout, s13, "S13"},   {PassOrder::AbortFirst, s211, "S211"},
+    {PassOrder::AbortFirst, s212, "S212"},       {PassOrder::ByteTimeoutAbort, s221, "S221"},
+    {PassOrder::ByteTimeoutAbort, s222, "S222"}, {PassOrder::ByteAbortTimeout, s23, "S23"},
+    {PassOrder::ByteAbortTimeout, s241, "S241"}, {PassOrder::ByteAbortTimeout, s242, "S242"},
+    {PassOrder::AbortFirst, s251, "S251"},       {PassOrder::AbortFirst, s252, "S252"},
+    {PassOrder::AbortFirst, s261, "S261"},       {PassOrder::ByteAbortTimeout, s262, "S262"},
+    {PassOrder::ByteAbortTimeout, s27, "S27"},   {PassOrder::ByteAbortTimeout, s281, "S281"},
+    {PassOrder::ByteAbortTimeout, s282, "S282"}, {PassOrder::ByteAbortTimeout, s311, "S311"},
+    {PassOrder::ByteAbortTimeout, s312, "S312"}, {PassOrder::ByteAbortTimeout, s313, "S313"},
+    {PassOrder::ByteAbortTimeout, s314, "S314"}, {PassOrder::ByteAbortTimeout, s243, "S243"},
+    {PassOrder::ByteAbortTimeout, s283, "S283"},
 };
 
 // --- the reception -------------------------------------------------------------------
@@ -313,6 +315,7 @@ int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
     timer_set(static_cast<uint32_t>(s.timeout_s) * 100);
     while (r.state >= S11 && r.state < UQUIT) {
         const StateStep &step = receive_steps[r.state];
+        plat_note_state(step.name);
         int result = run_state(r, step.order, step.rule);
         if (r.first_error == 0)
             r.first_error = result;

@@ -511,3 +511,46 @@ TEST_F(Download, AckToAReEnquiryAboutARecordSendsTheRecordAgain)
     EXPECT_EQ(exec(data_file("ABCDE\r\nxy\r\n")), 0);
     EXPECT_EQ(count_kind(Kind::Data), 3);
 }
+
+// --- length limits -----------------------------------------------------------------
+
+TEST_F(Download, LongestNameAndWidestFieldGoOutWhole)
+{
+    std::string record(254, 'w');
+    record[100] = 0x10;   // doubled on the wire
+    tmp.write("ABCDEFGH.TXT", record + "\r\n");
+    EXPECT_EQ(exec("-V +F254 " + tmp.path("ABCDEFGH.TXT")), 0);
+    EXPECT_STREQ(name, "ABCDEFGH.TXT");
+    const Bytes &hd = nth_write(Kind::Header, 0);
+    EXPECT_EQ(as_text(hd, 4, 12), "ABCDEFGH.TXT");
+    EXPECT_EQ(as_text(hd, 16, 10), "0000101254");
+    const Bytes &d1 = nth_write(Kind::Data, 0);
+    EXPECT_EQ(as_text(d1, 9, 100), record.substr(0, 100));
+    EXPECT_EQ(as_text(d1, 109, 2), "\x10\x10");
+    EXPECT_EQ(as_text(d1, 111, 153), record.substr(101));
+
+    // Sixteen fields whose widths and count make 255.
+    sim::reset();
+    term.install();
+    tmp.write("DATA.TXT", std::string(239, 'f') + "\r\n");
+    std::string widths = "+F224";
+    for (int i = 0; i < 15; ++i)
+        widths += ",1";
+    EXPECT_EQ(exec("-V " + widths + " " + tmp.path("DATA.TXT")), 0);
+    std::string layout = "16224";
+    for (int i = 0; i < 15; ++i)
+        layout += "001";
+    EXPECT_EQ(as_text(nth_write(Kind::Header, 0), 21, layout.size()), layout);
+}
+
+TEST_F(Download, OneBeyondEachLimitSendsNothing)
+{
+    tmp.write("ABCDEFGHI.TXT", "x\r\n");
+    tmp.write("DATA.TXT", "x\r\n");
+    EXPECT_EQ(exec("-V +F1 " + tmp.path("ABCDEFGHI.TXT")), ORV5_E_FILE_NAME);
+    EXPECT_EQ(exec("-V +F255 " + tmp.path("DATA.TXT")), ORV5_E_FIELD_WIDTH);
+    EXPECT_EQ(exec("-V +F200,54 " + tmp.path("DATA.TXT")), ORV5_E_RECORD_TOO_LONG);
+    EXPECT_EQ(exec("-V +F1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1 " + tmp.path("DATA.TXT")), ORV5_E_TOO_MANY_FIELDS);
+    EXPECT_TRUE(sim::written().empty());
+    EXPECT_FALSE(sim::port_is_open());
+}

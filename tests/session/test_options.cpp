@@ -339,3 +339,46 @@ TEST(Completion, FilesAreOpenedByTheirSpelling)
     EXPECT_EQ(S.record_length, 130);
     EXPECT_EQ(run(t.dir + "/OTHER.EX3"), 1);   // no such spelling on this system
 }
+
+// Both sides of every length limit of the command text.
+TEST(LengthLimits, NamePartsOfTheFileArgument)
+{
+    EXPECT_EQ(opts("ABCDEFGH.TXT"), 0);     // base 8, extension 3, whole 12
+    EXPECT_STREQ(S.file_name, "ABCDEFGH");
+    EXPECT_STREQ(S.file_ext, ".TXT");
+    EXPECT_EQ(opts("ABCDEFGHI.TXT"), 2);    // base 9
+    EXPECT_EQ(opts("ABCDEFGHI.TX"), 2);     // base 9, whole 12
+    EXPECT_EQ(opts("ABCDEFGH.TEXT"), 2);    // extension 4, whole 13
+    EXPECT_EQ(opts("A.TEXT"), 2);
+    EXPECT_EQ(opts("ABCDEFGH"), 0);         // no extension
+    EXPECT_EQ(opts("ABCDEFGHI"), 2);
+    EXPECT_EQ(opts("abcdefgh.txt"), 0);     // the limits count characters, in any case
+    EXPECT_EQ(opts("abcdefghi.txt"), 2);
+    // The destination of a reception obeys the same rule.
+    EXPECT_EQ(run("+R /in/ABCDEFGH.TXT"), 0);
+    EXPECT_EQ(run("+R /in/ABCDEFGHI.TXT"), 2);
+    EXPECT_EQ(run("+R /in/ABCDEFGH.TEXT"), 2);
+
+    char base8[16] = "ABCDEFGH", base9[16] = "ABCDEFGHI", ext3[8] = ".ABC", ext4[8] = ".ABCD";
+    EXPECT_EQ(check_dos_name(base8, ext3), 0);
+    EXPECT_EQ(check_dos_name(base9, ext3), 2);
+    EXPECT_EQ(check_dos_name(base8, ext4), 2);
+}
+
+TEST(LengthLimits, RecordOfTheFieldWidths)
+{
+    TempDir t;
+    std::string data = t.put("data.txt", "x\r\n");
+    // Fields plus widths: 255 passes, 256 is a record too long.
+    EXPECT_EQ(run(data + " +F200,53"), 0);
+    EXPECT_EQ(run(data + " +F200,54"), 6);
+    EXPECT_EQ(run(data + " +F254"), 0);              // one field: 1 + 254
+    std::string fifteen = " +F15,15,15,15,15,15,15,15,15,15,15,15,15,15,15";
+    EXPECT_EQ(run(data + fifteen + ",14"), 0);       // 16 fields: 16 + 239 = 255
+    EXPECT_EQ(S.ditems, 16);
+    EXPECT_EQ(S.record_length, 239);
+    EXPECT_EQ(run(data + fifteen + ",15"), 6);       // 16 + 240 = 256
+    EXPECT_EQ(run(data + fifteen + ",1,1"), 5);      // 17 fields
+    EXPECT_EQ(opts("+F1"), 0);                        // the narrowest width ...
+    EXPECT_EQ(opts("+F0"), 4);                        // ... and below it
+}

@@ -144,6 +144,61 @@ TEST_F(HeaderCheck, TerminatorRole)
     EXPECT_FALSE(header_terminator_ok(b.data(), static_cast<int>(b.size()), h));
 }
 
+// Both sides of every length limit of the terminal's header.
+TEST_F(HeaderCheck, EachLengthLimitOnBothSides)
+{
+    ASSERT_EQ(check(header("ABCDEFGH.TXT", "00001", {"005"})), 0);   // base 8, extension 3: the whole field
+    EXPECT_STREQ(h.name, "DATA");   // stored under the argument's name
+    EXPECT_EQ(check(header("ABCDEFGHI.TX", "00001", {"005"})), ORV5_E_BAD_HEADER);   // base 9
+    EXPECT_EQ(check(header("ABCDEFGH", "00001", {"005"})), 0);
+    EXPECT_EQ(check(header("AB.CDE", "00001", {"005"})), 0);
+    EXPECT_EQ(check(header("AB.CDEF", "00001", {"005"})), ORV5_E_BAD_HEADER);        // extension 4
+
+    // The terminal's name becomes the destination: all of it is kept.
+    s = settings_for("/data/", "(file)");
+    ASSERT_EQ(check(header("abcdefgh.txt", "00001", {"005"})), 0);
+    EXPECT_STREQ(h.name, "ABCDEFGH");
+    EXPECT_STREQ(h.ext, ".TXT");
+    EXPECT_STREQ(h.dest_base, "ABCDEFGH.TXT");
+    EXPECT_EQ(check(header("abcdefghi.tx", "00001", {"005"})), ORV5_E_BAD_HEADER);
+
+    // Fields and widths: 16 fields pass, 17 do not; fields plus widths 255
+    // pass, 256 do not.
+    std::vector<std::string> sixteen(16, "001");
+    ASSERT_EQ(check(header("DATA.TXT", "00001", sixteen)), 0);
+    EXPECT_EQ(h.ditems, 16);
+    EXPECT_EQ(h.record_length, 16);
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"252", "001"})), 0);   // 2 + 253
+    EXPECT_EQ(h.record_length, 253);
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"253", "001"})), ORV5_E_BAD_HEADER);   // 2 + 254
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"001"})), 0);
+}
+
+TEST(PacketFields, NameFieldLimits)
+{
+    char name[FNAME_BASE_SIZE], ext[FNAME_EXT_SIZE];
+    auto parse = [&](const char *field) { return get_fname(reinterpret_cast<const uint8_t *>(field), name, ext); };
+    EXPECT_EQ(parse("ABCDEFGH.TXT"), 0);
+    EXPECT_STREQ(name, "ABCDEFGH");
+    EXPECT_STREQ(ext, ".TXT");
+    EXPECT_EQ(parse("ABCDEFGHI.TX"), FNAME_INVALID);
+    EXPECT_EQ(parse("ABCDEFGHI   "), FNAME_INVALID);
+    EXPECT_EQ(parse("ABCDEFGH    "), 0);
+    EXPECT_EQ(parse("AB.CDE      "), 0);
+    EXPECT_STREQ(ext, ".CDE");
+    EXPECT_EQ(parse("AB.CDEF     "), FNAME_INVALID);
+}
+
+TEST(PacketFields, NumberLimits)
+{
+    auto digits = [](const char *text) { return reinterpret_cast<const uint8_t *>(text); };
+    EXPECT_EQ(get_serial_no(digits("32767")), 32767);
+    EXPECT_EQ(get_serial_no(digits("32768")), -1);
+    EXPECT_EQ(get_serial_no(digits("00000")), 0);
+    EXPECT_EQ(get_ddigits(digits("254"), 3), 254);
+    EXPECT_EQ(get_ddigits(digits("255"), 3), -1);
+}
+
 class DataCheck : public HeaderCheck {
 protected:
     void SetUp() override { ASSERT_EQ(check(header("DATA.TXT", "00003", {"005", "003"})), 0); }

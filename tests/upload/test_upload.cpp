@@ -4,74 +4,17 @@
 #include <functional>
 #include <sstream>
 
-#include "link/wire.h"
 #include "sim_session.h"
+#include "upload/rx_terminal.h"
 
 using namespace simtest;
 
 namespace {
 
-// A frame as the terminal sends it: DLE, opening, the body with doubled
-// DLEs, DLE ETX and the check over body + ETX, low byte first.
-Bytes frame(uint8_t opening, const std::string &body)
-{
-    Bytes check_span(body.begin(), body.end());
-    check_span.push_back(0x03);
-    uint16_t crc = crc16(check_span.data(), check_span.size());
-    Bytes out = {0x10, opening};
-    for (unsigned char c : body) {
-        out.push_back(c);
-        if (c == 0x10)
-            out.push_back(c);
-    }
-    out.insert(out.end(), {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
-    return out;
-}
-
-const std::string STATION("\0\0", 2);
-
-std::string header_body(const std::string &name, int records, const std::string &layout)
-{
-    char count[8];
-    std::snprintf(count, sizeof count, "%05d", records);
-    std::string padded = name + std::string(12 - std::min<size_t>(12, name.size()), ' ');
-    return STATION + padded.substr(0, 12) + count + layout;
-}
-
-std::string data_body(int serial, const std::string &record)
-{
-    char sn[8];
-    std::snprintf(sn, sizeof sn, "%05d", serial);
-    return STATION + sn + record;
-}
-
-// What the terminal sends next, step by step.  Each step is sent when the
-// PC has answered the previous one; a rule may replace the answer's effect.
-struct Terminal {
-    std::vector<Bytes> script;       // the enquiry, the header, the records, the EOT
-    size_t next = 0;                 // the step sent next
-    std::vector<Bytes> answers;      // every control message of the PC
-    // Called with each answer of the PC and the step it answered; returns
-    // true when it has handled the answer itself.
-    std::function<bool(Kind, size_t)> rule;
-
-    void send(size_t step, uint32_t delay = 1) { sim::deliver(script[step], delay); }
-    void install()
-    {
-        sim::set_peer([this](const uint8_t *b, size_t n) {
-            answers.emplace_back(b, b + n);
-            Kind k = kind_of(b, n);
-            size_t answered = next - 1;
-            if (rule && rule(k, answered))
-                return;
-            if (k == Kind::Ack && next < script.size())
-                send(next++);
-            else if (k == Kind::Nak)
-                send(answered);   // send the same again
-        });
-        sim::at(5, [this] { send(next++, 0); });
-    }
-};
+using rxterm::Terminal;
+using rxterm::data_body;
+using rxterm::frame;
+using rxterm::header_body;
 
 class Upload : public SimSession {
 protected:
@@ -80,11 +23,7 @@ protected:
     // A data file of records of widths 5 and 3.
     void data_file(const std::string &name, const std::vector<std::string> &records)
     {
-        term.script.push_back(msg(0x05, 0x12, 0x34));   // any station works
-        term.script.push_back(frame(0x01, header_body(name, static_cast<int>(records.size()), "02005003")));
-        for (size_t i = 0; i < records.size(); ++i)
-            term.script.push_back(frame(0x02, data_body(static_cast<int>(i + 1), records[i])));
-        term.script.push_back(msg(0x04));
+        term.script = rxterm::data_file_script(records, name);
     }
     int receive(const std::string &options, const std::string &dest)
     {
@@ -365,4 +304,58 @@ TEST_F(Upload, SilenceAfterTheHeaderEnds51After30Seconds)
     term.rule = [](Kind k, size_t step) { return k == Kind::Ack && step == 1; };
     EXPECT_EQ(receive("", "(file)"), 51);
     EXPECT_FALSE(exists("DATA.TXT"));
+}
+
+// --- length limits ------------------------------------------------------------------------
+
+TEST_F(Upload, LongestNameAndWidestFieldAreReceivedWhole)
+{
+    std::string record(254, 'w');
+    record[7] = 0x10;   // doubled on the wire
+    term.script = {msg(0x05), frame(0x01, header_body("ABCDEFGH.TXT", 1, "01254")),
+                   frame(0x02, data_body(1, record)), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_STREQ(name, "ABCDEFGH.TXT");
+    EXPECT_EQ(read("ABCDEFGH.TXT"), record + "\r\n");
+
+    // Sixteen fields whose widths and count make 255.
+    sim::reset();
+    term = Terminal();
+    std::string layout = "16224";
+    for (int i = 0; i < 15; ++i)
+        layout += "001";
+    term.script = {msg(0x05), frame(0x01, header_body("F16.TXT", 1, layout)),
+                   frame(0x02, data_body(1, std::string(239, 'f'))), msg(0x04)};
+    EXPECT_EQ(receive("", "(file)"), 0);
+    EXPECT_EQ(read("F16.TXT"), std::string(239, 'f') + "\r\n");
+}
+
+TEST_F(Upload, OneBeyondEachLimitOfTheHeaderIsRefused)
+{
+    std::string sixteen_plus = "16225";   // 16 fields, 225 + 15 = 240 wide: 256
+    for (int i = 0; i < 15; ++i)
+        sixteen_plus += "001";
+    struct Case { std::string name, layout; int records; };
+    const Case cases[] = {
+        {"ABCDEFGHI.TX", "01005", 1},
+        {"AB.CDEF", "01005", 1},
+        {"DATA.TXT", "01255", 1},
+        {"DATA.TXT", "02253001", 1},
+        {"DATA.TXT", sixteen_plus, 1},
+        {"DATA.TXT", "01005", 32768},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name + " " + c.layout);
+        sim::reset();
+        term = Terminal();
+        term.script = {msg(0x05), frame(0x01, header_body(c.name, c.records, c.layout)), msg(0x04)};
+        term.rule = [&](Kind k, size_t) {
+            if (k == Kind::Eot)
+                sim::deliver(msg(0x04), 1);
+            return k == Kind::Eot;
+        };
+        EXPECT_EQ(receive("", "(file)"), ORV5_E_BAD_HEADER);
+        EXPECT_EQ(count_answers(Kind::Eot), 1);
+        EXPECT_EQ(files_in_folder(), 0u);
+    }
 }

@@ -64,6 +64,30 @@ struct TimerFaults { bool arm_fails = false; int arm_fails_after = -1; };
 TimerFaults &timer_faults();
 uint64_t slept_ms();              // total of plat_sleep_ms
 
+// --- hangs -------------------------------------------------------------------
+// A session (from the port's opening to its closing) that runs past a cap
+// is hung, not slow.  Without a watch only the 48-hour stop applies, which
+// ends the process.  With one, a session that passes virtual_ms of virtual
+// time, wall_ms of real time, or still_pumps pumps without virtual time
+// moving (a loop spinning on a state it never leaves) gets a hang report
+// naming the protocol state it was in, and on_hang is called once to end
+// it (AbortOrv5); if it runs on regardless, the process stops with the
+// report.  The watch is kept across reset().
+struct HangWatch {
+    uint64_t virtual_ms = 15ull * 60 * 1000;   // 15 minutes
+    uint64_t wall_ms = 20000;
+    uint64_t still_pumps = 5000000;
+    std::function<void()> on_hang;
+};
+void watch_for_hangs(const HangWatch &watch);
+void stop_watching_for_hangs();
+// Empty, or what the watch saw of each hung session since the last clear,
+// one a line: the state and how long the session ran.
+const std::string &hang_report();
+void clear_hang_report();
+// The protocol state the library reported last in this session ("" for none).
+std::string protocol_state();
+
 // --- progress window ---------------------------------------------------------
 struct Window {
     bool exists = false;

@@ -1,5 +1,6 @@
 // sim_clock.cpp - virtual time, the session timer and the pump.
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -29,36 +30,127 @@ struct Clock {
     int arms = 0;
     uint64_t slept = 0;
 };
-Clock clock;
+Clock vclock;  // virtual time; not "clock", which <ctime> takes
+
+// The hang watch; kept across reset(), which only starts a new virtual clock.
+struct Watch {
+    bool on = false;
+    HangWatch caps;
+    uint64_t start_ms = 0;                                  // virtual, at the port's opening
+    std::chrono::steady_clock::time_point start_wall;
+    uint64_t still = 0;                                     // pumps since virtual time moved
+    bool tripped = false;                                   // on_hang was called this session
+    std::string report;                                     // every hung session's, one a line
+    std::string last;                                       // this session's
+    const char *state = "";
+};
+Watch watch;
+
+uint64_t wall_ms_of_session()
+{
+    auto d = std::chrono::steady_clock::now() - watch.start_wall;
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
+
+[[noreturn]] void stop_hung_run(const std::string &why)
+{
+    std::fprintf(stderr, "sim: %s\n", why.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+// Looks at the caps while a session runs; the second, doubled caps apply
+// once the session has been asked to end.
+void check_watch()
+{
+    if (!watch.on || !port_is_open())
+        return;
+    const uint64_t factor = watch.tripped ? 2 : 1;
+    const uint64_t virt = vclock.now - watch.start_ms;
+    const uint64_t wall = wall_ms_of_session();
+    char why[160];
+    if (virt > factor * watch.caps.virtual_ms)
+        std::snprintf(why, sizeof why, "virtual time passed %.1f s", watch.caps.virtual_ms / 1000.0);
+    else if (wall > factor * watch.caps.wall_ms)
+        std::snprintf(why, sizeof why, "real time passed %.1f s", watch.caps.wall_ms / 1000.0);
+    else if (watch.still > factor * watch.caps.still_pumps)
+        std::snprintf(why, sizeof why, "virtual time stood still for %llu pumps",
+                      static_cast<unsigned long long>(watch.still));
+    else
+        return;
+    const std::string state = *watch.state != '\0' ? watch.state : "(none yet)";
+    char when[120];
+    std::snprintf(when, sizeof when, " (after %.3f s of virtual time, %.1f s real time)",
+                  virt / 1000.0, wall / 1000.0);
+    if (watch.tripped)
+        stop_hung_run(watch.last + "; it did not end when asked to, still in state " + state);
+    watch.tripped = true;
+    watch.last = "the session hung in protocol state " + state + ": " + why + when;
+    if (!watch.caps.on_hang)
+        stop_hung_run(watch.last);
+    watch.report += (watch.report.empty() ? "" : "\n") + watch.last;
+    watch.caps.on_hang();
+}
+
+// The instant the watch's virtual cap passes: a wait jumps no further, so
+// that a hang is seen when it happens, not at the next event.
+uint64_t watch_deadline()
+{
+    if (!watch.on || !port_is_open())
+        return UINT64_MAX;
+    return watch.start_ms + (watch.tripped ? 2 : 1) * watch.caps.virtual_ms + 1;
+}
 
 void advance_to(uint64_t t)
 {
-    if (t > clock.now)
-        clock.now = t;
-    if (clock.now > HANG_LIMIT_MS) {
+    if (t > vclock.now) {
+        vclock.now = t;
+        watch.still = 0;
+    }
+    if (vclock.now > HANG_LIMIT_MS) {
         std::fprintf(stderr, "sim: virtual time ran past 48 hours: the code under test hangs\n");
         std::abort();
     }
+    check_watch();
 }
 
 void run_due_actions()
 {
-    while (!clock.actions.empty() && clock.actions.begin()->first <= clock.now) {
-        auto fn = clock.actions.begin()->second;
-        clock.actions.erase(clock.actions.begin());
+    while (!vclock.actions.empty() && vclock.actions.begin()->first <= vclock.now) {
+        auto fn = vclock.actions.begin()->second;
+        vclock.actions.erase(vclock.actions.begin());
         fn();
     }
 }
 }  // namespace
 
-void reset_clock() { clock = Clock(); }
-uint64_t now_ms() { return clock.now; }
-void at(uint64_t at_ms, std::function<void()> fn) { clock.actions.emplace(at_ms, std::move(fn)); }
-void on_pump(std::function<void()> fn) { clock.pump_hook = std::move(fn); }
-bool timer_exists() { return clock.timer; }
-uint32_t timer_interval_ms() { return clock.interval; }
-TimerFaults &timer_faults() { return clock.faults; }
-uint64_t slept_ms() { return clock.slept; }
+void reset_clock() { vclock = Clock(); }
+uint64_t now_ms() { return vclock.now; }
+void at(uint64_t at_ms, std::function<void()> fn) { vclock.actions.emplace(at_ms, std::move(fn)); }
+void on_pump(std::function<void()> fn) { vclock.pump_hook = std::move(fn); }
+bool timer_exists() { return vclock.timer; }
+uint32_t timer_interval_ms() { return vclock.interval; }
+TimerFaults &timer_faults() { return vclock.faults; }
+uint64_t slept_ms() { return vclock.slept; }
+
+void watch_for_hangs(const HangWatch &caps)
+{
+    watch.on = true;
+    watch.caps = caps;
+}
+void stop_watching_for_hangs() { watch.on = false; }
+const std::string &hang_report() { return watch.report; }
+void clear_hang_report() { watch.report.clear(); }
+std::string protocol_state() { return watch.state; }
+
+void session_started()
+{
+    watch.start_ms = vclock.now;
+    watch.start_wall = std::chrono::steady_clock::now();
+    watch.still = 0;
+    watch.tripped = false;
+    watch.state = "";
+}
 
 }  // namespace sim
 
@@ -66,33 +158,35 @@ using namespace sim;
 
 bool plat_timer_arm(void *, uint32_t interval_ms, plat_tick_fn tick)
 {
-    ++clock.arms;
-    if (clock.faults.arm_fails ||
-        (clock.faults.arm_fails_after >= 0 && clock.arms > clock.faults.arm_fails_after))
+    ++vclock.arms;
+    if (vclock.faults.arm_fails ||
+        (vclock.faults.arm_fails_after >= 0 && vclock.arms > vclock.faults.arm_fails_after))
         return false;
-    clock.timer = true;
-    clock.interval = interval_ms;
-    clock.deadline = clock.now + interval_ms;
-    clock.tick = tick;
+    vclock.timer = true;
+    vclock.interval = interval_ms;
+    vclock.deadline = vclock.now + interval_ms;
+    vclock.tick = tick;
     return true;
 }
 
 bool plat_timer_kill()
 {
-    bool had = clock.timer;
-    clock.timer = false;
+    bool had = vclock.timer;
+    vclock.timer = false;
     return had;
 }
 
 void plat_pump_messages()
 {
+    ++watch.still;
+    check_watch();
     run_due_actions();
-    if (clock.timer && clock.now >= clock.deadline) {
-        clock.deadline = clock.now + clock.interval;
-        clock.tick();
+    if (vclock.timer && vclock.now >= vclock.deadline) {
+        vclock.deadline = vclock.now + vclock.interval;
+        vclock.tick();
     }
-    if (clock.pump_hook)
-        clock.pump_hook();
+    if (vclock.pump_hook)
+        vclock.pump_hook();
 }
 
 void plat_pump_wait(plat_port port)
@@ -103,14 +197,15 @@ void plat_pump_wait(plat_port port)
         uint64_t next = UINT64_MAX, t;
         if (port != PLAT_PORT_INVALID && next_arrival(&t))
             next = std::min(next, t);
-        if (clock.timer)
-            next = std::min(next, clock.deadline);
-        if (!clock.actions.empty())
-            next = std::min(next, clock.actions.begin()->first);
+        if (vclock.timer)
+            next = std::min(next, vclock.deadline);
+        if (!vclock.actions.empty())
+            next = std::min(next, vclock.actions.begin()->first);
+        next = std::min(next, watch_deadline());
         // A failing port rests the wait briefly, as a hung-up device does.
         if (port != PLAT_PORT_INVALID && faults().read_fails)
-            next = std::min(next, clock.now + HUNG_UP_REST_MS);
-        advance_to(next == UINT64_MAX ? clock.now + IDLE_STEP_MS : next);
+            next = std::min(next, vclock.now + HUNG_UP_REST_MS);
+        advance_to(next == UINT64_MAX ? vclock.now + IDLE_STEP_MS : next);
     }
     plat_pump_messages();
 }
@@ -119,11 +214,16 @@ void plat_wake() {}
 
 void plat_sleep_ms(uint32_t ms)
 {
-    clock.slept += ms;
-    advance_to(clock.now + ms);
+    vclock.slept += ms;
+    advance_to(vclock.now + ms);
 }
 
 uint64_t plat_clock_ms()
 {
-    return clock.now;
+    return vclock.now;
+}
+
+void plat_note_state(const char *name)
+{
+    watch.state = name;
 }

@@ -12,4 +12,5 @@ void reset_libraries();
 void reset_fs();
 bool next_arrival(uint64_t *at_ms);
 bool input_waiting();
+void session_started();   // the port was opened: a session begins
 }  // namespace sim

@@ -84,6 +84,7 @@ plat_port plat_port_open(unsigned com_number)
     if (line.faults.open_fails || line.open || com_number == 0)
         return PLAT_PORT_INVALID;
     line.open = true;
+    session_started();
     return SIM_PORT;
 }
 

@@ -137,3 +137,6 @@ uint64_t plat_clock_ms()
     QueryPerformanceCounter(&now);
     return static_cast<uint64_t>(now.QuadPart / (freq.QuadPart / 1000));
 }
+
+// Nothing here watches the protocol's states.
+void plat_note_state(const char *) {}
