@@ -81,11 +81,23 @@ static bool frame_good(const Receiver &r)
     return frame_check(r.stored, r.stored_len, r.overflow, r.settings->chk_len) == FRAME_GOOD;
 }
 
+// The frame carries our station in its first two bytes.
+static bool from_our_station(const Receiver &r)
+{
+    const uint8_t *station = r.settings->station_id;
+    return r.stored_len >= 2 && r.stored[0] == station[0] && r.stored[1] == station[1];
+}
+
 // A header after ours was accepted: the terminal missed its ACK.  The same
 // header is acknowledged again; anything else is asked for again.
 static int repeated_header(Receiver &r)
 {
     const int32_t next = r.complete ? S311 : S251;
+    if (!from_our_station(r)) {
+        r.state = next;   // another station's header: no answer, no NAK counted
+        r.tail_read = 0;
+        return 0;
+    }
     if (frame_good(r) && r.stored_len == r.header_copy_len
         && std::memcmp(r.stored, r.header_copy, static_cast<size_t>(r.stored_len)) == 0) {
         ack_eot(r, cACK, next);
@@ -136,8 +148,7 @@ int pkt_hdr_chk(Receiver &r)
 int pkt_dat_chk(Receiver &r)
 {
     const int32_t accept = r.complete ? S311 : S251;
-    const uint8_t *station = r.settings->station_id;
-    if (r.stored_len < 2 || r.stored[0] != station[0] || r.stored[1] != station[1]) {
+    if (!from_our_station(r)) {
         r.state = accept;   // another station's frame: no answer
         r.tail_read = 0;
         return 0;
