@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/posix/posix_port.h"
@@ -68,20 +69,35 @@ void write_all(const char *text, size_t len)
     }
 }
 
+// Columns of the terminal on stderr; 0 when it cannot tell.
+size_t terminal_columns()
+{
+    struct winsize ws;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) != 0)
+        return 0;
+    return ws.ws_col;
+}
+
 void draw(uint64_t now_ms)
 {
     char figures[STATUS_FIGURES_SIZE] = "";
     if (have_counts)
         status_figures(figures, sizeof figures, counter_style, count_done, count_total,
                        count_bytes, origin, now_ms);
+    // "\r", the text, "erase to end of line"; the text is kept short of the
+    // terminal's width: a line that wraps can no longer be redrawn in place.
     char line[LINE_SIZE];
-    int len = std::snprintf(line, sizeof line, "\r%s  %s  %s%s\033[K", title, name, value,
-                            figures);
+    int len = std::snprintf(line, sizeof line - 3, "\r%s  %s  %s%s", title, name, value, figures);
     status_drawn(throttle, now_ms);
     if (len <= 0)
         return;
-    write_all(line, static_cast<size_t>(len) < sizeof line ? static_cast<size_t>(len)
-                                                           : sizeof line - 1);
+    size_t used = static_cast<size_t>(len) < sizeof line - 3 ? static_cast<size_t>(len)
+                                                             : sizeof line - 4;
+    size_t columns = terminal_columns();
+    if (columns > 1 && used > columns)   // "\r" + columns - 1 characters
+        used = columns;
+    std::memcpy(line + used, "\033[K", 3);
+    write_all(line, used + 3);
 }
 
 // Something shown changed: drawn now, or by the pump when its time comes.

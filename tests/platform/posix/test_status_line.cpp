@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/posix/posix_port.h"
@@ -192,6 +193,28 @@ TEST(PosixStatusLine, ThePumpDrawsAPendingChangeWhenItIsDue)
     plat_progress_destroy();
     EXPECT_NE(pumped.find("00001 / 00003"), std::string::npos)
         << "the pump drew the count that came too soon: " << pumped;
+}
+
+TEST(PosixStatusLine, IsCutShortOfANarrowTerminalsWidth)
+{
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    struct winsize ws = {};
+    ws.ws_col = 40;
+    ws.ws_row = 24;
+    ASSERT_EQ(ioctl(pty.master, TIOCSWINSZ, &ws), 0);
+    ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", {0, 0, 0}, {}));
+    plat_progress_set_name("DATA.TXT");
+    plat_progress_show_counts(1, 3, 100);
+    plat_progress_show_bar(1, 3, " 33.3%");
+    plat_progress_destroy();
+    std::string out = pty.drain();
+    size_t last = out.rfind("\rZDX");
+    ASSERT_NE(last, std::string::npos) << out;
+    size_t end = out.find("\033[K", last);
+    ASSERT_NE(end, std::string::npos) << out;
+    // 39 characters: the cursor stays on the line's last column, no wrap.
+    EXPECT_EQ(out.substr(last + 1, end - last - 1), "ZDX-Ir  Receiving  DATA.TXT  [#########");
 }
 
 }  // namespace
