@@ -125,6 +125,6 @@ else()
     ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "File transfer to ZDX handheld barcode terminals\n The Orv5w32 library (libOrv5w32.so, headers, CMake and pkg-config\n files), the four adapter plug-ins, the orvw command-line front end\n with its collecting station, and the zdxsim terminal simulator.")
+    "File transfer to ZDX handheld barcode terminals\n The Orv5w32 library (libOrv5w32.so, headers, CMake and pkg-config\n files), the four adapter plug-ins, the orvw command-line front end\n with its collecting station (also as the systemd service\n orvw-collect@NAME, one per cradle), and the zdxsim terminal simulator.")
 endif()
 include(CPack)
