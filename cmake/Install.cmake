@@ -7,7 +7,8 @@
 #   lib/cmake/Orv5w32/, lib/pkgconfig/orv5w32.pc
 #   bin/            orvw, zdxsim (Windows: also Orv5w32.dll and the plug-ins)
 #   share/man/man1/ orvw.1, zdxsim.1 (Linux)
-#   share/doc/orv5w32/  README.md, LICENSE
+#   lib/systemd/system/ orvw-collect@.service, the station as a service (Linux)
+#   share/doc/orv5w32/  README.md, LICENSE; examples/cradle1.conf (Linux)
 # CPack makes a Debian package on Linux and a zip for each Windows build.
 # The one version is the project's (top CMakeLists.txt).
 include(GNUInstallDirs)
@@ -59,6 +60,22 @@ if(NOT WIN32)
     /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${CMAKE_INSTALL_LIBDIR})
   set_target_properties(orvw PROPERTIES INSTALL_RPATH "\$ORIGIN/${ORV5_BIN_TO_LIB}")
   install(FILES man/orvw.1 man/zdxsim.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # The collecting station as a systemd service, one instance per cradle,
+  # and an example of its settings file (installed as documentation: the
+  # settings under /etc are the administrator's, one per cradle).  The unit
+  # names orvw by its full installed path, which only the install itself
+  # knows (cmake --install --prefix, cpack's /usr), so it is written then.
+  # systemd reads units from lib/systemd/system under /usr and /usr/local.
+  set(ORV5_UNIT_BUILT ${PROJECT_BINARY_DIR}/dist/orvw-collect@.service)
+  install(CODE "
+    set(ORVW \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/orvw\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/dist/systemd/orvw-collect@.service.in\"
+      \"${ORV5_UNIT_BUILT}\" @ONLY)
+    file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/systemd/system\"
+      TYPE FILE FILES \"${ORV5_UNIT_BUILT}\")
+  ")
+  install(FILES dist/systemd/cradle1.conf DESTINATION ${ORV5_INSTALL_DOC_DIR}/examples)
 endif()
 
 if(WIN32)
@@ -103,7 +120,11 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION libs)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # A running systemd re-reads its units after the package comes or goes.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/dist/debian/postinst ${PROJECT_SOURCE_DIR}/dist/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "File transfer to ZDX handheld barcode terminals\n The Orv5w32 library (libOrv5w32.so, headers, CMake and pkg-config\n files), the four adapter plug-ins, the orvw command-line front end\n with its collecting station, and the zdxsim terminal simulator.")
+    "File transfer to ZDX handheld barcode terminals\n The Orv5w32 library (libOrv5w32.so, headers, CMake and pkg-config\n files), the four adapter plug-ins, the orvw command-line front end\n with its collecting station (also as the systemd service\n orvw-collect@NAME, one per cradle), and the zdxsim terminal simulator.")
 endif()
 include(CPack)

@@ -10,7 +10,8 @@ windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binut
 wine=(wine wine64)
 gui=(xvfb xdotool x11-utils imagemagick)
 extra=(gcc-multilib)     # the 32-bit modem-line shim for 32-bit Wine
-install=(pkg-config dpkg-dev unzip man-db)   # tests/install: consumers, packages, man pages
+install=(pkg-config dpkg-dev unzip man-db systemd)   # tests/install: consumers, packages, man pages, systemd-analyze verify
+# (systemd is only a package here: nothing starts it in a container)
 fuzz=(clang libclang-rt-dev)                  # libFuzzer and the sanitizers for tests/fuzz
 wine32=(wine32:i386)
 

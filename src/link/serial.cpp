@@ -33,6 +33,7 @@ bool refill(SerialChannel &ch)
     }
     ch.failed_fetches = 0;
     ch.rx_fill = n;
+    ch.bytes_moved += n;
     if (n > 0) {
         ch.line_errors = 0;
         for (uint32_t i = 0; i < n; ++i)
@@ -54,6 +55,7 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
     ch.line_errors = 0;
     ch.rx_fill = ch.rx_pos = 0;
     ch.failed_fetches = 0;
+    ch.bytes_moved = 0;
     ch.trace.file = nullptr;
     ch.port = plat_port_open(com_number);
     if (ch.port == PLAT_PORT_INVALID)
@@ -120,6 +122,7 @@ int com_write(SerialChannel &ch, int length, const void *bytes)
     uint32_t len = length > 0 ? static_cast<uint32_t>(length) : 0;
     uint32_t written = 0;
     bool ok = plat_port_write(ch.port, bytes, len, &written);
+    ch.bytes_moved += written;
     trace_bytes(ch.trace, TraceDir::Out, static_cast<const uint8_t *>(bytes), nullptr, written);
     if (!ok) {
         // The backend keeps the line errors it learnt for the next byte.

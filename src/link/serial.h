@@ -42,6 +42,7 @@ struct SerialChannel {
     uint32_t rx_fill = 0;                // bytes in rx_bytes
     uint32_t rx_pos = 0;                 // next byte to hand out
     uint32_t failed_fetches = 0;         // fetches in a row that failed
+    uint64_t bytes_moved = 0;            // written and fetched since com_open (the display's rate)
     ByteTrace trace;                     // off unless ORV5_TRACE was set at open
 };
 

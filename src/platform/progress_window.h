@@ -33,6 +33,14 @@ bool plat_progress_create(void *owner, int dialog_mode, const char *title,
 // Text of the file-name line.
 void plat_progress_set_name(const char *text);
 
+// The counts behind the next counter or bar, for a display with room for
+// more than they show (the terminal's status line adds the rate and the
+// time left): records done of total (total < 0: not known yet) and bytes
+// moved on the line since the port was opened.  Called just before
+// plat_progress_show_counter or _bar, which draw; it draws nothing itself.
+// The Win32 window has no place for them and keeps them to itself.
+void plat_progress_show_counts(uint32_t done, int32_t total, uint64_t bytes);
+
 // Counter style: the counter line's text ("00012 / 00340").
 void plat_progress_show_counter(const char *text);
 

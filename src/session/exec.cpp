@@ -113,7 +113,7 @@ static int run_opened_session(Session &ses)
         com_close(ses.channel);
         return rc;
     }
-    if (!progress_open(ses.run.owner_window, s)) {
+    if (!progress_open(ses.run.owner_window, s, &ses.channel)) {
         rc = ORV5_E_INTERNAL;
     } else if (timer_start(ses.run.owner_window) != 0) {
         rc = ORV5_E_TIMER;

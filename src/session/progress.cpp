@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "link/serial.h"
 #include "platform/progress_window.h"
 #include "session/settings.h"
 #include "session/timer.h"
@@ -10,15 +11,21 @@
 static int shown_mode;        // 0 while no display exists, else its dialog_mode
 static uint16_t done_shown;   // records transferred (low 16 bits, as displayed)
 static int32_t total_shown;   // records announced
+static bool total_known;      // a count with its total was reported since open
+static const SerialChannel *watched_line;   // the session's channel, or null
 
 constexpr int TEXT_SIZE = 32;  // "65535 / -2147483648" and " 100.0%" fit
 
-bool progress_open(void *owner, const SessionSettings &s)
+static void show_stored();
+
+bool progress_open(void *owner, const SessionSettings &s, const SerialChannel *line)
 {
     const int dialog_mode = s.dialog_mode;
     shown_mode = 0;
     done_shown = 0;
     total_shown = 0;
+    total_known = false;
+    watched_line = line;
     if (dialog_mode == 0)
         return true;
     int mode = dialog_mode == 2 ? 2 : 1;
@@ -28,7 +35,7 @@ bool progress_open(void *owner, const SessionSettings &s)
     if (!plat_progress_create(owner, mode, title, place, {progress_on_abort, progress_on_paint}))
         return false;
     shown_mode = mode;
-    progress_update(0, 0);
+    show_stored();   // the empty start: 0 of 0, the total not known yet
     return true;
 }
 
@@ -56,7 +63,17 @@ void progress_update(uint32_t done, int32_t total)
     if (total >= 0) {
         done_shown = static_cast<uint16_t>(done);
         total_shown = total;
+        total_known = true;
     }
+    show_stored();
+}
+
+// Draws the stored values; the counts first, for a display that adds to
+// what the counter or bar shows.
+static void show_stored()
+{
+    uint64_t bytes = watched_line != nullptr ? watched_line->bytes_moved : 0;
+    plat_progress_show_counts(done_shown, total_known ? total_shown : -1, bytes);
     char text[TEXT_SIZE];
     if (shown_mode == 2) {
         progress_bar_text(text, done_shown, total_shown);
@@ -78,6 +95,7 @@ void progress_close()
     if (shown_mode != 0)
         plat_progress_destroy();
     shown_mode = 0;
+    watched_line = nullptr;
 }
 
 void progress_on_abort()

@@ -5,9 +5,14 @@
 
 #include "session/settings.h"
 
+struct SerialChannel;
+
 // Creates the progress display for s.dialog_mode (0 none: returns true
-// and shows nothing), titled for s's direction, at s's position.  False when a wanted window cannot be created.
-bool progress_open(void *owner, const SessionSettings &s);
+// and shows nothing), titled for s's direction, at s's position.  False
+// when a wanted window cannot be created.  line (may be null) is the
+// session's open channel, whose bytes moved go to the display with every
+// update; it must stay valid until progress_close.
+bool progress_open(void *owner, const SessionSettings &s, const SerialChannel *line);
 
 // Stores done (low 16 bits) and total when total >= 0 and redraws; a
 // negative total only redraws the stored values.  No-op without a window.

@@ -101,6 +101,30 @@ TEST_F(Download, ProgressCountsAcknowledgedRecords)
     EXPECT_EQ(sim::window().destroyed, 1);
 }
 
+TEST_F(Download, ProgressCountsCarryTotalsAndTheBytesOnTheLine)
+{
+    tmp.write("DATA.TXT", "a\r\nb\r\nc\r\n");
+    EXPECT_EQ(exec("+F1 " + tmp.path("DATA.TXT")), 0);
+    const auto &counts = sim::window().counts;
+    ASSERT_EQ(counts.size(), 4u);   // the empty start, then each acknowledged record
+    EXPECT_EQ(counts[0].done, 0u);
+    EXPECT_EQ(counts[0].total, -1) << "before the transfer the total is not known";
+    EXPECT_EQ(counts[0].bytes, 0u);
+    for (size_t i = 1; i < counts.size(); ++i) {
+        EXPECT_EQ(counts[i].done, i);
+        EXPECT_EQ(counts[i].total, 3);
+        EXPECT_GT(counts[i].bytes, counts[i - 1].bytes) << i;
+    }
+    // When the last count is shown, everything written but the closing EOT
+    // has crossed the line, and the terminal's five answers (4 bytes each:
+    // to the enquiry, the header and the three records).
+    uint64_t before_eot = 0;
+    for (const Bytes &w : sim::writes())
+        before_eot += w.size();
+    before_eot -= sim::writes().back().size();
+    EXPECT_EQ(counts.back().bytes, before_eot + 5 * 4);
+}
+
 TEST_F(Download, LargestFileIsSentAndOneMoreLineIsRefusedBeforeAnyTraffic)
 {
     std::string lines;

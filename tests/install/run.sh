@@ -5,9 +5,11 @@
 #      moved (the installed tree must not depend on where it was put); a
 #      small C host (consumer/) is built against it with find_package and
 #      with pkg-config and run; the installed orvw finds its library and
-#      the plug-ins; the man page names every option of orvw --help.
-#   2. The Debian package: its file list, its fields, and orvw run from
-#      the unpacked package.
+#      the plug-ins; the man page names every option of orvw --help; the
+#      station's systemd unit names the installed orvw and passes
+#      systemd-analyze verify (where systemd-analyze is installed).
+#   2. The Debian package: its file list, its fields, its maintainer
+#      scripts, and orvw run from the unpacked package.
 #   3. The zip of each Windows build: its file list, the exports of every
 #      DLL, no MinGW runtime DLL needed, the import library's names; the
 #      win64 orvw.exe run from the unpacked zip under Wine when Wine and the
@@ -84,6 +86,32 @@ has_symbol() {
     return 1
 }
 
+# exec_start UNIT-FILE: the program of its ExecStart line.
+exec_start() { sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$1"; }
+
+# unit_checks ROOT WHAT: the unit under ROOT starts ROOT's orvw as a
+# collecting station for its instance, with the instance's settings, and
+# systemd-analyze verify finds nothing to say about it.
+unit_checks() {
+    local root=$1 what=$2 unit=$1/$UNIT out rc=0
+    CONTEXT="unit: $(grep -E '^(ExecStart|EnvironmentFile|Restart)' "$unit" 2>/dev/null | tr '\n' ' ')"
+    check "$what: the station's unit starts the installed orvw for its instance" \
+        nonempty "$unit" -- is program "$(exec_start "$unit")" "$root/bin/orvw" -- \
+        has_line "$unit" '^EnvironmentFile=/etc/orv5w32/%i\.conf$' -- \
+        has_line "$unit" '^ExecStart=[^ ]*/orvw --collect \$\{DIR\} "--device=\$\{DEVICE\}" --station=%i \$OPTIONS$' -- \
+        has_line "$unit" '^Restart=on-failure$' -- has_line "$unit" '^RestartSec=[1-9]' -- \
+        has_line "$unit" '^StandardError=journal$'
+    if ! command -v systemd-analyze >/dev/null 2>&1; then
+        skip "$what: systemd-analyze verify of the station's unit" "no systemd-analyze"
+        return 0
+    fi
+    # The man page is not where man looks (the tree is not installed yet).
+    out=$(systemd-analyze verify --man=no "$unit" 2>&1) || rc=$?
+    CONTEXT="systemd-analyze: $out"
+    check "$what: systemd-analyze verify passes the station's unit without a word" \
+        is status "$rc" 0 -- is output "$out" ""
+}
+
 # ---- 1. install, consumers --------------------------------------------------
 
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$NATIVE_DIR/CMakeCache.txt")
@@ -93,6 +121,12 @@ echo "version $VERSION"
 CONTEXT="log: $WORK/install.log"
 RC=0
 cmake --install "$NATIVE_DIR" --prefix "$WORK/stage" >"$WORK/install.log" 2>&1 || RC=$?
+
+# The station's unit, checked where it was installed: systemd wants the
+# program it starts to be there.
+UNIT=lib/systemd/system/orvw-collect@.service
+unit_checks "$WORK/stage" "install"
+
 mv "$WORK/stage" "$WORK/moved"
 P=$WORK/moved
 find "$P" -type f -o -type l | sed "s|^$P/||" >"$WORK/installed.txt"
@@ -117,6 +151,8 @@ share/man/man1/orvw.1
 share/man/man1/zdxsim.1
 share/doc/orv5w32/README.md
 share/doc/orv5w32/LICENSE
+share/doc/orv5w32/examples/cradle1.conf
+lib/systemd/system/orvw-collect@.service
 LIST
 check "install: cmake --install puts every file in its place, nothing else" \
     is status "$RC" 0 -- same_list "installed files" "$WORK/installed.txt" "$WORK/installed-want.txt"
@@ -184,6 +220,14 @@ if [ -n "$deb" ]; then
         is Architecture "$(dpkg-deb -f "$deb" Architecture)" "$(dpkg --print-architecture)" -- \
         has_line <(dpkg-deb -f "$deb" Depends) 'libc6'
     dpkg-deb -x "$deb" "$WORK/debroot"
+    check "deb: the station's unit starts /usr/bin/orvw, its example settings are documentation" \
+        is program "$(exec_start "$WORK/debroot/usr/$UNIT")" /usr/bin/orvw -- \
+        same_file "$WORK/debroot/usr/share/doc/orv5w32/examples/cradle1.conf" "$ROOT/dist/systemd/cradle1.conf"
+    dpkg-deb -e "$deb" "$WORK/debctl"
+    check "deb: postinst and postrm let a running systemd re-read its units" \
+        has_line "$WORK/debctl/postinst" 'systemctl --system daemon-reload' -- \
+        has_line "$WORK/debctl/postrm" 'systemctl --system daemon-reload' -- \
+        is "postinst mode" "$(stat -c %a "$WORK/debctl/postinst" 2>/dev/null)" 755
     check "deb: orvw from the unpacked package runs and lists the plug-ins" \
         is version "$("$WORK/debroot/usr/bin/orvw" --version 2>&1 || true)" "orvw $VERSION (library Orv5w32 1.01S)" -- \
         is plug-ins "$("$WORK/debroot/usr/bin/orvw" --help 2>&1 | grep -cE '^  Orv5(EESI|AIRM|KKCI|FMIR)  ' || true)" 4

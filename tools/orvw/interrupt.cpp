@@ -5,6 +5,8 @@
 #include "interrupt.h"
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "orv5w32.h"
@@ -24,20 +26,62 @@ volatile std::sig_atomic_t stop_flag = 0;
 constexpr int SLEEP_STEP_MS = 50;
 
 #if defined(_WIN32)
-// How often and how far apart the console handler repeats the abort.
-constexpr int REPEAT_ABORTS = 20;
+// How far apart the console handler repeats the abort, ms.
 constexpr DWORD REPEAT_EVERY_MS = 100;
+
+// How long the handler repeats it after Ctrl-C or Ctrl-Break, ms.  The
+// process goes on when the handler returns, so this only covers the gap
+// between two sessions.
+constexpr DWORD KEYBOARD_HOLD_MS = 2000;
+
+// How long the handler holds a closing console or a shutdown, ms.  Windows ends the process as soon as the handler returns from these
+// events, and on its own after about 5 s: the session must have told the
+// terminal EOT and removed its partial file before either.
+constexpr DWORD CLOSING_HOLD_MS = 4500;
+
+// Set (manual reset) once the program has finished its work and flushed
+// its output; created before the handler is installed.
+HANDLE finished_event = nullptr;
+
+void note_finished()
+{
+    std::fflush(nullptr);
+    if (finished_event != nullptr)
+        SetEvent(finished_event);
+}
 
 BOOL WINAPI console_handler(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    DWORD hold_ms = 0;
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        hold_ms = KEYBOARD_HOLD_MS;
+        break;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        hold_ms = CLOSING_HOLD_MS;
+        break;
+    case CTRL_LOGOFF_EVENT:
+        // Windows sends it only to programs run as services, when any user
+        // logs off, not necessarily the one they run for: a station run as
+        // a service goes on.  (Returning FALSE would let the default
+        // handler end the process in the middle of a session.)
+        return TRUE;
+    default:
         return FALSE;
+    }
     stop_flag = 1;
-    // This handler runs on a thread of its own: it can repeat the request
-    // while the main thread finishes its session.
-    for (int i = 0; i < REPEAT_ABORTS; ++i) {
+    // This handler runs on a thread of its own: it repeats the request
+    // while the main thread ends its session, and returns once the program
+    // has finished (its exit ends this thread too) or the hold is over.
+    for (DWORD held = 0; held < hold_ms; held += REPEAT_EVERY_MS) {
         AbortOrv5();
-        Sleep(REPEAT_EVERY_MS);
+        if (finished_event != nullptr &&
+            WaitForSingleObject(finished_event, REPEAT_EVERY_MS) == WAIT_OBJECT_0)
+            break;
+        if (finished_event == nullptr)
+            Sleep(REPEAT_EVERY_MS);
     }
     return TRUE;
 }
@@ -72,6 +116,17 @@ void handle(int sig, void (*fn)(int))
     sigaction(sig, &sa, nullptr);
 }
 
+// Like handle(), but a signal that the process was started with ignored
+// stays ignored: "nohup orvw --collect ..." must outlive the session that
+// started it.
+void handle_unless_ignored(int sig, void (*fn)(int))
+{
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+        return;
+    handle(sig, fn);
+}
+
 void sleep_ms(int ms)
 {
     struct timespec ts;
@@ -86,10 +141,19 @@ void sleep_ms(int ms)
 void install_interrupt_handlers()
 {
 #if defined(_WIN32)
+    if (finished_event == nullptr) {
+        finished_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::atexit(note_finished);
+    }
     SetConsoleCtrlHandler(console_handler, TRUE);
 #else
+    // A closed terminal or a dropped remote login (SIGHUP) and SIGQUIT stop
+    // a session like Ctrl-C and SIGTERM: the terminal is told EOT and no
+    // partial file stays behind.
     handle(SIGINT, on_stop_signal);
     handle(SIGTERM, on_stop_signal);
+    handle(SIGQUIT, on_stop_signal);
+    handle_unless_ignored(SIGHUP, on_stop_signal);
     handle(SIGALRM, on_repeat_alarm);
 #endif
 }

@@ -84,6 +84,15 @@ int ms_to_tick()
     return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
+// Milliseconds a pump_wait may sleep: until the next tick, or until the
+// progress line is due, whichever is first; 0 when one of them is due.
+int ms_to_wake()
+{
+    int ms = ms_to_tick();
+    int line = posix_progress_due_in_ms();
+    return line >= 0 && line < ms ? line : ms;
+}
+
 } // namespace
 
 bool plat_timer_arm(void *, uint32_t interval_ms, plat_tick_fn tick)
@@ -109,6 +118,7 @@ bool plat_timer_kill()
 
 void plat_pump_messages()
 {
+    posix_progress_pump();
     if (!timer_on)
         return;
     int64_t now = now_ns();
@@ -131,7 +141,7 @@ void plat_pump_wait(plat_port port)
     bool hung_up = false;
     int wake_fd = wake_rd.load();
     for (;;) {
-        int wait_ms = ms_to_tick();
+        int wait_ms = ms_to_wake();
         if (wait_ms == 0)
             break;
         if (hung_up && wait_ms > HUNG_UP_REST_MS)

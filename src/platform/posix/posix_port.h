@@ -21,3 +21,8 @@ bool posix_port_input_ready(int fd);
 // Sets a line speed that has no Bnnn constant (56000, 128000, 256000 ...)
 // on a port already configured otherwise.  False when the platform cannot.
 bool posix_set_custom_speed(int fd, uint32_t baud);
+
+// The progress line's part in the pump (progress_posix.cpp): ms until it
+// is due to be drawn again (-1: not at all), and the draw when it is due.
+int posix_progress_due_in_ms();
+void posix_progress_pump();

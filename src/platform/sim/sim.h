@@ -98,6 +98,13 @@ struct Window {
     uint32_t x_flags = 0;
     int32_t x = 0, y = 0;
     int created = 0, destroyed = 0;
+    // Every plat_progress_show_counts, in order.
+    struct Counts {
+        uint32_t done;
+        int32_t total;
+        uint64_t bytes;
+    };
+    std::vector<Counts> counts;
 };
 Window &window();
 bool &window_create_fails();

@@ -68,6 +68,11 @@ bool plat_progress_create(void *, int dialog_mode, const char *title, const Prog
 }
 
 void plat_progress_set_name(const char *text) { win.name = text; }
+
+void plat_progress_show_counts(uint32_t done, int32_t total, uint64_t bytes)
+{
+    win.counts.push_back({done, total, bytes});
+}
 void plat_progress_show_counter(const char *text) { win.counter = text; }
 
 void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)

@@ -140,6 +140,10 @@ void plat_progress_set_name(const char *text)
         SetDlgItemTextA(dialog, IDC_NAME, text ? text : "");
 }
 
+// The window shows the counter or the bar only: its layout has no room for
+// a rate or a time left.
+void plat_progress_show_counts(uint32_t, int32_t, uint64_t) {}
+
 void plat_progress_show_counter(const char *text)
 {
     if (dialog != nullptr)

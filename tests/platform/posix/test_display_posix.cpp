@@ -67,10 +67,14 @@ TEST(PosixProgress, BarFillsItsShareAndNamesCannotSendEscapes)
 {
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    // Two displays: within one, the second bar would follow the first too
+    // soon to be drawn on its own.
     with_stderr(slave, [&] {
         ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
         plat_progress_set_name("A\033]0;x\007");
         plat_progress_show_bar(1, 3, " 33.3%");
+        plat_progress_destroy();
+        ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
         plat_progress_show_bar(9, 3, "300.0%");   // more done than announced
         plat_progress_destroy();
     });
