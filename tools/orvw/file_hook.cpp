@@ -266,7 +266,7 @@ void FileHooks::run(const HookJob &job)
         std::string("ORV5_FLD=") + job.fld,
         std::string("ORV5_RECORDS=") + count_text(job.records),
         std::string("ORV5_BYTES=") + count_text(job.bytes),
-        std::string("ORV5_RESULT=") + std::to_string(job.result),
+        std::string("ORV5_RESULT=") + (job.result < 0 ? "" : std::to_string(job.result)),
         std::string("ORV5_STATION=") + station_,
     };
     auto started = std::chrono::steady_clock::now();

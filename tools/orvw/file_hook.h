@@ -29,7 +29,8 @@ struct HookJob {
     std::string fld;         // its stored .FLD file, "" for none
     long long records = -1;  // -1: not known
     long long bytes = -1;
-    int result = 0;          // the session's result code
+    int result = 0;          // the session's result code; -1 none (a file
+                             // recovered at start-up)
 };
 
 class FileHooks {
