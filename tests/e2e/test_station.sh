@@ -103,6 +103,26 @@ check "two stations in one folder: one shared log of whole lines, no refused sta
     is "whole JSON lines" "$(grep -cE '^\{"time":.*\}$' "$S/collect.log")" "$(wc -l <"$S/collect.log")" -- \
     is "stations" "$(grep -o '"station":"[a-z]*"' "$S/collect.log" | sort -u | tr '\n' ' ')" '"station":"east" "station":"west" '
 
+# ---- a port that another program holds: the station tries every 2 s but
+# logs the refusal once, not again and again.
+S=$WORK/held
+CTX_LOG=$S/collect.log CTX_OUT=$WORK/station-held.out
+terminal 9 held-idle --send-records 1 --widths 4 --fault-silent
+mkdir -p "$WORK/holder"
+(cd "$WORK/holder" && exec "$ORVW" --device="${T_PTY[9]}" +R -L0 '(file)' >"$WORK/holder.out" 2>&1) &
+HOLDER=$!
+BG_PIDS+=("$HOLDER")
+wait_opened "$HOLDER" "${T_PTY[9]}" "${T_PID[9]}" || true
+station_start held "$S" "${T_PTY[9]}"
+wait_file_text "${ST_OUT[held]}" "again" "${ST_PID[held]}" || true
+sleep 2.5
+station_stop held
+kill "$HOLDER" 2>/dev/null || true
+finish_terminal 9
+check "a port held by another program: 75 logged once while it repeats" \
+    is results "$(grep -o '"result":[0-9]*' "$S/collect.log" | sort | uniq -c | tr -s ' ')" ' 1 "result":75' -- \
+    has_line "${ST_OUT[held]}" 'error 75 again' -- is status "$RC" 0
+
 # ---- what an earlier run left in its staging folder: a complete file is
 # stored, a temporary one kept aside; nothing is deleted.
 S=$WORK/left LINE=$WORK/line-left
