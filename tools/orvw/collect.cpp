@@ -89,6 +89,9 @@ private:
     StationLock port_lock_, staging_lock_;
     StationLog log_;
     std::unique_ptr<FileHooks> hooks_;
+    // A complete file could not be moved out of the staging folder: a
+    // further reception of its name would replace it there.
+    bool stuck_ = false;
     std::string last_fault_;    // the port fault logged last; "" none
     long repeats_ = 0;          // sessions since that gave it again
 };
@@ -220,6 +223,7 @@ void Station::recover_leftovers()
     for (const std::string &name : staged.complete) {
         const std::string path = staging_ + PATH_SEP + name;
         Stored s = store_file(staging_, c_.dir, name, modified(path, now), tag_);
+        stuck_ = stuck_ || s.file.empty();
         TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
         log_extra(log_, name_, s, n, "recovered", c_.json);
         after_store(s, n.records, n.bytes, RESULT_UNKNOWN);
@@ -236,6 +240,7 @@ Stored Station::store_staged(const std::string &first, std::time_t arrival, int 
             continue;
         }
         Stored s = store_file(staging_, c_.dir, name, arrival, tag_);
+        stuck_ = stuck_ || s.file.empty();
         TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
         log_extra(log_, name_, s, n, "found", c_.json);
         after_store(s, n.records, n.bytes, result);
@@ -316,13 +321,18 @@ int Station::run()
     if (!start(status))
         return status;
     recover_leftovers();
+    if (stuck_) {
+        std::fprintf(stderr, "orvw: a file in %s cannot be stored; the station does not start\n",
+                     staging_.c_str());
+        status = ORV5_E_FILE_IO;
+    }
 
     std::string text = c_.options;
     append_command_arg(text, "+R");
     append_command_arg(text, "-L0");
     append_command_arg(text, staging_ + PATH_SEP + "(file)");
 
-    while (!stop_requested()) {
+    while (status == 0 && !stop_requested()) {
         wait_for_log();
         if (stop_requested())
             break;
@@ -348,7 +358,7 @@ int Station::run()
             status = r.code;
             break;
         }
-        if (!s.error.empty() && s.file.empty()) {
+        if ((!s.error.empty() && s.file.empty()) || stuck_) {
             // The file stays staged; a further reception of the same name
             // would replace it there.
             status = ORV5_E_FILE_IO;

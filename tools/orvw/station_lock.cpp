@@ -173,6 +173,8 @@ LockResult StationLock::take_port(const std::string &options, std::string &where
     const std::string port = port_device(options);
     where = "orvw-port-" + port;
     HANDLE h = CreateMutexA(nullptr, FALSE, ("Global\\" + where).c_str());
+    if (h == nullptr && GetLastError() == ERROR_ACCESS_DENIED)
+        return LockResult::Held;   // it exists, made by a station of another user
     if (h == nullptr)
         h = CreateMutexA(nullptr, FALSE, ("Local\\" + where).c_str());
     if (h == nullptr) {
