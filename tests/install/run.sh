@@ -268,7 +268,8 @@ wine_checks() {
 # linked to a second, silent terminal (the first one's line goes when it
 # is done), so the station then waits; Ctrl-C (SIGINT, which Wine hands
 # to the console handler) ends it with 0 and a logged stop.  A second
-# station for COM9, started meanwhile, is refused with 64.
+# station for COM9, started meanwhile, is refused with 64.  Each stored
+# file is handed to a command through cmd /c (--on-file).
 wine_station() {
     local bin=$1 loader=$2 d=$WORK/wine-station com pid i sender silent silent_pty
     com=$WINE_PREFIX_DIR/dosdevices/com9
@@ -284,7 +285,8 @@ wine_station() {
     sim_launch "$d/idle" "$d/idle.log" 60 --send-records 1 --widths 4 --fault-silent || { fail "win64 zip: collecting station" "no terminal"; return 0; }
     silent=$SIM_PID silent_pty=$PTY
     (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
-        exec "$loader" "$bin/orvw.exe" --collect st -P9 -V >"$d/station.log" 2>&1 </dev/null) &
+        exec "$loader" "$bin/orvw.exe" --collect st -P9 -V \
+        '--on-file=echo %ORV5_RECORDS% %ORV5_STATION% %ORV5_RESULT%>hook.txt' >"$d/station.log" 2>&1 </dev/null) &
     pid=$!
     for i in $(seq 600); do
         wine_holds "$sender_pty" && break
@@ -329,6 +331,10 @@ wine_station() {
         is status "$RC" 0 -- is "first result" "$first" 0 -- is "last line" "$last" '"stopped":true' -- \
         has_line "$d/st/collect.log" '"result":0,.*"stored":"st\\\\[0-9]{8}-[0-9]{6}-DATA\.TXT"' -- \
         same_file "$d/st/$stored" "$d/terminal/DATA.TXT" -- nonempty "$d/st/${stored%.TXT}.FLD"
+    CONTEXT="hook: $(cat "$d/hook.txt" 2>/dev/null); log: $(grep '"hook"' "$d/st/collect.log" 2>/dev/null | head -c 400)"
+    check "win64 zip: --on-file runs its command through cmd with the file's facts" \
+        is "hook output" "$(tr -d '\r' <"$d/hook.txt" 2>/dev/null)" "3 COM9 0" -- \
+        has_line "$d/st/collect.log" '"hook":.*"status":0,'
     CONTEXT="second station: $(tr '\r\n' '  ' <"$d/second.log" 2>/dev/null | head -c 300)"
     check "win64 zip: a second orvw.exe --collect on the same port is refused with 64" \
         is status "$second" 64 -- has_line "$d/second.log" 'another station serves port COM9' -- \
