@@ -11,6 +11,10 @@
 #include <sstream>
 #include <string>
 
+#include <chrono>
+#include <thread>
+
+#include "file_hook.h"
 #include "station_lock.h"
 #include "station_log.h"
 #include "store.h"
@@ -209,4 +213,37 @@ TEST(StationLogFile, ALineThatFailsWaitsAndFollowsOnceTheLogWorks)
     EXPECT_TRUE(log.healthy());
     EXPECT_TRUE(log.write("{\"n\":3}"));
     EXPECT_EQ(text_of(path), "{\"n\":1}\n{\"n\":2}\n{\"n\":3}\n");
+}
+
+TEST(StationHooks, StopLetsTheRunningOneFinishAndLogsTheQueuedAsSkipped)
+{
+    Folder d;
+    StationLog log;
+    std::string why;
+    ASSERT_TRUE(log.open(d.at("collect.log"), why)) << why;
+    const std::string marker = d.at("started");
+    FileHooks hooks("touch \"" + marker + "-$ORV5_RECORDS\"; sleep 0.5; test \"$ORV5_RESULT\" = ''", 10, "east", log);
+    ASSERT_TRUE(hooks.start());
+    HookJob first;
+    first.file = d.at("A.TXT");
+    first.records = 1;
+    first.result = -1;   // recovered: no session's result
+    HookJob second = first;
+    second.file = d.at("B.TXT");
+    second.records = 2;
+    hooks.enqueue(first);
+    hooks.enqueue(second);
+    for (int i = 0; i < 200 && !fs::exists(marker + "-1"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fs::exists(marker + "-1"));
+    hooks.stop();
+    EXPECT_FALSE(fs::exists(marker + "-2"));
+    std::istringstream lines(text_of(d.at("collect.log")));
+    std::string a, b, none;
+    std::getline(lines, a);
+    std::getline(lines, b);
+    EXPECT_FALSE(std::getline(lines, none));
+    EXPECT_NE(a.find("\"file\":\"" + first.file + "\",\"status\":0,"), std::string::npos) << a;
+    EXPECT_NE(a.find("\"station\":\"east\""), std::string::npos) << a;
+    EXPECT_NE(b.find("\"file\":\"" + second.file + "\",\"status\":null,\"skipped\""), std::string::npos) << b;
 }
