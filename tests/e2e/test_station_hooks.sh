@@ -30,7 +30,7 @@ for n in 1 2 3 4; do
     terminal "$n" "t$n" --send-records "$n" --widths 5,3 --send-name "F$n.TXT"
 done
 point_line "$LINE" "${T_PTY[1]}"
-station_start hk "$S" "$LINE" --station=hk --on-file="$WORK/hook.sh" --on-file-timeout=4
+station_start hk "$S" "$LINE" --station=hk --on-file="$WORK/hook.sh" --on-file-timeout=4 --json
 wait_opened "${ST_PID[hk]}" "${T_PTY[1]}" "${T_PID[1]}" || true
 point_line "$LINE" "${T_PTY[2]}"
 wait_opened "${ST_PID[hk]}" "${T_PTY[2]}" "${T_PID[2]}" || true
@@ -70,5 +70,8 @@ check "hooks: the station takes the next terminal while a command runs" \
 check "hooks: a stop lets the running command finish, status 0" \
     is status "$RC" 0 -- is "F4 status" "$(field_of "$L" '"hook":.*F4\.TXT' status)" 0 -- \
     is "F4 station" "$(field_of "$L" '"hook":.*F4\.TXT' station)" hk
+check "hooks: with --json stdout has every line of the log, the hooks' included" \
+    is "stdout JSON" "$(grep '^{' "${ST_OUT[hk]}" | md5sum)" "$(md5sum <"$L")" -- \
+    is "hook lines" "$(grep -c '"hook":' "$L")" 4
 
 finish

@@ -141,7 +141,7 @@ bool Station::start(int &status)
         return false;
     }
 
-    if (!log_.open(c_.dir + PATH_SEP + LOG_NAME, why)) {
+    if (!log_.open(c_.dir + PATH_SEP + LOG_NAME, why, c_.json)) {
         std::fprintf(stderr, "orvw: %s\n", why.c_str());
         status = ORV5_E_FILE_IO;
         return false;
@@ -191,9 +191,7 @@ void log_extra(StationLog &log, const std::string &station, const Stored &s, con
         json_string(j, "store_error", s.error);
     std::string line = json_finish(j);
     log.write(line);
-    if (json)
-        std::printf("%s\n", line.c_str());
-    else if (!s.file.empty())
+    if (!json && !s.file.empty())
         std::printf("orvw: stored %s (%s)\n", s.file.c_str(), what);
     std::fflush(stdout);
     if (!s.error.empty())
@@ -282,9 +280,7 @@ void Station::log_session(SessionReport &r, const Stored &s, std::time_t ended)
     repeats_ = 0;
 
     log_.write(line);
-    if (c_.json) {
-        std::printf("%s\n", line.c_str());
-    } else if (!s.file.empty()) {
+    if (!c_.json && !s.file.empty()) {
         std::printf("orvw: stored %s (%lld records, %lld bytes)\n", s.file.c_str(), r.records, r.bytes);
     }
     std::fflush(stdout);

@@ -84,10 +84,11 @@ void StationLog::close_file()
     file_ = -1;
 }
 
-bool StationLog::open(const std::string &path, std::string &why)
+bool StationLog::open(const std::string &path, std::string &why, bool echo)
 {
     StationGuard g(mutex_);
     path_ = path;
+    echo_ = echo;
     file_ = open_append(path, why);
     return file_ != -1;
 }
@@ -137,6 +138,10 @@ bool StationLog::write(const std::string &line)
         pending_.pop_front();
     }
     pending_.push_back(line);
+    if (echo_) {
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
     return flush_pending();
 }
 

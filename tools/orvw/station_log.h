@@ -20,8 +20,9 @@ public:
     StationLog(const StationLog &) = delete;
     StationLog &operator=(const StationLog &) = delete;
 
-    // Opens path for appending; false with why when it cannot.
-    bool open(const std::string &path, std::string &why);
+    // Opens path for appending; false with why when it cannot.  echo: every
+    // line goes to stdout as well (--json).
+    bool open(const std::string &path, std::string &why, bool echo = false);
     // Writes line and a line end; false when it (or an earlier line still
     // waiting) could not be written: the line waits, and the reason is on
     // stderr once per run of failures.
@@ -47,4 +48,5 @@ private:
     intptr_t file_ = -1;       // descriptor or HANDLE; -1 when closed
     std::deque<std::string> pending_;
     bool failing_ = false;     // the failure is on stderr already
+    bool echo_ = false;
 };
