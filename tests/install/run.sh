@@ -269,7 +269,7 @@ wine_checks() {
 # is done), so the station then waits; Ctrl-C (SIGINT, which Wine hands
 # to the console handler) ends it with 0 and a logged stop.  A second
 # station for COM9, started meanwhile, is refused with 64.  Each stored
-# file is handed to a command through cmd /c (--on-file).
+# file is handed to a command through cmd, quotes and all (--on-file).
 wine_station() {
     local bin=$1 loader=$2 d=$WORK/wine-station com pid i sender silent silent_pty
     com=$WINE_PREFIX_DIR/dosdevices/com9
@@ -286,7 +286,7 @@ wine_station() {
     silent=$SIM_PID silent_pty=$PTY
     (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
         exec "$loader" "$bin/orvw.exe" --collect st -P9 -V \
-        '--on-file=echo %ORV5_RECORDS% %ORV5_STATION% %ORV5_RESULT%>hook.txt' >"$d/station.log" 2>&1 </dev/null) &
+        '--on-file="%COMSPEC%" /c echo %ORV5_RECORDS% %ORV5_STATION% %ORV5_RESULT%>"hook.txt"' >"$d/station.log" 2>&1 </dev/null) &
     pid=$!
     for i in $(seq 600); do
         wine_holds "$sender_pty" && break

@@ -65,7 +65,10 @@ Outcome run_command(const std::string &command, const std::vector<std::string> &
     block.push_back('\0');
 
     const char *comspec = std::getenv("COMSPEC");
-    std::string line = std::string("\"") + (comspec != nullptr ? comspec : "cmd.exe") + "\" /c " + command;
+    // /s: cmd takes off exactly the outer quotes, whatever quotes the
+    // command holds itself.
+    std::string line = std::string("\"") + (comspec != nullptr ? comspec : "cmd.exe") + "\" /s /c \"" +
+                       command + "\"";
     std::vector<char> cmdline(line.begin(), line.end());
     cmdline.push_back('\0');
     STARTUPINFOA si{};
