@@ -117,5 +117,14 @@ check "unknown orvw option: 64" is rc "$RC" 64
 run_orvw "$T" --collect "$T/station" data.txt
 check "--collect with a file argument: 64, nothing created" \
     is rc "$RC" 64 -- is "station folder" "$([ -e "$T/station" ] && echo made || echo none)" none
+run_orvw "$T" --station=east data.txt
+check "--station without --collect: 64" is rc "$RC" 64
+for bad in 0 86401 5s ""; do
+    run_orvw "$T" --collect "$T/station" --on-file=true --on-file-timeout="$bad"
+    check "--on-file-timeout=$bad: 64, nothing created" \
+        is rc "$RC" 64 -- is "station folder" "$([ -e "$T/station" ] && echo made || echo none)" none
+done
+run_orvw "$T" --collect "$T/station" --on-file=
+check "--on-file without a command: 64" is rc "$RC" 64
 
 finish

@@ -117,11 +117,12 @@ terminal 5 long --send-records 3000 --widths 10 --send-name LONG.TXT --baud 9600
 hand_over 5
 
 # The long file is under way once its temporary file is in the staging
-# folder; then the station is told to stop.
+# folder (named after the device's base name); then the station is told to
+# stop.
 wait_opened "$STATION" "${T_PTY[5]}" "${T_PID[5]}" || true
 STARTED=no
 for i in $(seq 400); do
-    [ -n "$(ls -A "$S/.incoming" 2>/dev/null)" ] && { STARTED=yes; break; }
+    [ -n "$(ls -A "$S/.incoming-line" 2>/dev/null | grep '^~RX')" ] && { STARTED=yes; break; }
     sleep 0.05
 done
 stop_station
@@ -163,7 +164,7 @@ check "station: a program file is stored without a companion" \
 check "station: the aborted session told the terminal EOT and left nothing" \
     is pc_eot "$(SUMMARY=${SUMMARIES[5]}; json pc_eot)" true -- \
     is "LONG files" "$(cd "$S" && ls | grep -c LONG || true)" 0 -- \
-    is "staging folder" "$([ -e "$S/.incoming" ] && echo left || echo gone)" gone
+    is "staging folder" "$(ls -A "$S/.incoming-line" | tr '\n' ' ')" ".lock "
 
 # ---- a second run in the same folder: SIGTERM while it waits for a
 # terminal ends it at once, and nothing of the first run changes.
@@ -175,9 +176,9 @@ wait_opened "$STATION" "${T_PTY[6]}" "${T_PID[6]}" || true
 sleep 0.3
 stop_station
 finish_terminal 6
-check "idle station: SIGTERM ends it with 0, the wait logged as 90" \
+check "idle station: SIGTERM ends it with 0, the wait logged as a stop, not a session" \
     is status "$RC" 0 -- is "log lines" "$(wc -l <"$S/collect.log")" 6 -- \
-    is result "$(log_field 6 result)" 90
+    is result "$(log_field 6 result)" "" -- is stopped "$(log_field 6 stopped)" true
 check "idle station: the stored files are untouched" \
     is "files" "$(cd "$S" && ls | grep -v collect.log | xargs md5sum)" "$before"
 

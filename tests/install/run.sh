@@ -311,7 +311,9 @@ wine_checks() {
 # terminal sends.  Once the station holds that terminal's line, COM9 is
 # linked to a second, silent terminal (the first one's line goes when it
 # is done), so the station then waits; Ctrl-C (SIGINT, which Wine hands
-# to the console handler) ends it with 0 and a logged 90.
+# to the console handler) ends it with 0 and a logged stop.  A second
+# station for COM9, started meanwhile, is refused with 64.  Each stored
+# file is handed to a command through cmd, quotes and all (--on-file).
 wine_station() {
     local bin=$1 loader=$2 d=$WORK/wine-station com pid i sender silent silent_pty
     com=$WINE_PREFIX_DIR/dosdevices/com9
@@ -327,12 +329,16 @@ wine_station() {
     sim_launch "$d/idle" "$d/idle.log" 60 --send-records 1 --widths 4 --fault-silent || { fail "win64 zip: collecting station" "no terminal"; return 0; }
     silent=$SIM_PID silent_pty=$PTY
     (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
-        exec "$loader" "$bin/orvw.exe" --collect st -P9 -V >"$d/station.log" 2>&1 </dev/null) &
+        exec "$loader" "$bin/orvw.exe" --collect st -P9 -V \
+        '--on-file="%COMSPEC%" /c echo %ORV5_RECORDS% %ORV5_STATION% %ORV5_RESULT%>"hook.txt"' >"$d/station.log" 2>&1 </dev/null) &
     pid=$!
     for i in $(seq 600); do
         wine_holds "$sender_pty" && break
         sleep 0.05
     done
+    local second=0
+    (cd "$d" && WINEPREFIX=$WINE_PREFIX_DIR WINEDEBUG=-all WINELOADER=$loader \
+        timeout 60 "$loader" "$bin/orvw.exe" --collect st2 -P9 -V >"$d/second.log" 2>&1 </dev/null) || second=$?
     ln -sfn "$silent_pty" "$com"
     for i in $(seq 600); do
         [ -s "$d/st/collect.log" ] && break
@@ -363,12 +369,20 @@ wine_station() {
     # Should the station have reached the first line after it went, a 51
     # with the port's reason stands between the two.
     local first last
-    first=$(sed -n '1s/^{"time":"[^"]*","result":\([0-9]*\),.*/\1/p' "$d/st/collect.log" 2>/dev/null)
-    last=$(sed -n '$s/^{"time":"[^"]*","result":\([0-9]*\),.*/\1/p' "$d/st/collect.log" 2>/dev/null)
+    first=$(sed -n '1s/^{"time":"[^"]*","station":"COM9","result":\([0-9]*\),.*/\1/p' "$d/st/collect.log" 2>/dev/null)
+    last=$(sed -n '$s/^{"time":"[^"]*","station":"COM9",\(.*\)}/\1/p' "$d/st/collect.log" 2>/dev/null)
     check "win64 zip: orvw.exe --collect stores a file under Wine, Ctrl-C ends it" \
-        is status "$RC" 0 -- is "first result" "$first" 0 -- is "last result" "$last" 90 -- \
+        is status "$RC" 0 -- is "first result" "$first" 0 -- is "last line" "$last" '"stopped":true' -- \
         has_line "$d/st/collect.log" '"result":0,.*"stored":"st\\\\[0-9]{8}-[0-9]{6}-DATA\.TXT"' -- \
         same_file "$d/st/$stored" "$d/terminal/DATA.TXT" -- nonempty "$d/st/${stored%.TXT}.FLD"
+    CONTEXT="hook: $(cat "$d/hook.txt" 2>/dev/null); log: $(grep '"hook"' "$d/st/collect.log" 2>/dev/null | head -c 400)"
+    check "win64 zip: --on-file runs its command through cmd with the file's facts" \
+        is "hook output" "$(tr -d '\r' <"$d/hook.txt" 2>/dev/null)" "3 COM9 0" -- \
+        has_line "$d/st/collect.log" '"hook":.*"status":0,'
+    CONTEXT="second station: $(tr '\r\n' '  ' <"$d/second.log" 2>/dev/null | head -c 300)"
+    check "win64 zip: a second orvw.exe --collect on the same port is refused with 64" \
+        is status "$second" 64 -- has_line "$d/second.log" 'another station serves port COM9' -- \
+        is "its folder" "$(ls -A "$d/st2" 2>/dev/null | tr '\n' ' ')" ""
 }
 
 zip_checks win64 "$WIN64_DIR" x86_64-w64-mingw32

@@ -439,6 +439,26 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         EXPECT_TRUE(l.sum().pc_eot);
         EXPECT_EQ(l.sum().status, SenderStatus::silent);
     }
+    {   // the closing EOT lost: the file went across, then silence; the
+        // PC's EOT (a stop) ends it
+        SenderConfig cfg = config(data_file(2, {1}));
+        cfg.faults.drop_closing_eot = true;
+        Link l(cfg, {"a", "b"});
+        l.one();
+        l.pc_one(cACK);
+        l.pc_one(cACK);
+        l.pc_one(cACK);
+        EXPECT_EQ(l.pc(cACK), "");                   // no EOT after the last ACK
+        EXPECT_EQ(l.sum().status, SenderStatus::ok);
+        EXPECT_EQ(l.sum().acked, 2);
+        EXPECT_EQ(l.sum().closing, Closing::dropped);
+        EXPECT_STREQ(closing_text(l.sum().closing), "dropped");
+        EXPECT_EQ(l.model.wait_ms(), 0u);
+        EXPECT_EQ(l.wait(), "");
+        EXPECT_FALSE(l.model.finished());
+        EXPECT_EQ(l.pc(cEOT), "");
+        EXPECT_TRUE(l.model.finished());
+    }
     {   // silent from the start: not even the enquiry
         SenderConfig cfg = config(data_file(1, {1}));
         cfg.faults.silent = true;

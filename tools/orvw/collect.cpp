@@ -1,51 +1,48 @@
-// collect.cpp - the collecting station's loop and its storing of files.
+// collect.cpp - the collecting station's loop.
 //
-// Each session receives into DIR/.incoming under the terminal's name;
-// once it has succeeded the file and its companion are moved into DIR
-// under "YYYYMMDD-HHMMSS-NAME" (a "-2", "-3" ... after the time when that
-// is taken).  The move never replaces a file, and staging and DIR share a
-// file system, so a file is either staged or stored, never half of each.
+// Start-up takes the port's and the staging folder's locks, then deals
+// with what an earlier run left in the staging folder: complete files are
+// stored, temporary ones moved aside.  Then session follows session; after
+// each, whatever complete file the staging folder holds is stored, the
+// session's file first - whatever the session's result, since the library
+// gives a file its final name only once the terminal's last record is
+// acknowledged.
 #include "collect.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+#include <sys/stat.h>
 
 #include "command_text.h"
+#include "file_hook.h"
 #include "interrupt.h"
 #include "json_out.h"
 #include "orv5w32.h"
 #include "session_report.h"
-
-#if defined(_WIN32)
-#  include <windows.h>
-#else
-#  include <unistd.h>
-#endif
+#include "station_lock.h"
+#include "station_log.h"
+#include "store.h"
+#include "transfer_counts.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char STAGING_NAME[] = ".incoming";
+constexpr char STAGING_PREFIX[] = ".incoming-";
+// The staging folder of earlier versions, shared by every station.
+constexpr char OLD_STAGING_NAME[] = ".incoming";
 constexpr char LOG_NAME[] = "collect.log";
-#if defined(_WIN32)
-constexpr char SEP = '\\';
-#else
-constexpr char SEP = '/';
-#endif
 
 // After a failure to open the port or set up the adapter (unplugged, in
-// use), the next try waits this long, milliseconds: no busy loop.
+// use), or to write the log, the next try waits this long, milliseconds:
+// no busy loop.
 constexpr int PAUSE_AFTER_PORT_FAULT_MS = 2000;
-// Collisions tried for one time stamp before giving up.
-constexpr int MAX_SAME_SECOND = 999;
-// "YYYYMMDD-HHMMSS" and "YYYY-MM-DDTHH:MM:SS", with their NUL.
-constexpr size_t STAMP_SIZE = 16;
-constexpr size_t ISO_TIME_SIZE = 20;
+// Result for a file found in the staging folder at start-up: no session
+// of this run received it.
+constexpr int RESULT_UNKNOWN = -1;
 
 // Results that every further session would give again: the command text
 // or this build is at fault, so the station stops with them.
@@ -65,197 +62,299 @@ bool port_fault(const SessionReport &r)
            (code == ORV5_E_RX_TIMEOUT && !r.reason.empty());
 }
 
-std::tm local_time(std::time_t t)
+std::time_t modified(const std::string &path, std::time_t otherwise)
 {
-    std::tm tm{};
-#if defined(_WIN32)
-    localtime_s(&tm, &t);
-#else
-    localtime_r(&t, &tm);
-#endif
-    return tm;
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mtime : otherwise;
 }
 
-enum class Move { Done, Taken, Failed };
+class Station {
+public:
+    explicit Station(const CollectSettings &c) : c_(c) {}
+    int run();
 
-// Renames from to to unless to exists.
-Move move_no_replace(const std::string &from, const std::string &to, std::string &why)
-{
-#if defined(_WIN32)
-    if (MoveFileExA(from.c_str(), to.c_str(), 0))
-        return Move::Done;
-    DWORD err = GetLastError();
-    if (err == ERROR_ALREADY_EXISTS || err == ERROR_FILE_EXISTS)
-        return Move::Taken;
-    why = "cannot move " + from + " (Windows error " + std::to_string(err) + ")";
-    return Move::Failed;
-#else
-    // A hard link is the one rename that fails on an existing name; file
-    // systems without links fall back to a look first.
-    if (link(from.c_str(), to.c_str()) == 0) {
-        unlink(from.c_str());
-        return Move::Done;
-    }
-    if (errno == EEXIST)
-        return Move::Taken;
-    if (access(to.c_str(), F_OK) == 0)
-        return Move::Taken;
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return Move::Done;
-    why = "cannot move " + from + ": " + std::strerror(errno);
-    return Move::Failed;
-#endif
-}
+private:
+    bool start(int &status);
+    void recover_leftovers();
+    // Stores what the staging folder holds; the Stored of `first` (the
+    // session's file) is returned, the others are logged on their own.
+    Stored store_staged(const std::string &first, std::time_t arrival, int result);
+    void after_store(const Stored &s, long long records, long long bytes, int result);
+    void log_session(SessionReport &r, const Stored &s, std::time_t ended);
+    void log_stopped();
+    void wait_for_log();
 
-bool exists(const std::string &path)
-{
-    std::error_code ec;
-    return fs::exists(fs::u8path(path), ec);
-}
-
-// The companion field-definition file of a received data file, "" for
-// none (program files and a received .FLD file have none).
-std::string companion_name(const std::string &name)
-{
-    size_t dot = name.rfind('.');
-    std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-    if (ext == ".PD3" || ext == ".EX3" || ext == ".FN3" || ext == ".FLD")
-        return std::string();
-    return name.substr(0, dot) + ".FLD";
-}
-
-struct Stored {
-    std::string file;        // stored data file, "" when not stored
-    std::string companion;   // stored .FLD file, "" for none
-    std::string error;       // why storing failed
+    const CollectSettings &c_;
+    std::string name_, tag_, staging_;
+    StationLock port_lock_, staging_lock_;
+    StationLog log_;
+    std::unique_ptr<FileHooks> hooks_;
+    // A complete file could not be moved out of the staging folder: a
+    // further reception of its name would replace it there.
+    bool stuck_ = false;
+    std::string last_fault_;    // the port fault logged last; "" none
+    long repeats_ = 0;          // sessions since that gave it again
 };
 
-// Moves the staged file name and its companion into dir.
-Stored store(const std::string &staging, const std::string &dir, const std::string &name,
-             std::time_t arrival)
+bool Station::start(int &status)
 {
-    Stored out;
-    std::tm tm = local_time(arrival);
-    char stamp[STAMP_SIZE];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    std::string fld = companion_name(name);
-    if (!fld.empty() && !exists(staging + SEP + fld))
-        fld.clear();
+    name_ = c_.station.empty() ? default_station_name(c_.options) : c_.station;
+    // Given names go into the stored names: stations that share DIR give
+    // their names, and their files never meet under one name.
+    tag_ = c_.station;
+    staging_ = c_.dir + PATH_SEP + STAGING_PREFIX + name_;
 
-    for (int n = 1; n <= MAX_SAME_SECOND; ++n) {
-        std::string prefix = std::string(stamp) + (n > 1 ? "-" + std::to_string(n) : "") + "-";
-        std::string to = dir + SEP + prefix + name;
-        if (exists(to) || (!fld.empty() && exists(dir + SEP + prefix + fld)))
-            continue;
-        Move m = move_no_replace(staging + SEP + name, to, out.error);
-        if (m == Move::Taken)
-            continue;
-        if (m == Move::Failed)
-            return out;
-        out.file = to;
-        if (!fld.empty()) {
-            std::string fld_to = dir + SEP + prefix + fld;
-            if (move_no_replace(staging + SEP + fld, fld_to, out.error) == Move::Done)
-                out.companion = fld_to;
-            else if (out.error.empty())
-                out.error = "a file appeared as " + fld_to;
-        }
-        return out;
+    std::string where, why;
+    switch (port_lock_.take_port(c_.options, where, why)) {
+    case LockResult::Taken:
+        break;
+    case LockResult::Held:
+        std::fprintf(stderr, "orvw: another station serves port %s (lock %s)\n",
+                     port_device(c_.options).c_str(), where.c_str());
+        status = COLLECT_REFUSED;
+        return false;
+    case LockResult::Failed:
+        // The sessions' exclusive opens of the port still keep stations
+        // apart while they receive.
+        std::fprintf(stderr, "orvw: warning: no lock on the port: %s\n", why.c_str());
+        break;
     }
-    out.error = "no free name for " + name + " at " + stamp;
-    return out;
-}
 
-// A fresh, empty staging folder; a non-empty one left by a run that was
-// killed is kept aside under a time-stamped name for the operator.
-bool prepare_staging(const std::string &dir, const std::string &staging)
-{
     std::error_code ec;
-    fs::create_directories(fs::u8path(dir), ec);
-    fs::path st = fs::u8path(staging);
-    if (fs::exists(st, ec) && !fs::is_empty(st, ec)) {
-        char stamp[STAMP_SIZE];
-        std::tm tm = local_time(std::time(nullptr));
-        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-        std::string aside = staging + "-" + stamp;
-        fs::rename(st, fs::u8path(aside), ec);
-        if (ec)
-            return false;
-        std::fprintf(stderr, "orvw: files left from an earlier run kept in %s\n", aside.c_str());
+    fs::create_directories(fs::u8path(staging_), ec);
+    if (!fs::is_directory(fs::u8path(staging_), ec)) {
+        std::fprintf(stderr, "orvw: cannot create %s\n", staging_.c_str());
+        status = ORV5_E_FILE_IO;
+        return false;
     }
-    fs::create_directories(st, ec);
-    return fs::is_directory(st, ec);
+    switch (staging_lock_.take_staging(staging_, where, why)) {
+    case LockResult::Taken:
+        break;
+    case LockResult::Held:
+        std::fprintf(stderr, "orvw: another station named %s collects into %s (lock %s)\n",
+                     name_.c_str(), c_.dir.c_str(), where.c_str());
+        status = COLLECT_REFUSED;
+        return false;
+    case LockResult::Failed:
+        std::fprintf(stderr, "orvw: %s\n", why.c_str());
+        status = ORV5_E_FILE_IO;
+        return false;
+    }
+
+    if (!log_.open(c_.dir + PATH_SEP + LOG_NAME, why, c_.json)) {
+        std::fprintf(stderr, "orvw: %s\n", why.c_str());
+        status = ORV5_E_FILE_IO;
+        return false;
+    }
+    if (!c_.on_file.empty()) {
+        hooks_.reset(new FileHooks(c_.on_file, c_.on_file_timeout_s, name_, log_));
+        if (!hooks_->start()) {
+            std::fprintf(stderr, "orvw: cannot start the worker for --on-file\n");
+            status = ORV5_E_INTERNAL;
+            return false;
+        }
+    }
+    const std::string old = c_.dir + PATH_SEP + OLD_STAGING_NAME;
+    if (fs::is_directory(fs::u8path(old), ec) && !fs::is_empty(fs::u8path(old), ec))
+        std::fprintf(stderr, "orvw: note: %s holds files of an earlier station; left as they are\n",
+                     old.c_str());
+    return true;
 }
 
-std::string log_line(const SessionReport &r, const Stored &s, std::time_t ended)
+void Station::after_store(const Stored &s, long long records, long long bytes, int result)
 {
-    char iso[ISO_TIME_SIZE];
-    std::tm tm = local_time(ended);
-    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &tm);
+    if (hooks_ == nullptr || s.file.empty())
+        return;
+    HookJob job;
+    job.file = s.file;
+    job.fld = s.companion;
+    job.records = records;
+    job.bytes = bytes;
+    job.result = result;
+    hooks_->enqueue(job);
+}
+
+// A file stored apart from a session: found at start-up, or a second one
+// after a session (which the library never leaves).
+void log_extra(StationLog &log, const std::string &station, const Stored &s, const TransferCounts &n,
+               const char *what, bool json)
+{
     JsonLine j;
-    json_string(j, "time", iso);
+    json_string(j, "time", iso_time(std::time(nullptr)));
+    json_string(j, "station", station);
+    json_string(j, what, s.name);
+    if (s.file.empty()) json_null(j, "stored"); else json_string(j, "stored", s.file);
+    if (s.companion.empty()) json_null(j, "companion"); else json_string(j, "companion", s.companion);
+    if (n.records >= 0) json_number(j, "records", n.records);
+    if (n.bytes >= 0) json_number(j, "bytes", n.bytes);
+    if (!s.error.empty())
+        json_string(j, "store_error", s.error);
+    std::string line = json_finish(j);
+    log.write(line);
+    if (!json && !s.file.empty())
+        std::printf("orvw: stored %s (%s)\n", s.file.c_str(), what);
+    std::fflush(stdout);
+    if (!s.error.empty())
+        std::fprintf(stderr, "orvw: %s\n", s.error.c_str());
+}
+
+void Station::recover_leftovers()
+{
+    StagedFiles staged = list_staged(staging_);
+    const std::time_t now = std::time(nullptr);
+    for (const std::string &name : staged.partial) {
+        std::string where, why;
+        JsonLine j;
+        json_string(j, "time", iso_time(now));
+        json_string(j, "station", name_);
+        json_string(j, "incomplete", name);
+        if (move_aside(staging_, name, now, where, why)) {
+            json_string(j, "aside", where);
+            std::fprintf(stderr, "orvw: an incomplete file of an earlier run kept as %s\n", where.c_str());
+        } else {
+            json_null(j, "aside");
+            json_string(j, "store_error", why);
+            std::fprintf(stderr, "orvw: %s\n", why.c_str());
+        }
+        log_.write(json_finish(j));
+    }
+    for (const std::string &name : staged.complete) {
+        const std::string path = staging_ + PATH_SEP + name;
+        Stored s = store_file(staging_, c_.dir, name, modified(path, now), tag_);
+        stuck_ = stuck_ || s.file.empty();
+        TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
+        log_extra(log_, name_, s, n, "recovered", c_.json);
+        after_store(s, n.records, n.bytes, RESULT_UNKNOWN);
+    }
+}
+
+Stored Station::store_staged(const std::string &first, std::time_t arrival, int result)
+{
+    Stored own;
+    StagedFiles staged = list_staged(staging_);
+    for (const std::string &name : staged.complete) {
+        if (name == first) {
+            own = store_file(staging_, c_.dir, name, arrival, tag_);
+            continue;
+        }
+        Stored s = store_file(staging_, c_.dir, name, arrival, tag_);
+        stuck_ = stuck_ || s.file.empty();
+        TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
+        log_extra(log_, name_, s, n, "found", c_.json);
+        after_store(s, n.records, n.bytes, result);
+    }
+    for (const std::string &name : staged.partial) {
+        // The library removes its temporary file when a reception fails;
+        // one that stayed is kept for the operator, never received over.
+        std::string where, why;
+        if (move_aside(staging_, name, arrival, where, why))
+            std::fprintf(stderr, "orvw: an incomplete file kept as %s\n", where.c_str());
+        else
+            std::fprintf(stderr, "orvw: %s\n", why.c_str());
+    }
+    return own;
+}
+
+void Station::log_session(SessionReport &r, const Stored &s, std::time_t ended)
+{
+    JsonLine j;
+    json_string(j, "time", iso_time(ended));
+    json_string(j, "station", name_);
     report_fields(j, r);
     if (s.file.empty()) json_null(j, "stored"); else json_string(j, "stored", s.file);
     if (s.companion.empty()) json_null(j, "companion"); else json_string(j, "companion", s.companion);
     if (!s.error.empty())
         json_string(j, "store_error", s.error);
-    return json_finish(j);
-}
+    const std::string line = json_finish(j);
 
-void tell(const CollectSettings &c, const SessionReport &r, const Stored &s, const std::string &line)
-{
-    if (c.json) {
-        std::printf("%s\n", line.c_str());
-    } else if (r.code == ORV5_OK && !s.file.empty()) {
-        std::printf("orvw: stored %s (%lld records, %lld bytes)\n", s.file.c_str(), r.records, r.bytes);
-    } else if (r.code != ORV5_OK) {
-        std::fprintf(stderr, "orvw: error %d: %s\n", r.code, orv5_result_message(r.code));
+    // A port fault that repeats session after session is logged once.
+    const std::string fault = port_fault(r) ? std::to_string(r.code) + " " + r.reason : "";
+    if (!fault.empty() && fault == last_fault_) {
+        if (++repeats_ == 1)
+            std::fprintf(stderr, "orvw: error %d again; logged once while it repeats\n", r.code);
+        return;
     }
+    if (repeats_ > 0)
+        std::fprintf(stderr, "orvw: the port fault repeated %ld more times\n", repeats_);
+    last_fault_ = fault;
+    repeats_ = 0;
+
+    log_.write(line);
+    if (!c_.json && !s.file.empty()) {
+        std::printf("orvw: stored %s (%lld records, %lld bytes)\n", s.file.c_str(), r.records, r.bytes);
+    }
+    std::fflush(stdout);
+    if (r.code != ORV5_OK)
+        std::fprintf(stderr, "orvw: error %d: %s\n", r.code, orv5_result_message(r.code));
     if (!s.error.empty())
         std::fprintf(stderr, "orvw: %s\n", s.error.c_str());
-    if (c.verbose && !r.reason.empty())
+    if (c_.verbose && !r.reason.empty())
         std::fprintf(stderr, "orvw: reason: %s\n", r.reason.c_str());
-    std::fflush(stdout);
 }
 
-}  // namespace
-
-int run_collect(const CollectSettings &c)
+void Station::log_stopped()
 {
-    const std::string staging = c.dir + SEP + STAGING_NAME;
-    if (!prepare_staging(c.dir, staging)) {
-        std::fprintf(stderr, "orvw: cannot create %s\n", staging.c_str());
-        return ORV5_E_FILE_IO;
+    JsonLine j;
+    json_string(j, "time", iso_time(std::time(nullptr)));
+    json_string(j, "station", name_);
+    json_bool(j, "stopped", true);
+    log_.write(json_finish(j));
+}
+
+// A station whose log cannot be written takes no further terminal: it
+// tries again every pause until the log works or it is stopped.
+void Station::wait_for_log()
+{
+    while (!log_.healthy() && !stop_requested()) {
+        sleep_unless_stopped(PAUSE_AFTER_PORT_FAULT_MS);
+        log_.retry();
     }
-    const std::string log_path = c.dir + SEP + LOG_NAME;
-    std::FILE *log = std::fopen(log_path.c_str(), "ab");
-    if (log == nullptr) {
-        std::fprintf(stderr, "orvw: cannot open %s: %s\n", log_path.c_str(), std::strerror(errno));
-        return ORV5_E_FILE_IO;
+}
+
+int Station::run()
+{
+    int status = 0;
+    if (!start(status))
+        return status;
+    recover_leftovers();
+    if (stuck_) {
+        std::fprintf(stderr, "orvw: a file in %s cannot be stored; the station does not start\n",
+                     staging_.c_str());
+        status = ORV5_E_FILE_IO;
     }
 
-    std::string text = c.options;
+    std::string text = c_.options;
     append_command_arg(text, "+R");
     append_command_arg(text, "-L0");
-    append_command_arg(text, staging + SEP + "(file)");
+    append_command_arg(text, staging_ + PATH_SEP + "(file)");
 
-    int status = 0;
-    while (!stop_requested()) {
+    while (status == 0 && !stop_requested()) {
+        wait_for_log();
+        if (stop_requested())
+            break;
         SessionReport r = run_session(text);
-        std::time_t ended = std::time(nullptr);
-        Stored s;
-        if (r.code == ORV5_OK && !r.name_buf.empty())
-            s = store(staging, c.dir, r.name_buf, ended);
-        std::string line = log_line(r, s, ended);
-        std::fprintf(log, "%s\n", line.c_str());
-        std::fflush(log);
-        tell(c, r, s, line);
+        const std::time_t ended = std::time(nullptr);
+        Stored s = store_staged(r.name_buf, ended, r.code);
+        if (r.code != ORV5_OK && !s.file.empty()) {
+            // Complete, though the session failed after it (its closing
+            // EOT lost, a stop): what was stored is what it moved.
+            TransferCounts n = count_received(TransferBaseline{}, s.file);
+            r.records = n.records;
+            r.bytes = n.bytes;
+        }
+        const bool idle_stop = r.code == ORV5_E_ABORTED && stop_requested() && r.name_buf.empty() &&
+                               s.file.empty() && s.error.empty();
+        if (idle_stop)
+            log_stopped();
+        else
+            log_session(r, s, ended);
+        after_store(s, r.records, r.bytes, r.code);
 
         if (recurs(r.code)) {
             status = r.code;
             break;
         }
-        if (!s.error.empty() && s.file.empty()) {
+        if ((!s.error.empty() && s.file.empty()) || stuck_) {
             // The file stays staged; a further reception of the same name
             // would replace it there.
             status = ORV5_E_FILE_IO;
@@ -264,8 +363,17 @@ int run_collect(const CollectSettings &c)
         if (port_fault(r))
             sleep_unless_stopped(PAUSE_AFTER_PORT_FAULT_MS);
     }
-    std::fclose(log);
-    std::error_code ec;
-    fs::remove(fs::u8path(staging), ec);   // only when empty
+    if (hooks_ != nullptr)
+        hooks_->stop();
+    if (!log_.retry())
+        log_.drain_to_stderr();
     return status;
+}
+
+}  // namespace
+
+int run_collect(const CollectSettings &c)
+{
+    Station station(c);
+    return station.run();
 }

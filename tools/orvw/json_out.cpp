@@ -55,6 +55,22 @@ void json_number(JsonLine &j, const char *name, long long value)
     j.text += std::to_string(value);
 }
 
+void json_millis_as_seconds(JsonLine &j, const char *name, long long ms)
+{
+    key(j, name);
+    if (ms < 0)
+        ms = 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", ms / 1000, ms % 1000);
+    j.text += text;
+}
+
+void json_bool(JsonLine &j, const char *name, bool value)
+{
+    key(j, name);
+    j.text += value ? "true" : "false";
+}
+
 void json_null(JsonLine &j, const char *name)
 {
     key(j, name);

@@ -17,8 +17,10 @@
 #include "command_text.h"
 #include "interrupt.h"
 #include "json_out.h"
+#include "file_hook.h"
 #include "plugins.h"
 #include "session_report.h"
+#include "station_lock.h"
 #include "usage.h"
 
 #ifndef ORV5_PROJECT_VERSION
@@ -31,6 +33,9 @@ namespace {
 // session result code has this value.
 constexpr int EXIT_USAGE = 64;
 
+// Longest limit --on-file-timeout takes, seconds (a day).
+constexpr long MAX_HOOK_TIMEOUT_S = 86400;
+
 // Room for the version text "1.01S" and its NUL, with margin.
 constexpr int VERSION_BUF_SIZE = 16;
 
@@ -39,6 +44,9 @@ struct CliOptions {
     bool have_args = false;
     const char *given_text = nullptr;   // --text=
     const char *collect_dir = nullptr;  // --collect
+    const char *station = nullptr;      // --station=
+    const char *on_file = nullptr;      // --on-file=
+    const char *on_file_timeout = nullptr;   // --on-file-timeout=
     bool verbose = false;
     bool json = false;
 };
@@ -132,6 +140,26 @@ int run_station(const CliOptions &o)
     if (read_command_text(o.text).file_count > 0)
         return usage_error("--collect takes options only: the files go to its folder");
     CollectSettings c;
+    if (o.station != nullptr) {
+        if (!station_name_valid(o.station))
+            return usage_error("--station needs a name of letters, digits, '_', '-' and '.' (at most " +
+                               std::to_string(MAX_STATION_NAME) + ", not starting with '.' or '-')");
+        c.station = o.station;
+    }
+    if (o.on_file != nullptr) {
+        if (*o.on_file == '\0')
+            return usage_error("--on-file needs a command");
+        c.on_file = o.on_file;
+    }
+    c.on_file_timeout_s = DEFAULT_HOOK_TIMEOUT_S;
+    if (o.on_file_timeout != nullptr) {
+        char *end = nullptr;
+        long s = std::strtol(o.on_file_timeout, &end, 10);
+        if (*o.on_file_timeout == '\0' || *end != '\0' || s < 1 || s > MAX_HOOK_TIMEOUT_S)
+            return usage_error("--on-file-timeout needs seconds from 1 to " +
+                               std::to_string(MAX_HOOK_TIMEOUT_S));
+        c.on_file_timeout_s = static_cast<int>(s);
+    }
     c.dir = o.collect_dir;
     c.options = o.text;
     c.json = o.json;
@@ -175,6 +203,12 @@ int main(int argc, char **argv)
             o.collect_dir = argv[++i];
         } else if (starts_with(arg, "--collect=")) {
             o.collect_dir = arg + std::strlen("--collect=");
+        } else if (starts_with(arg, "--station=")) {
+            o.station = arg + std::strlen("--station=");
+        } else if (starts_with(arg, "--on-file=")) {
+            o.on_file = arg + std::strlen("--on-file=");
+        } else if (starts_with(arg, "--on-file-timeout=")) {
+            o.on_file_timeout = arg + std::strlen("--on-file-timeout=");
         } else if (starts_with(arg, "--")) {
             return usage_error(std::string("unknown option ") + arg);
         } else {
@@ -182,6 +216,9 @@ int main(int argc, char **argv)
             o.have_args = true;
         }
     }
+    if (o.collect_dir == nullptr &&
+        (o.station != nullptr || o.on_file != nullptr || o.on_file_timeout != nullptr))
+        return usage_error("--station, --on-file and --on-file-timeout go with --collect");
     install_interrupt_handlers();
     if (o.collect_dir != nullptr)
         return run_station(o);

@@ -55,6 +55,10 @@ const char ORVW_OPTIONS[] =
     "                  line per burst); FILE must be writable, else status 64\n"
     "  --collect DIR   collecting station: receive file after file into DIR\n"
     "                  (below); the other arguments are command-text options\n"
+    "  --station=NAME  the collecting station's name (default: the port's);\n"
+    "                  it goes into the stored names\n"
+    "  --on-file=COMMAND  run COMMAND for every stored file (below)\n"
+    "  --on-file-timeout=S  end COMMAND after S seconds (default 60)\n"
     "  --adapter-info=NAME|PATH  print the device a plug-in serves\n"
     "  --help, --version\n";
 
@@ -66,11 +70,16 @@ const char PORTS[] =
 const char COLLECT[] =
     "\n"
     "Collecting station: orvw --collect DIR waits for terminals one after\n"
-    "another (+R -L0) and stores each file and its .FLD file in DIR under a\n"
-    "name with the time of arrival (20261208-153012-DATA.TXT), never over\n"
-    "an earlier one.  Each session adds one JSON line to DIR/collect.log.\n"
-    "Failures are logged and the station goes on; Ctrl-C or SIGTERM ends it\n"
-    "(a running session is aborted, the terminal told EOT), status 0.\n";
+    "another (+R -L0), receives into DIR/.incoming-NAME and stores each\n"
+    "complete file and its .FLD file in DIR under a name with the time of\n"
+    "arrival (20261208-153012-DATA.TXT; with --station=S given\n"
+    "20261208-153012-S-DATA.TXT), never over an earlier one.  Each session\n"
+    "adds one JSON line to DIR/collect.log.  One station per port and per\n"
+    "name in DIR: a second one is refused with status 64.  Failures are\n"
+    "logged and the station goes on; Ctrl-C or SIGTERM ends it (a running\n"
+    "session is aborted, the terminal told EOT), status 0.  --on-file runs\n"
+    "COMMAND in the background, one file after another, with ORV5_FILE,\n"
+    "ORV5_FLD, ORV5_RECORDS, ORV5_BYTES, ORV5_RESULT and ORV5_STATION set.\n";
 
 const char STATUS[] =
     "\n"

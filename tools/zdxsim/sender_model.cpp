@@ -56,6 +56,7 @@ const char *closing_text(Closing closing) {
     case Closing::acked: return "acked";
     case Closing::refused: return "refused";
     case Closing::unanswered: return "unanswered";
+    case Closing::dropped: return "dropped";
     }
     return "none";
 }
@@ -177,6 +178,15 @@ void SenderModel::on_ack() {
 void SenderModel::advance() {
     bool opening = wait_ == Wait::connect;
     if (!opening && frame_ == last_frame_) {
+        if (cfg_.faults.drop_closing_eot) {
+            // The file went across; its closing EOT is lost (the terminal
+            // is lifted from the cradle): silence until the PC gives up.
+            flush_log();
+            sum_.status = SenderStatus::ok;
+            sum_.closing = Closing::dropped;
+            wait_ = Wait::silent;
+            return;
+        }
         close_with(SenderStatus::ok);
         return;
     }

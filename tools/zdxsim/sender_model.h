@@ -108,6 +108,7 @@ struct SenderFaults {
     int header_times = 1;              // sendings of the header with it
     int repeat_frame = NO_FRAME;       // sent once more after its ACK
     int lost_ack_frame = NO_FRAME;     // the ACK of this frame is not heard
+    bool drop_closing_eot = false;     // after the last ACK: silence, no EOT
 };
 
 struct SenderConfig {
@@ -140,7 +141,7 @@ enum class SenderStatus {
 const char *status_text(SenderStatus status);
 
 // What became of the terminal's closing EOT.
-enum class Closing { none, pending, acked, refused, unanswered };
+enum class Closing { none, pending, acked, refused, unanswered, dropped };
 const char *closing_text(Closing closing);
 
 struct SenderSummary {

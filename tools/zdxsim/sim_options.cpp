@@ -66,6 +66,8 @@ const char SIM_USAGE[] =
     "  --fault-silent          fall silent before the enquiry\n"
     "  --fault-silent-from N   fall silent instead of sending frame N\n"
     "  --fault-eot-at N        send the terminal's own DLE EOT instead of frame N\n"
+    "  --fault-no-closing-eot  after the last ACK send no closing EOT: fall\n"
+    "                          silent (ends after --timeout or at the PC's EOT)\n"
     "Prints one JSON summary line per transfer on stdout.\n";
 
 namespace {
@@ -167,6 +169,8 @@ bool parse_send_option(const char *name, const char *val, int argc, char **argv,
         f.silent = true;
     } else if (!std::strcmp(name, "--fault-silent-from")) {
         *ok = to_frame(need(), &f.silent_from);
+    } else if (!std::strcmp(name, "--fault-no-closing-eot")) {
+        f.drop_closing_eot = true;
     } else if (!std::strcmp(name, "--fault-eot-at")) {
         *ok = to_frame(need(), &f.eot_at);
     } else if (!std::strcmp(name, "--fault-crc")) {

@@ -1,0 +1,98 @@
+# station_lib.sh - collecting stations and their terminals for the e2e
+# scripts; sourced after e2e_lib.sh.  Each terminal is a zdxsim on a pty of
+# its own; a station's device is a symbolic link that is pointed at the
+# next terminal's pty once the station has opened the current one.
+
+# Port locks of these stations stay inside the test's folder.
+export ORV5_LOCK_DIR=$WORK/locks
+mkdir -p "$ORV5_LOCK_DIR"
+
+# point_line LINK PTY: the link now names PTY (replaced in one step).
+point_line() {
+    ln -sfn "$2" "$1.new"
+    mv -T "$1.new" "$1"
+}
+
+# wait_opened PID PTY TERMINAL-PID: waits up to 20 s until process PID
+# holds PTY open, or the terminal on PTY has ended (it was served).
+wait_opened() {
+    local i
+    for i in $(seq 400); do
+        ls -l "/proc/$1/fd" 2>/dev/null | grep -q -- "-> $2\$" && return 0
+        kill -0 "$3" 2>/dev/null || return 0
+        kill -0 "$1" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+# terminal N CASE ZDXSIM-OPTIONS...: sending terminal number N on a new
+# pty, in the background.
+T_PTY=() T_PID=() T_DIR=() T_LOG=()
+terminal() {
+    local n=$1 case=$2
+    shift 2
+    start_sim "$case" --reply-timeout 200 --answer-delay 250 "$@"
+    T_PTY[n]=$PTY T_PID[n]=$SIM_PID T_DIR[n]=$SIM_DIR T_LOG[n]=$SIM_LOG
+}
+
+# finish_terminal N: waits for terminal N's end; SUMMARY is its line.
+finish_terminal() {
+    SIM_PID=${T_PID[$1]}
+    sim_finish "${T_LOG[$1]}" 400
+}
+
+# station_start NAME DIR LINK [ORVW-OPTIONS]: orvw --collect DIR on LINK in
+# the background; ST_PID[NAME] is its process, ST_OUT[NAME] its output.
+declare -A ST_PID ST_OUT
+station_start() {
+    local name=$1 dir=$2 link=$3
+    shift 3
+    ST_OUT[$name]=$WORK/station-$name.out
+    "$ORVW" --collect "$dir" --device="$link" -V "$@" >"${ST_OUT[$name]}" 2>&1 &
+    ST_PID[$name]=$!
+    BG_PIDS+=("${ST_PID[$name]}")
+}
+
+# station_stop NAME: SIGTERM, then up to 20 s for the station to end; RC
+# its exit status (124 when it had to be killed).
+station_stop() {
+    local pid=${ST_PID[$1]} i
+    kill -TERM "$pid" 2>/dev/null || true
+    for i in $(seq 400); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        RC=124
+        return 0
+    fi
+    RC=0
+    wait "$pid" || RC=$?
+}
+
+# wait_lines FILE N [PATTERN]: waits up to 30 s until FILE has N lines
+# (matching PATTERN when given); 1 when it did not.
+wait_lines() {
+    local i n
+    for i in $(seq 600); do
+        n=$(grep -cE -- "${3:-.}" "$1" 2>/dev/null || true)
+        [ "${n:-0}" -ge "$2" ] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# line_field FILE N KEY: KEY of the Nth line of FILE (a log).
+line_field() {
+    SUMMARY=$(sed -n "$2p" "$1" 2>/dev/null)
+    json "$3"
+}
+
+# field_of FILE PATTERN KEY: KEY of the first line of FILE matching PATTERN.
+field_of() {
+    SUMMARY=$(grep -E -- "$2" "$1" 2>/dev/null | head -1)
+    json "$3"
+}
