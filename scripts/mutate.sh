@@ -61,21 +61,34 @@ done
 
 # The targets the native tests run; soak, long-run and benchmark programs
 # are left out to keep each rebuild short.
-TARGETS="orv5_unit_tests orv5_posix_tests orv5_api_tests orv5_adapter_tests orvw zdxsim"
+TARGETS="orv5_unit_tests orvw_unit_tests orv5_posix_tests orv5_api_tests orv5_adapter_tests orvw zdxsim"
 
 mkdir -p "$TREE" "$LOGS"
 
-# Makes the scratch tree equal to the work tree (tracked and new files).
-# Only files whose content differs are copied, and they get a fresh time,
-# so make rebuilds exactly what changed, a mutated file put back included.
-sync_tree() {
+# Takes a snapshot of the work tree (tracked and new files) into
+# $WORK/pristine, so that edits made while a run goes on do not reach it.
+snapshot() {
     local list=$WORK/files.txt f
     (cd "$ROOT" && git ls-files -co --exclude-standard) | grep -v '^build/' | sort >"$list"
+    rm -rf "$WORK/pristine"
+    mkdir -p "$WORK/pristine"
     while IFS= read -r f; do
         [ -f "$ROOT/$f" ] || continue
-        if ! cmp -s "$ROOT/$f" "$TREE/$f"; then
+        mkdir -p "$(dirname "$WORK/pristine/$f")"
+        cp "$ROOT/$f" "$WORK/pristine/$f"
+    done <"$list"
+}
+
+# Makes the scratch tree equal to the snapshot.  Only files whose content
+# differs are copied, and they get a fresh time, so make rebuilds exactly
+# what changed, a mutated file put back included.
+sync_tree() {
+    local list=$WORK/files.txt f
+    while IFS= read -r f; do
+        [ -f "$WORK/pristine/$f" ] || continue
+        if ! cmp -s "$WORK/pristine/$f" "$TREE/$f"; then
             mkdir -p "$(dirname "$TREE/$f")"
-            cp "$ROOT/$f" "$TREE/$f"
+            cp "$WORK/pristine/$f" "$TREE/$f"
         fi
     done <"$list"
     # Files gone from the work tree go from the copy too.
@@ -178,6 +191,7 @@ if [ $CHECK = 1 ]; then
 fi
 
 echo "mutate: preparing $TREE"
+snapshot
 sync_tree
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
     cmake -S "$TREE" -B "$BUILD" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
