@@ -12,6 +12,12 @@
 #                  that fails anyway would count every mutant as killed)
 #   --limit S      time limit of one mutant's test run, seconds (default 900)
 #   --check        only see that every mutant applies (no build, no tests)
+#   --exclude RE   never run the tests matching the ctest regex RE (a test
+#                  being rewritten, or one known to be flaky)
+#
+# A failure counts only when it repeats: the failed tests run once more on
+# the same mutant, and a mutant none of whose failures repeat is reported
+# as survived, with the tests that failed once.
 #
 # A mutant file (tests/mutants/NN-short-name.mut):
 #
@@ -42,7 +48,7 @@ TREE=$WORK/tree
 BUILD=$WORK/build
 LOGS=$WORK/logs
 MUTANTS=$ROOT/tests/mutants
-FAST=0 RUN_EQUIV=0 BASELINE=1 LIMIT=900 CHECK=0
+FAST=0 RUN_EQUIV=0 BASELINE=1 LIMIT=900 CHECK=0 EXCLUDE=
 PER_TEST=180     # one test, seconds: a hang is a failure
 NAMES=()
 while [ $# -gt 0 ]; do
@@ -51,6 +57,7 @@ while [ $# -gt 0 ]; do
         --all) RUN_EQUIV=1 ;;
         --no-baseline) BASELINE=0 ;;
         --check) CHECK=1 ;;
+        --exclude) shift; EXCLUDE=${1:?--exclude needs a regex} ;;
         --limit) shift; LIMIT=${1:?--limit needs seconds} ;;
         -h|--help) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
         -*) echo "mutate.sh: unknown option $1" >&2; exit 2 ;;
@@ -241,16 +248,36 @@ for m in "${MUTS[@]}"; do
     likely=$(field "$m" tests)
     failed="" status=0
     if [ -n "$likely" ]; then
-        failed=$(run_ctest "$log" -R "$likely")
+        skip=()
+        [ -n "$EXCLUDE" ] && skip=(-E "$EXCLUDE")
+        failed=$(run_ctest "$log" -R "$likely" "${skip[@]}")
         status=$?
     fi
     if [ $status = 0 ] || [ $FAST = 0 ]; then
-        rest=()
-        [ -n "$likely" ] && rest=(-E "$likely")
-        more=$(run_ctest "$log" "${rest[@]}")
+        skip=()
+        if [ -n "$likely" ] && [ -n "$EXCLUDE" ]; then
+            skip=(-E "($likely)|($EXCLUDE)")
+        elif [ -n "$likely$EXCLUDE" ]; then
+            skip=(-E "$likely$EXCLUDE")
+        fi
+        more=$(run_ctest "$log" "${skip[@]}")
         s=$?
         [ $s != 0 ] && status=$s
         failed=$(printf '%s\n%s' "$failed" "$more" | sed '/^$/d')
+    fi
+    once=""
+    if [ $status = 1 ]; then
+        # The failures must repeat: a test that fails now and then under
+        # load is no evidence.
+        names=$(echo "$failed" | sed 's/ (.*//; s/[][.*+?^$(){}|\\]/\\&/g' | paste -sd'|')
+        echo "--- the failed tests once more" >>"$log"
+        again=$(FAST=0 run_ctest "$log" -R "^($names)\$")
+        if [ -z "$again" ]; then
+            once=$failed
+            status=0
+        else
+            failed=$again
+        fi
     fi
     secs=$(( $(date +%s) - t0 ))
     if [ -n "$equiv" ]; then
@@ -258,7 +285,8 @@ for m in "${MUTS[@]}"; do
             "$([ $status = 0 ] && echo survived || echo "killed: $(echo $failed)")" "$secs"
         equivalent=$((equivalent + 1))
     elif [ $status = 0 ]; then
-        printf '%-34s survived (%s s)\n' "$name" "$secs"
+        printf '%-34s survived (%s s)%s\n' "$name" "$secs" \
+            "$([ -n "$once" ] && echo "; failed once, not again: $(echo $once)")"
         survived=$((survived + 1))
         SURVIVORS+=("$name")
     else
