@@ -200,10 +200,14 @@ fi
 echo "mutate: preparing $TREE"
 snapshot
 sync_tree
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+# Configured again on every run: a test file or target added since the last
+# one must be known before the targets are named.
+if [ -f "$BUILD/CMakeCache.txt" ]; then
+    cmake "$BUILD" >"$LOGS/configure.log" 2>&1
+else
     cmake -S "$TREE" -B "$BUILD" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        >"$LOGS/configure.log" 2>&1 || { echo "mutate: configure failed ($LOGS/configure.log)" >&2; exit 2; }
-fi
+        >"$LOGS/configure.log" 2>&1
+fi || { echo "mutate: configure failed ($LOGS/configure.log)" >&2; exit 2; }
 start_all=$(date +%s)
 if ! build_tree "$LOGS/baseline-build.log"; then
     echo "mutate: the unchanged tree does not build ($LOGS/baseline-build.log)" >&2

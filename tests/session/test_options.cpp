@@ -155,6 +155,8 @@ TEST(OptionSeparator, QuotedCharAndEscapes)
     EXPECT_EQ(sep(), " ");
     EXPECT_EQ(opts("+T\\101\\777\\0"), 0);   // octal, taken modulo 256
     EXPECT_EQ(sep(), std::string("A\xFF\0", 3));
+    EXPECT_EQ(opts("+T\\x414"), 0);   // two hex digits at most: "A" then "4"
+    EXPECT_EQ(sep(), "A4");
     EXPECT_EQ(opts("+T\\x4g\\x"), 0);   // hex stops at a non-hex digit; none gives 0
     EXPECT_EQ(sep(), std::string("\x04g\0", 3));
     EXPECT_EQ(opts("+T\\q\\\\\\"), 0);    // other escapes and a final backslash: literal
