@@ -273,7 +273,7 @@ for m in "${MUTS[@]}"; do
     if [ $status = 1 ]; then
         # The failures must repeat: a test that fails now and then under
         # load is no evidence.
-        names=$(echo "$failed" | sed 's/ (.*//; s/[][.*+?^$(){}|\\]/\\&/g' | paste -sd'|')
+        names=$(echo "$failed" | sed 's/ (.*//; s/\./\\./g' | paste -sd'|')
         echo "--- the failed tests once more" >>"$log"
         again=$(FAST=0 run_ctest "$log" -R "^($names)\$")
         if [ -z "$again" ]; then
