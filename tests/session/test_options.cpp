@@ -321,6 +321,7 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     EXPECT_EQ(S.ditems, 2);
     EXPECT_EQ(S.record_length, 8);
     EXPECT_EQ(run(data + " +F200,60"), 6);       // 260 + 2 > 255
+    EXPECT_EQ(run(data + " +F200,54"), 6);       // 254 + 2 = 256: the fields count too
     EXPECT_EQ(run(data + " +F200,53"), 0);       // 253 + 2 = 255
     EXPECT_EQ(S.record_length, 253);
     EXPECT_EQ(S.ddigits_sum, 253);
