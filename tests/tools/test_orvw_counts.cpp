@@ -120,11 +120,18 @@ TEST(OrvwCounts, ReceivedProgramFilesCountWholeLines)
     TransferBaseline none;
     std::string pd3_line = std::string(128, '0') + "\r\n";
     std::string ex3_line = std::string(130, '0') + "\r\n";
-    TransferCounts c = count_received(none, s.put("APP.PD3", pd3_line + pd3_line));
-    EXPECT_EQ(c.records, 2);
-    EXPECT_EQ(c.bytes, 260);
-    c = count_received(none, s.put("APP.EX3", ex3_line + ex3_line + ex3_line));
-    EXPECT_EQ(c.records, 3);
+    // Enough lines that counting them without their CR LF would show.
+    std::string pd3;
+    for (int i = 0; i < 100; ++i)
+        pd3 += pd3_line;
+    TransferCounts c = count_received(none, s.put("APP.PD3", pd3));
+    EXPECT_EQ(c.records, 100);
+    EXPECT_EQ(c.bytes, 13000);
+    std::string ex3;
+    for (int i = 0; i < 100; ++i)
+        ex3 += ex3_line;
+    c = count_received(none, s.put("APP.EX3", ex3));
+    EXPECT_EQ(c.records, 100);
 }
 
 TEST(OrvwCounts, AppendCountsOnlyTheNewPartAndAReplacedFileWhole)
