@@ -119,6 +119,8 @@ check "--adapter-info by path" \
     is rc "$RC" 0 -- is "device name" "$INFO" "Extended Systems  ESI-9680"
 adapter_info NoSuch
 check "--adapter-info of a missing plug-in: 81" is rc "$RC" 81
+adapter_info "$TEST_PLUGINS/noinit.so"
+check "--adapter-info of a library without InitIrDevice: 81" is rc "$RC" 81 -- is output "$INFO" ""
 RC=0
 "$ORVW" --help >"$WORK/help.txt" 2>&1 || RC=$?
 check "--help lists the four plug-ins with their device names" \

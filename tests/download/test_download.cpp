@@ -270,6 +270,23 @@ TEST_F(Download, NineNaksAreRetriedTheTenthEndsWith54)
     EXPECT_EQ(count_kind(Kind::Eot), 1);
 }
 
+// What went wrong first is what the host hears: a terminal that refused
+// the record ten times and then never answers the closing EOT ends with
+// 54, not with the time-out of the EOT.
+TEST_F(Download, TheFirstErrorOutlivesAnUnansweredClosingEot)
+{
+    term.rule = [](Kind k, int) {
+        if (k == Kind::Data) {
+            sim::deliver(msg(0x15), 1);
+            return true;
+        }
+        return k == Kind::Eot;   // silence
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 54);
+    EXPECT_EQ(count_kind(Kind::Data), 10);
+    EXPECT_EQ(count_kind(Kind::Eot), 60);
+}
+
 TEST_F(Download, TerminalsEotEndsWith55)
 {
     term.rule = [](Kind k, int) {

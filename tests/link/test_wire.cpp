@@ -68,6 +68,24 @@ TEST(Wire, StationDleIsDoubledOnTheWireButCheckedOnce)
               FRAME_GOOD);
 }
 
+TEST(Wire, FrameCheckRefusesOverflowAndShortFramesWhateverTheirCrc)
+{
+    Bytes built = built_pd3_header(0, 0);
+    const uint8_t *stored = built.data() + 2;
+    const int length = static_cast<int>(built.size()) - 2;
+    ASSERT_EQ(frame_check(stored, length, false, 2), FRAME_GOOD);
+    // The receiver kept only the first bytes of a longer frame: that they
+    // happen to check is no reason to take them.
+    EXPECT_EQ(frame_check(stored, length, true, 2), FRAME_BAD_LENGTH);
+    // Nothing but the check bytes, or less.
+    static const uint8_t zeros[3] = {0, 0, 0};
+    EXPECT_EQ(frame_check(zeros, 2, false, 2), FRAME_BAD_LENGTH);
+    EXPECT_EQ(frame_check(zeros, 3, false, 2), FRAME_GOOD);
+    Bytes spoiled(stored, stored + length);
+    spoiled[3] ^= 0x01;
+    EXPECT_EQ(frame_check(spoiled.data(), length, false, 2), FRAME_BAD_CHECK);
+}
+
 TEST(Wire, StuffingRefusesFramesTooShortOrTooLong)
 {
     uint8_t out[FRAME_BUF_SIZE];

@@ -158,6 +158,28 @@ TEST(TerminalModel, DataChecksNakBadFramesAndAckRepeatsOnce) {
     EXPECT_EQ(t.model.summary().status, TerminalStatus::ok);
 }
 
+// Frames whose every field is plausible and only the check disagrees: the
+// terminal must not take them, or it would hide a sender's damage.
+TEST(TerminalModel, ACheckFaultAloneIsNakked) {
+    Term t;
+    t.enq();
+    std::vector<uint8_t> h = header(t.st, "A           ", 1, "01004");
+    h[4] ^= 0x02;                                      // 'A' in the name: 'C'
+    EXPECT_EQ(t.feed(h), "N");
+    EXPECT_EQ(t.feed(header(t.st, "A           ", 1, "01004")), "A");
+    std::vector<uint8_t> f = data(t.st, 1, "abcd");
+    std::vector<uint8_t> bad_record = f;
+    bad_record[9] ^= 0x02;                             // 'a' in the record: 'c'
+    EXPECT_EQ(t.feed(bad_record), "N");
+    std::vector<uint8_t> bad_check = f;
+    bad_check.back() ^= 0x01;
+    EXPECT_EQ(t.feed(bad_check), "N");
+    EXPECT_EQ(t.feed(f), "A");
+    ASSERT_EQ(t.sink.records.size(), 1u);
+    EXPECT_EQ(t.sink.records[0], "abcd");
+    EXPECT_STREQ(t.model.summary().header.name, "A");
+}
+
 TEST(TerminalModel, HeaderContentFaultsEndWithEotLengthFaultsWithNak) {
     struct Case { const char *name; int records; const char *layout; const char *answer; };
     const Case cases[] = {

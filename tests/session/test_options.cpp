@@ -155,6 +155,8 @@ TEST(OptionSeparator, QuotedCharAndEscapes)
     EXPECT_EQ(sep(), " ");
     EXPECT_EQ(opts("+T\\101\\777\\0"), 0);   // octal, taken modulo 256
     EXPECT_EQ(sep(), std::string("A\xFF\0", 3));
+    EXPECT_EQ(opts("+T\\x414"), 0);   // two hex digits at most: "A" then "4"
+    EXPECT_EQ(sep(), "A4");
     EXPECT_EQ(opts("+T\\x4g\\x"), 0);   // hex stops at a non-hex digit; none gives 0
     EXPECT_EQ(sep(), std::string("\x04g\0", 3));
     EXPECT_EQ(opts("+T\\q\\\\\\"), 0);    // other escapes and a final backslash: literal
@@ -319,6 +321,7 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     EXPECT_EQ(S.ditems, 2);
     EXPECT_EQ(S.record_length, 8);
     EXPECT_EQ(run(data + " +F200,60"), 6);       // 260 + 2 > 255
+    EXPECT_EQ(run(data + " +F200,54"), 6);       // 254 + 2 = 256: the fields count too
     EXPECT_EQ(run(data + " +F200,53"), 0);       // 253 + 2 = 255
     EXPECT_EQ(S.record_length, 253);
     EXPECT_EQ(S.ddigits_sum, 253);

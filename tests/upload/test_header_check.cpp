@@ -113,6 +113,18 @@ TEST_F(HeaderCheck, NameRules)
     EXPECT_EQ(h.record_length, 128);
 }
 
+TEST_F(HeaderCheck, NameCheckComparesTheExtensionToo)
+{
+    s.name_check = 1;
+    EXPECT_EQ(check(header("DATA.DAT", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
+    EXPECT_EQ(check(header("DATA", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
+    EXPECT_EQ(check(header("data.txt", "00001", {"005"})), 0);
+    // Without +N any data file lands under the argument's name.
+    s.name_check = 0;
+    EXPECT_EQ(check(header("OTHER.DAT", "00001", {"005"})), 0);
+    EXPECT_STREQ(h.dest_base, "DATA.TXT");
+}
+
 TEST_F(HeaderCheck, DeviceNamesFromTheTerminalAreRefused)
 {
     s = settings_for("/data/", "(file)");

@@ -111,6 +111,17 @@ TEST_F(PosixSerial, PicksTheDeviceOfTheComNumber)
     EXPECT_EQ(open_port(0), PLAT_PORT_INVALID) << "COM0 never opens";
 }
 
+TEST_F(PosixSerial, WithoutTheEnvironmentComNIsTtySNMinusOne)
+{
+    // COM200 names /dev/ttyS199, which no machine here has: the failure
+    // reason shows the path that was tried.
+    unsetenv("ORV5_DEVICE");
+    unsetenv("ORV5_COM200");
+    plat_reason_clear();
+    EXPECT_EQ(open_port(200), PLAT_PORT_INVALID);
+    EXPECT_EQ(std::string(plat_reason_text()).rfind("/dev/ttyS199: ", 0), 0u) << plat_reason_text();
+}
+
 TEST_F(PosixSerial, RefusesWhatIsNoTerminalAndLeavesNothingOpen)
 {
     char file[] = "/tmp/orv5_not_a_tty_XXXXXX";
