@@ -77,9 +77,8 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     char name[128];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     close(slave);
-    setenv("ORV5_DEVICE", name, 1);
-    plat_port port = plat_port_open(1);
-    unsetenv("ORV5_DEVICE");
+    PlatPort object{};
+    plat_port port = plat_port_open(object, name);
     ASSERT_NE(port, PLAT_PORT_INVALID);
     ASSERT_TRUE(plat_port_configure(port, LineSettings{9600, 1, 0, 0}));
 
