@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -217,8 +218,7 @@ bool tty_open(PlatPort &port, const char *path)
         close(fd);
         return false;
     }
-    TtyPort &p = tty(port);
-    p = TtyPort{fd, {}, 0, false, 0, {}};
+    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, {}};
     std::snprintf(p.name, sizeof p.name, "%.*s", static_cast<int>(sizeof p.name - 1), path);
     p.overruns = read_overruns(fd, &p.have_icount);
     return true;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <new>
 
 #include "platform/serial_port.h"
 #include "platform/sim/sim_internal.h"
@@ -109,7 +110,7 @@ bool sim_open(PlatPort &port, const char *name)
     if (line.faults.open_fails || line.open || com_number == 0)
         return false;
     line.open = true;
-    sim_port(port) = SimPort{&line, com_number};
+    new (port.state) SimPort{&line, com_number};
     session_started();
     return true;
 }

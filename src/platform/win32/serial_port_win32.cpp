@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 namespace {
 
@@ -127,8 +128,7 @@ bool com_open(PlatPort &port, const char *shown)
         CloseHandle(h);
         return false;
     }
-    ComPort &p = com_port(port);
-    p = ComPort{h, com_number, false, 0, 0, {}};
+    ComPort &p = *new (port.state) ComPort{h, com_number, false, 0, 0, {}};
     std::snprintf(p.name, sizeof p.name, "COM%u", com_number);
     return true;
 }
