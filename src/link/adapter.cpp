@@ -28,7 +28,9 @@ int load_adapter(const char *path, plat_port port)
         plat_lib_free(lib);
         return ORV5_E_ADAPTER_LOAD;
     }
-    int rc = init((orv5_port_handle)port);   // a HANDLE or an fd, as the contract says
+    // A HANDLE or an fd, as the contract says: what the port's backend
+    // gives as its OS handle.
+    int rc = init((orv5_port_handle)plat_port_os_handle(port));
     plat_lib_free(lib);   // a plug-in never stays loaded beyond its call
     return session_result(rc);
 }

@@ -57,7 +57,10 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
     ch.failed_fetches = 0;
     ch.bytes_moved = 0;
     ch.trace.file = nullptr;
-    ch.port = plat_port_open(com_number);
+    char name[PLAT_PORT_NAME_SIZE];
+    if (!plat_port_name(com_number, name, sizeof name))
+        return ORV5_E_PORT_OPEN;
+    ch.port = plat_port_open(ch.port_object, name);
     if (ch.port == PLAT_PORT_INVALID)
         return ORV5_E_PORT_OPEN;
     plat_port_setup_queues(ch.port, COM_IN_QUEUE, COM_OUT_QUEUE);

@@ -35,7 +35,11 @@ constexpr int COM_FLAGGED = 0xFF00;   // + byte: read with a line error
 constexpr uint32_t COM_GONE_AFTER_FAILURES = 3;
 
 struct SerialChannel {
-    plat_port port = PLAT_PORT_INVALID;  // PLAT_PORT_INVALID while closed
+    // The port object lives here, in the session's record, so opening a
+    // port allocates nothing; port points at it while it is open.  The
+    // record is not copied once open (port would point into the original).
+    PlatPort port_object{};
+    plat_port port = PLAT_PORT_INVALID;  // &port_object, or PLAT_PORT_INVALID while closed
     uint32_t line_errors = 0;            // PLAT_LINE_* flags of the bytes last fetched
     uint8_t rx_bytes[COM_RX_BUFFER];     // fetched, not yet handed out from rx_pos
     uint8_t rx_errors[COM_RX_BUFFER];    // PLAT_LINE_* flags of each

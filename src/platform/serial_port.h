@@ -12,9 +12,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
-using plat_port = intptr_t;            // HANDLE on Win32, fd on POSIX
-constexpr plat_port PLAT_PORT_INVALID = -1;
+// A port is an object: a table of the backend's operations and the
+// backend's own record of the port, in storage the caller owns (the
+// session's channel record keeps one), so that nothing about a port lives
+// in tables of the backend and two ports never share state.  plat_port is
+// a pointer to such an object while it is open.
+struct PlatPort;
+using plat_port = PlatPort *;
+constexpr plat_port PLAT_PORT_INVALID = nullptr;
 
 // Modem lines reported by plat_port_modem_status (set = line on).
 constexpr uint32_t PLAT_MODEM_CTS = 0x01;    // clear to send
@@ -38,39 +45,185 @@ struct LineSettings {
     int two_stop_bits;         // non-zero = 2
 };
 
-// Opens "COM<com_number>" for exclusive read/write.  POSIX: the device is
-// $ORV5_DEVICE when set (the CLI's --device), else $ORV5_COM<n>, else
-// /dev/ttyS<n-1>.  Returns PLAT_PORT_INVALID on failure.
-plat_port plat_port_open(unsigned com_number);
+// What a backend does with a port.  The channel (link/serial.cpp) and the
+// platform's pump reach the port only through this table, so a backend
+// chosen at open (a tty, a COM handle, the simulated line, and later a
+// network port) changes nothing above it.  Every operation gets the open
+// port object; the dispatchers below deal with a closed one.
+struct PortOps {
+    // Opens the named port into port.state (zeroed before the call).  False
+    // on failure, with the reason kept; the object is reset then.
+    bool (*open)(PlatPort &port, const char *name);
 
-// Requests driver queue sizes, bytes.  Result not checked by callers.
-void plat_port_setup_queues(plat_port port, uint32_t in_bytes, uint32_t out_bytes);
+    // Requests driver queue sizes, bytes.  Result not checked by callers.
+    void (*setup_queues)(PlatPort &port, uint32_t in_bytes, uint32_t out_bytes);
 
-// Applies speed, data bits, parity and stop bits, raw binary transfer, no
-// flow control, RTS and DTR held on.  False = refused.
-bool plat_port_configure(plat_port port, const LineSettings &settings);
+    // Applies speed, data bits, parity and stop bits, raw binary transfer,
+    // no flow control, RTS and DTR held on.  False = refused.
+    bool (*configure)(PlatPort &port, const LineSettings &settings);
 
-// Reads the modem lines (PLAT_MODEM_*).  A port without modem lines (a
-// pseudo-terminal) reports success with no line on; false only on a real
-// failure.
-bool plat_port_modem_status(plat_port port, uint32_t *lines);
+    // Reads the modem lines (PLAT_MODEM_*).  A port without modem lines (a
+    // pseudo-terminal) reports success with no line on; false only on a
+    // real failure.
+    bool (*modem_status)(PlatPort &port, uint32_t *lines);
 
-void plat_port_purge_tx(plat_port port);   // discard pending output
-void plat_port_purge_rx(plat_port port);   // discard pending input
+    void (*purge_tx)(PlatPort &port);   // discard pending output
+    void (*purge_rx)(PlatPort &port);   // discard pending input
 
-// Synchronous write of len bytes; false on failure (*written: bytes that
-// went out before it).
-bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written);
+    // Synchronous write of len bytes; false on failure (*written: bytes
+    // that went out before it).
+    bool (*write)(PlatPort &port, const void *bytes, uint32_t len, uint32_t *written);
 
-// Fetches what is waiting, at most capacity bytes, in one go and without
-// waiting for more: bytes[i] with its PLAT_LINE_* flags in errors[i].
-// *count is 0 when nothing waits.  A line error the driver reports without
-// a byte to pin it on flags the next byte fetched.  False when the port
-// failed (hang-up, device gone).
-bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-                    uint32_t *count);
+    // Fetches what is waiting, at most capacity bytes, in one go and
+    // without waiting for more: bytes[i] with its PLAT_LINE_* flags in
+    // errors[i].  *count is 0 when nothing waits.  A line error the driver
+    // reports without a byte to pin it on flags the next byte fetched.
+    // False when the port failed (hang-up, device gone).
+    bool (*read)(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+                 uint32_t *count);
 
-void plat_port_close(plat_port port);
+    // The operating system's handle of the port, as adapter plug-ins take
+    // it (orv5_port_handle: a HANDLE on Win32, a descriptor on POSIX).
+    intptr_t (*os_handle)(const PlatPort &port);
+
+    // What the pump sleeps on while the session waits for input.  A POSIX
+    // pump polls wait_handle (a descriptor that turns readable when input
+    // waits) after asking input_ready; the Win32 pump calls wait_input,
+    // which sleeps at most one read slice in the port itself, since a
+    // synchronous COM handle cannot be waited on for input.  An entry the
+    // backend's platform does not use is null.
+    intptr_t (*wait_handle)(const PlatPort &port);
+    bool (*input_ready)(PlatPort &port);
+    bool (*wait_input)(PlatPort &port);
+
+    // Releases the port; the dispatcher resets the object afterwards.
+    void (*close)(PlatPort &port);
+};
+
+// Room for a backend's record of one port, bytes: the POSIX tty's (the
+// device path as reasons show it, 128, plus the decoder) is the largest
+// today; a network backend's host name and protocol state fit as well.
+constexpr size_t PLAT_PORT_STATE_SIZE = 256;
+
+struct PlatPort {
+    const PortOps *ops;   // null while closed
+    alignas(8) unsigned char state[PLAT_PORT_STATE_SIZE];   // the backend's record
+};
+
+// The backend's record inside a port object.  Each backend checks that its
+// record fits (static_assert against PLAT_PORT_STATE_SIZE).
+template <typename T>
+T &plat_port_state(PlatPort &port)
+{
+    static_assert(sizeof(T) <= PLAT_PORT_STATE_SIZE, "port record too large");
+    static_assert(alignof(T) <= 8, "port record over-aligned");
+    return *reinterpret_cast<T *>(port.state);
+}
+template <typename T>
+const T &plat_port_state(const PlatPort &port)
+{
+    static_assert(sizeof(T) <= PLAT_PORT_STATE_SIZE, "port record too large");
+    return *reinterpret_cast<const T *>(port.state);
+}
+
+// Size of a port name buffer: a device path on POSIX, "COMn" on Win32.
+constexpr size_t PLAT_PORT_NAME_SIZE = 4096;
+
+// The name of COM<com_number> as plat_port_open takes it.  Win32: "COMn".
+// POSIX: $ORV5_DEVICE when set (the CLI's --device), else $ORV5_COM<n>,
+// else /dev/ttyS<n-1>.  False (and the reason kept) when there is no such
+// name: COM0 on POSIX, or a device path longer than size - 1.
+bool plat_port_name(unsigned com_number, char *out, size_t size);
+
+// The backend that opens name, or null (reason kept) when none does.  Each platform has
+// its table of backends; the choice is made here only, by the name's form.
+const PortOps *plat_port_backend(const char *name);
+
+// Opens the named port, exclusive read/write, into storage.  Returns
+// &storage, or PLAT_PORT_INVALID on failure with storage reset and the
+// reason kept.
+inline plat_port plat_port_open(PlatPort &storage, const char *name)
+{
+    std::memset(&storage, 0, sizeof storage);
+    const PortOps *ops = plat_port_backend(name);
+    if (ops == nullptr)
+        return PLAT_PORT_INVALID;
+    if (!ops->open(storage, name)) {
+        std::memset(&storage, 0, sizeof storage);
+        return PLAT_PORT_INVALID;
+    }
+    storage.ops = ops;
+    return &storage;
+}
+
+// Releases an open port and resets its object (ops null, record zeroed), so
+// that a stale pointer to it reaches nothing; safe on PLAT_PORT_INVALID and
+// on a closed object.
+inline void plat_port_close(plat_port port)
+{
+    if (port == nullptr || port->ops == nullptr)
+        return;
+    port->ops->close(*port);
+    std::memset(port, 0, sizeof *port);
+}
+
+// The operations on an open port.  On a closed object or PLAT_PORT_INVALID
+// they do nothing and report failure (false, -1, no bytes).
+inline bool plat_port_is_open(plat_port port)
+{
+    return port != nullptr && port->ops != nullptr;
+}
+
+inline void plat_port_setup_queues(plat_port port, uint32_t in_bytes, uint32_t out_bytes)
+{
+    if (plat_port_is_open(port))
+        port->ops->setup_queues(*port, in_bytes, out_bytes);
+}
+
+inline bool plat_port_configure(plat_port port, const LineSettings &settings)
+{
+    return plat_port_is_open(port) && port->ops->configure(*port, settings);
+}
+
+inline bool plat_port_modem_status(plat_port port, uint32_t *lines)
+{
+    return plat_port_is_open(port) && port->ops->modem_status(*port, lines);
+}
+
+inline void plat_port_purge_tx(plat_port port)
+{
+    if (plat_port_is_open(port))
+        port->ops->purge_tx(*port);
+}
+
+inline void plat_port_purge_rx(plat_port port)
+{
+    if (plat_port_is_open(port))
+        port->ops->purge_rx(*port);
+}
+
+inline bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
+{
+    if (!plat_port_is_open(port)) {
+        if (written != nullptr)
+            *written = 0;
+        return false;
+    }
+    return port->ops->write(*port, bytes, len, written);
+}
+
+inline bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+                           uint32_t *count)
+{
+    *count = 0;
+    return plat_port_is_open(port) && port->ops->read(*port, bytes, errors, capacity, count);
+}
+
+// The OS handle for plug-ins; -1 when the port is not open.
+inline intptr_t plat_port_os_handle(plat_port port)
+{
+    return plat_port_is_open(port) ? port->ops->os_handle(*port) : -1;
+}
 
 // The byte-trace file named by the environment variable ORV5_TRACE, read
 // from the process environment as it is now.  False when it is unset,

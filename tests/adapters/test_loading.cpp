@@ -33,11 +33,16 @@ bool still_loaded(const std::string &path)
     return true;
 }
 
+// A pseudo-terminal whose slave side is also open as the library's port
+// object, as a session hands it to load_adapter.
 struct Port {
     int master = -1, fd = -1;
+    char name[128] = {};
+    PlatPort object{};
+    plat_port port = PLAT_PORT_INVALID;
     explicit Port(speed_t speed)
     {
-        openpty(&master, &fd, nullptr, nullptr, nullptr);
+        openpty(&master, &fd, name, nullptr, nullptr);
         termios t;
         tcgetattr(fd, &t);
         cfmakeraw(&t);
@@ -45,9 +50,11 @@ struct Port {
         tcsetattr(fd, TCSANOW, &t);
         int lines = TIOCM_RTS | TIOCM_DTR;
         ioctl(fd, TIOCMBIS, &lines);
+        port = plat_port_open(object, name);
     }
     ~Port()
     {
+        plat_port_close(port);
         close(fd);
         close(master);
     }
@@ -75,7 +82,7 @@ TEST(AdapterLoading, ResultCodesAndNothingLeftLoaded)
     };
     for (const Case &c : cases) {
         Port port(c.speed);
-        EXPECT_EQ(load_adapter(c.path.c_str(), port.fd), c.expected) << c.path;
+        EXPECT_EQ(load_adapter(c.path.c_str(), port.port), c.expected) << c.path;
         EXPECT_FALSE(still_loaded(c.path)) << c.path;
         EXPECT_EQ(port.speed(), c.speed) << c.path;
     }
@@ -90,9 +97,9 @@ TEST(AdapterLoading, BareNameIsNotLookedUpInTheCurrentFolder)
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(ORV5_TEST_PLUGIN_DIR), 0);
     Port port(B9600);
-    int rc = load_adapter("failing.so", port.fd);
-    int rc_bare = load_adapter("failing", port.fd);
-    int rc_path = load_adapter("./failing.so", port.fd);
+    int rc = load_adapter("failing.so", port.port);
+    int rc_bare = load_adapter("failing", port.port);
+    int rc_path = load_adapter("./failing.so", port.port);
     ASSERT_EQ(chdir(cwd), 0);
     EXPECT_EQ(rc, ORV5_E_ADAPTER_LOAD);
     EXPECT_EQ(rc_bare, ORV5_E_ADAPTER_LOAD);

@@ -241,14 +241,26 @@ void check_counter_dialog()
     CHECK(!plat_progress_create(reinterpret_cast<void *>(0x12345), 1, "t", place, CALLBACKS));
 }
 
+// Opens COM<n> as the channel does: the name resolved, then opened into
+// object.
+plat_port open_com(PlatPort &object, unsigned com_number)
+{
+    char name[PLAT_PORT_NAME_SIZE];
+    if (!plat_port_name(com_number, name, sizeof name))
+        return PLAT_PORT_INVALID;
+    return plat_port_open(object, name);
+}
+
 void check_port(unsigned com_number)
 {
+    PlatPort object{};
     plat_reason_clear();
-    CHECK(plat_port_open(0) == PLAT_PORT_INVALID);
+    CHECK(open_com(object, 0) == PLAT_PORT_INVALID);
     CHECK(std::strncmp(plat_reason_text(), "COM0: ", 6) == 0);
+    CHECK(object.ops == nullptr);
     if (com_number == 0)
         return;
-    plat_port port = plat_port_open(com_number);
+    plat_port port = open_com(object, com_number);
     CHECK(port != PLAT_PORT_INVALID);
     if (port == PLAT_PORT_INVALID)
         return;
@@ -257,13 +269,13 @@ void check_port(unsigned com_number)
     CHECK(plat_port_configure(port, line));
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
-    CHECK(GetCommState(reinterpret_cast<HANDLE>(port), &dcb));
+    CHECK(GetCommState(reinterpret_cast<HANDLE>(plat_port_os_handle(port)), &dcb));
     CHECK(dcb.BaudRate == 19200 && dcb.ByteSize == 8 && dcb.Parity == NOPARITY &&
           dcb.StopBits == ONESTOPBIT);
     CHECK(dcb.fDtrControl == DTR_CONTROL_ENABLE && dcb.fRtsControl == RTS_CONTROL_ENABLE);
     CHECK(!dcb.fOutX && !dcb.fInX && !dcb.fOutxCtsFlow);
     COMMTIMEOUTS to = {};
-    CHECK(GetCommTimeouts(reinterpret_cast<HANDLE>(port), &to));
+    CHECK(GetCommTimeouts(reinterpret_cast<HANDLE>(plat_port_os_handle(port)), &to));
     CHECK(to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == MAXDWORD &&
           to.ReadTotalTimeoutConstant > 0 && to.ReadTotalTimeoutConstant <= 50);
     plat_reason_clear();
@@ -289,6 +301,10 @@ void check_port(unsigned com_number)
     uint32_t written = 0;
     CHECK(plat_port_write(port, "\x10\x04\x30\x30", 4, &written) && written == 4);
     plat_port_purge_tx(port);
+    plat_port_close(port);
+    // A closed object is reset: nothing reaches the old handle through it.
+    CHECK(object.ops == nullptr && plat_port_os_handle(port) == -1);
+    CHECK(!plat_port_write(port, "\x10", 1, &written) && written == 0);
     plat_port_close(port);
     plat_port_close(PLAT_PORT_INVALID);
 }

@@ -32,13 +32,19 @@ constexpr int IDLE_WAIT_MS = 1000;
 // the caller, whose next fetch learns of the failure.
 constexpr int HUNG_UP_REST_MS = 100;
 
+// The session timer.  Process-wide because a process runs one session at
+// a time (the nested-call guard of ExecOrv5), whose timer this is, and the
+// session's timer flags that the protocol code reads (session/timer.cpp)
+// are process-wide as well; no port state is kept here.
 bool timer_on = false;
 int64_t interval_ns = 0;
 int64_t deadline_ns = 0;      // next tick, CLOCK_MONOTONIC
 plat_tick_fn tick_fn = nullptr;
 
 // Self-pipe: [0] read end polled by pump_wait, [1] written by plat_wake.
-// Created once and kept for the life of the process.
+// Created once and kept for the life of the process: plat_wake carries the
+// abort request from signal handlers and other threads, which know no
+// session or port.
 std::atomic<int> wake_rd{-1};
 std::atomic<int> wake_wr{-1};
 
@@ -137,7 +143,12 @@ void plat_pump_messages()
 void plat_pump_wait(plat_port port)
 {
     ensure_wake_pipe();
-    bool watch_port = port != PLAT_PORT_INVALID;
+    // The port's backend names the descriptor that turns readable with
+    // input; one without (or no port) is not watched.
+    int port_fd = -1;
+    if (plat_port_is_open(port) && port->ops->wait_handle != nullptr)
+        port_fd = static_cast<int>(port->ops->wait_handle(*port));
+    bool watch_port = port_fd >= 0;
     bool hung_up = false;
     int wake_fd = wake_rd.load();
     for (;;) {
@@ -146,7 +157,7 @@ void plat_pump_wait(plat_port port)
             break;
         if (hung_up && wait_ms > HUNG_UP_REST_MS)
             wait_ms = HUNG_UP_REST_MS;
-        if (watch_port && posix_port_input_ready(static_cast<int>(port)))
+        if (watch_port && port->ops->input_ready(*port))
             break;
         struct pollfd fds[2];
         int nfds = 0;
@@ -155,7 +166,7 @@ void plat_pump_wait(plat_port port)
         int port_slot = -1;
         if (watch_port) {
             port_slot = nfds;
-            fds[nfds++] = {static_cast<int>(port), POLLIN, 0};
+            fds[nfds++] = {port_fd, POLLIN, 0};
         }
         int n = poll(fds, static_cast<nfds_t>(nfds), wait_ms);
         if (n < 0)

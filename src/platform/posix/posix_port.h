@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include "platform/serial_port.h"
+
+// The backend of terminal devices (serial_posix.cpp).
+extern const PortOps POSIX_TTY_OPS;
 
 // With PARMRK the line discipline marks a byte received with a parity or
 // framing error as 0xFF 0x00 byte, a break as 0xFF 0x00 0x00, and doubles a
@@ -14,8 +18,7 @@ struct ParmrkDecoder {
 // its PLAT_LINE_* flags have been or'ed into *errors.
 bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint8_t *errors);
 
-// True when the port (an fd from plat_port_open) has raw input waiting in
-// the driver.
+// True when the tty descriptor fd has raw input waiting in the driver.
 bool posix_port_input_ready(int fd);
 
 // Sets a line speed that has no Bnnn constant (56000, 128000, 256000 ...)

@@ -1,5 +1,9 @@
 // serial_posix.cpp - the serial port on a POSIX terminal device (termios).
 //
+// Each open port is a PlatPort whose record (TtyPort) holds the
+// descriptor, the decoder and the flags waiting for the next byte; nothing
+// here is kept per process.
+//
 // The port is opened non-blocking, so a read never waits: the session
 // polls for input and sleeps in the pump (clock_posix.cpp) between polls.
 // Line errors are learnt from the PARMRK marks that the line discipline
@@ -13,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -26,18 +31,8 @@
 
 namespace {
 
-// Ports open at once: one per session, a few more in tests and tools.
-constexpr int MAX_PORTS = 8;
-
-// Device path buffer: "/dev/ttyS" plus up to 10 digits, or a path from the
-// environment (longer ones are refused rather than cut).
-constexpr size_t DEVICE_PATH_SIZE = 4096;
-
 // The device's name as failure reasons show it; a longer path is cut.
 constexpr size_t SHOWN_NAME_SIZE = 128;
-
-// "ORV5_COM" + up to 10 digits + NUL.
-constexpr size_t ENV_NAME_SIZE = 8 + 10 + 1;
 
 // Raw bytes taken from the driver per read() call: more than the input
 // queue a session asks for (1584 bytes), so one call takes what waits.
@@ -50,8 +45,9 @@ constexpr uint32_t RAW_CHUNK = 2048;
 // (flow-controlled, or a pseudo-terminal nobody reads) gets there.
 constexpr int WRITE_STALL_MS = 5000;
 
-struct PortState {
-    int fd;                   // -1: slot free
+// The record of one open tty port, inside its PlatPort.
+struct TtyPort {
+    int fd;
     ParmrkDecoder dec;
     uint8_t pending;          // PLAT_LINE_* flags for the next byte fetched
     bool have_icount;         // the driver counts overruns
@@ -59,26 +55,14 @@ struct PortState {
     char name[SHOWN_NAME_SIZE];
 };
 
-PortState ports[MAX_PORTS] = {
-    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
-    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
-    {-1, {}, 0, false, 0, {}}, {-1, {}, 0, false, 0, {}},
-};
-
-PortState *find_port(plat_port port)
+TtyPort &tty(PlatPort &port)
 {
-    if (port < 0)
-        return nullptr;
-    for (PortState &p : ports)
-        if (p.fd == port)
-            return &p;
-    return nullptr;
+    return plat_port_state<TtyPort>(port);
 }
 
-const char *name_of(plat_port port)
+const TtyPort &tty(const PlatPort &port)
 {
-    PortState *p = find_port(port);
-    return p != nullptr ? p->name : "serial port";
+    return plat_port_state<TtyPort>(port);
 }
 
 // Errors of an ioctl that the device does not implement (a pseudo-terminal
@@ -87,23 +71,6 @@ bool not_supported(int err)
 {
     // 515 is the kernel's ENOIOCTLCMD, which some drivers let through.
     return err == ENOTTY || err == EINVAL || err == ENOTSUP || err == 515;
-}
-
-// Device for COM<n>: $ORV5_DEVICE, else $ORV5_COM<n>, else /dev/ttyS<n-1>.
-bool device_path(unsigned n, char *out, size_t size)
-{
-    const char *dev = std::getenv("ORV5_DEVICE");
-    if (dev == nullptr || *dev == '\0') {
-        char name[ENV_NAME_SIZE];
-        std::snprintf(name, sizeof name, "ORV5_COM%u", n);
-        dev = std::getenv(name);
-    }
-    int len;
-    if (dev != nullptr && *dev != '\0')
-        len = std::snprintf(out, size, "%s", dev);
-    else
-        len = std::snprintf(out, size, "/dev/ttyS%u", n - 1);
-    return len > 0 && static_cast<size_t>(len) < size;
 }
 
 uint32_t read_overruns(int fd, bool *ok)
@@ -122,7 +89,7 @@ uint32_t read_overruns(int fd, bool *ok)
 }
 
 // PLAT_LINE_OVERRUN when the driver counted an overrun since the last look.
-uint8_t new_overruns(PortState &p)
+uint8_t new_overruns(TtyPort &p)
 {
     if (!p.have_icount)
         return 0;
@@ -180,7 +147,7 @@ void set_framing(struct termios &tio, const LineSettings &settings)
     tio.c_cc[VTIME] = 0;
 }
 
-bool refuse(const PortState &p, const char *why)
+bool refuse(const TtyPort &p, const char *why)
 {
     plat_reason_set(p.name, why);
     return false;
@@ -226,32 +193,14 @@ bool posix_port_input_ready(int fd)
     return ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-plat_port plat_port_open(unsigned com_number)
-{
-    if (com_number == 0) {
-        plat_reason_set("COM0", "there is no port 0");
-        return PLAT_PORT_INVALID;
-    }
-    char path[DEVICE_PATH_SIZE];
-    if (!device_path(com_number, path, sizeof path)) {
-        plat_reason_set("ORV5_DEVICE", "the device path is too long");
-        return PLAT_PORT_INVALID;
-    }
-    PortState *slot = nullptr;
-    for (PortState &p : ports)
-        if (p.fd < 0) {
-            slot = &p;
-            break;
-        }
-    if (slot == nullptr) {
-        plat_reason_set(path, "too many ports open in this process");
-        return PLAT_PORT_INVALID;
-    }
+namespace {
 
+bool tty_open(PlatPort &port, const char *path)
+{
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         plat_reason_note(path);
-        return PLAT_PORT_INVALID;
+        return false;
     }
     // TIOCEXCL keeps out later openers (except privileged ones); the lock
     // also stops a second program that honours it, and a second open in
@@ -259,7 +208,7 @@ plat_port plat_port_open(unsigned com_number)
     if (!isatty(fd) || ioctl(fd, TIOCEXCL) != 0) {
         plat_reason_note(path);
         close(fd);
-        return PLAT_PORT_INVALID;
+        return false;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
@@ -267,27 +216,23 @@ plat_port plat_port_open(unsigned com_number)
         else
             plat_reason_note(path);
         close(fd);
-        return PLAT_PORT_INVALID;
+        return false;
     }
-    *slot = PortState{fd, {}, 0, false, 0, {}};
-    std::snprintf(slot->name, sizeof slot->name, "%.*s", static_cast<int>(sizeof slot->name - 1), path);
-    slot->overruns = read_overruns(fd, &slot->have_icount);
-    return fd;
+    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, {}};
+    std::snprintf(p.name, sizeof p.name, "%.*s", static_cast<int>(sizeof p.name - 1), path);
+    p.overruns = read_overruns(fd, &p.have_icount);
+    return true;
 }
 
-void plat_port_setup_queues(plat_port, uint32_t, uint32_t)
+void tty_setup_queues(PlatPort &, uint32_t, uint32_t)
 {
     // The terminal driver's buffers are fixed (4 KiB and more), larger than
     // what the session asks for.
 }
 
-bool plat_port_configure(plat_port port, const LineSettings &settings)
+bool tty_configure(PlatPort &port, const LineSettings &settings)
 {
-    PortState *p = find_port(port);
-    if (p == nullptr) {
-        plat_reason_set("serial port", "not open");
-        return false;
-    }
+    TtyPort *p = &tty(port);
     if (settings.baud_rate == 0)
         return refuse(*p, "0 bit/s is no line speed");   // it would mean "hang up"
     int fd = p->fd;
@@ -329,11 +274,11 @@ bool plat_port_configure(plat_port port, const LineSettings &settings)
     return true;
 }
 
-bool plat_port_modem_status(plat_port port, uint32_t *lines)
+bool tty_modem_status(PlatPort &port, uint32_t *lines)
 {
     *lines = 0;
     int bits = 0;
-    if (ioctl(static_cast<int>(port), TIOCMGET, &bits) != 0)
+    if (ioctl(tty(port).fd, TIOCMGET, &bits) != 0)
         return not_supported(errno);   // no modem lines: none on
     if (bits & TIOCM_CTS)
         *lines |= PLAT_MODEM_CTS;
@@ -346,23 +291,24 @@ bool plat_port_modem_status(plat_port port, uint32_t *lines)
     return true;
 }
 
-void plat_port_purge_tx(plat_port port)
+void tty_purge_tx(PlatPort &port)
 {
-    tcflush(static_cast<int>(port), TCOFLUSH);
+    tcflush(tty(port).fd, TCOFLUSH);
 }
 
-void plat_port_purge_rx(plat_port port)
+void tty_purge_rx(PlatPort &port)
 {
-    tcflush(static_cast<int>(port), TCIFLUSH);
+    TtyPort &p = tty(port);
+    tcflush(p.fd, TCIFLUSH);
     // Half a mark sequence went with it.
-    if (PortState *p = find_port(port))
-        p->dec = ParmrkDecoder{};
+    p.dec = ParmrkDecoder{};
 }
 
-bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
+bool tty_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *written)
 {
     const uint8_t *src = static_cast<const uint8_t *>(bytes);
-    int fd = static_cast<int>(port);
+    const char *name = tty(port).name;
+    int fd = tty(port).fd;
     uint32_t done = 0;
     int64_t give_up = now_ms() + WRITE_STALL_MS;
     bool ok = true;
@@ -378,25 +324,25 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             int64_t left = give_up - now_ms();
             if (left <= 0) {
-                plat_reason_set(name_of(port), "write stalled (flow control, or nobody reads the line)");
+                plat_reason_set(name, "write stalled (flow control, or nobody reads the line)");
                 ok = false;
                 break;
             }
             struct pollfd pfd = {fd, POLLOUT, 0};
             int n = poll(&pfd, 1, static_cast<int>(left));
             if (n < 0 && errno != EINTR) {
-                plat_reason_note(name_of(port));
+                plat_reason_note(name);
                 ok = false;
                 break;
             }
             if (n > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL))) {
-                plat_reason_set(name_of(port), "the device hung up");
+                plat_reason_set(name, "the device hung up");
                 ok = false;
                 break;
             }
             continue;
         }
-        plat_reason_note(name_of(port));
+        plat_reason_note(name);
         ok = false;
         break;
     }
@@ -405,13 +351,12 @@ bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *
     return ok;
 }
 
-bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-                    uint32_t *count)
+bool tty_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+              uint32_t *count)
 {
     *count = 0;
-    PortState *p = find_port(port);
-    if (p == nullptr)
-        return false;
+    TtyPort *p = &tty(port);
+    const char *name = p->name;
     uint8_t raw[RAW_CHUNK];
     uint32_t want = capacity < RAW_CHUNK ? capacity : RAW_CHUNK;
     ssize_t r;
@@ -421,11 +366,11 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     if (r < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return true;   // nothing waiting
-        plat_reason_note(name_of(port));
+        plat_reason_note(name);
         return false;
     }
     if (r == 0) {
-        plat_reason_set(name_of(port), "the device hung up");   // end of file on a terminal
+        plat_reason_set(name, "the device hung up");   // end of file on a terminal
         return false;
     }
     p->pending |= new_overruns(*p);
@@ -442,18 +387,35 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     return true;
 }
 
-void plat_port_close(plat_port port)
+intptr_t tty_fd(const PlatPort &port)
 {
-    PortState *p = find_port(port);
-    if (p == nullptr)
-        return;
+    return tty(port).fd;
+}
+
+bool tty_input_ready(PlatPort &port)
+{
+    return posix_port_input_ready(tty(port).fd);
+}
+
+void tty_close(PlatPort &port)
+{
+    TtyPort &p = tty(port);
     // Clear the exclusive flag: it belongs to the device, not to this
     // descriptor, and would keep out the next opener while any other
     // descriptor of the device stays open.
-    ioctl(p->fd, TIOCNXCL);
-    close(p->fd);   // drops the lock too
-    p->fd = -1;
+    ioctl(p.fd, TIOCNXCL);
+    close(p.fd);   // drops the lock too
+    p.fd = -1;
 }
+
+}  // namespace
+
+// The tty's descriptor serves plug-ins and the pump's poll alike.
+extern const PortOps POSIX_TTY_OPS = {
+    tty_open,     tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,
+    tty_purge_rx, tty_write,        tty_read,      tty_fd,           tty_fd,
+    tty_input_ready, nullptr,      tty_close,
+};
 
 bool plat_trace_path(char *out, size_t size)
 {

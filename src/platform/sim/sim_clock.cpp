@@ -30,7 +30,9 @@ struct Clock {
     int arms = 0;
     uint64_t slept = 0;
 };
-Clock vclock;  // virtual time; not "clock", which <ctime> takes
+// Virtual time; not "clock", which <ctime> takes.  One per process, like
+// the line: the tests script it without a session at hand.
+Clock vclock;
 
 // The hang watch; kept across reset(), which only starts a new virtual clock.
 struct Watch {
@@ -192,10 +194,11 @@ void plat_pump_messages()
 void plat_pump_wait(plat_port port)
 {
     // Input wakes the wait only when the caller watches the port.
-    if (port == PLAT_PORT_INVALID || !input_waiting()) {
+    bool watch_port = plat_port_is_open(port);
+    if (!watch_port || !port->ops->input_ready(*port)) {
         // Jump to the earliest of: next byte, timer tick, scheduled action.
         uint64_t next = UINT64_MAX, t;
-        if (port != PLAT_PORT_INVALID && next_arrival(&t))
+        if (watch_port && next_arrival(&t))
             next = std::min(next, t);
         if (vclock.timer)
             next = std::min(next, vclock.deadline);
@@ -203,7 +206,7 @@ void plat_pump_wait(plat_port port)
             next = std::min(next, vclock.actions.begin()->first);
         next = std::min(next, watch_deadline());
         // A failing port rests the wait briefly, as a hung-up device does.
-        if (port != PLAT_PORT_INVALID && faults().read_fails)
+        if (watch_port && faults().read_fails)
             next = std::min(next, vclock.now + HUNG_UP_REST_MS);
         advance_to(next == UINT64_MAX ? vclock.now + IDLE_STEP_MS : next);
     }

@@ -1,6 +1,16 @@
 // sim_line.cpp - the virtual serial line.
+//
+// The line is the simulated world: the wire, the scripted terminal at its
+// far end and what tests read back about it.  It is one per process
+// because the tests reach it without a port (sim::deliver, sim::written).
+// A port opened on it is a PlatPort like any other, whose record names the
+// line it is attached to; only one port can hold the line at a time, as
+// only one program can hold a device.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
+#include <new>
 
 #include "platform/serial_port.h"
 #include "platform/sim/sim_internal.h"
@@ -26,8 +36,21 @@ struct Line {
     uint32_t reads = 0;
     std::string trace_path;
 };
-Line line;
-constexpr plat_port SIM_PORT = 7;   // any valid-looking handle
+Line line;   // the world the tests script; see the head of this file
+
+// What plug-ins get as the simulated port's OS handle: any valid-looking one.
+constexpr intptr_t SIM_OS_HANDLE = 7;
+
+// The record of a port open on the virtual line, inside its PlatPort.
+struct SimPort {
+    Line *line;     // the wire this port holds
+    unsigned com;   // COM number of its name
+};
+
+SimPort &sim_port(PlatPort &port)
+{
+    return plat_port_state<SimPort>(port);
+}
 }  // namespace
 
 void reset_line()
@@ -78,71 +101,80 @@ bool input_waiting()
 
 using namespace sim;
 
-plat_port plat_port_open(unsigned com_number)
+namespace {
+
+bool sim_open(PlatPort &port, const char *name)
 {
+    unsigned com_number = static_cast<unsigned>(std::strtoul(name + 3, nullptr, 10));
     line.com = com_number;
     if (line.faults.open_fails || line.open || com_number == 0)
-        return PLAT_PORT_INVALID;
+        return false;
     line.open = true;
+    new (port.state) SimPort{&line, com_number};
     session_started();
-    return SIM_PORT;
+    return true;
 }
 
-void plat_port_setup_queues(plat_port, uint32_t, uint32_t) {}
+void sim_setup_queues(PlatPort &, uint32_t, uint32_t) {}
 
-bool plat_port_configure(plat_port, const LineSettings &settings)
+bool sim_configure(PlatPort &port, const LineSettings &settings)
 {
+    SimPort &sp = sim_port(port);
     // Recorded as the Win32 backend would spell it, for tests to compare.
     char parity = settings.parity == 1 ? 'o' : settings.parity == 2 ? 'e' : 'n';
     char mode[64];
-    std::snprintf(mode, sizeof mode, "COM%u:%lu,%c,%c,%c", line.com,
+    std::snprintf(mode, sizeof mode, "COM%u:%lu,%c,%c,%c", sp.com,
                   static_cast<unsigned long>(settings.baud_rate), parity,
                   settings.eight_data_bits ? '8' : '7', settings.two_stop_bits ? '2' : '1');
-    line.mode = mode;
-    return !line.faults.configure_fails;
+    sp.line->mode = mode;
+    return !sp.line->faults.configure_fails;
 }
 
-bool plat_port_modem_status(plat_port port, uint32_t *status)
+bool sim_modem_status(PlatPort &port, uint32_t *status)
 {
-    if (port != SIM_PORT || line.faults.modem_status_fails)
+    Line &l = *sim_port(port).line;
+    if (l.faults.modem_status_fails)
         return false;
-    *status = line.faults.cts ? PLAT_MODEM_CTS : 0;
+    *status = l.faults.cts ? PLAT_MODEM_CTS : 0;
     return true;
 }
 
-void plat_port_purge_tx(plat_port) {}
+void sim_purge_tx(PlatPort &) {}
 
-void plat_port_purge_rx(plat_port)
+void sim_purge_rx(PlatPort &port)
 {
-    ++line.purges_rx;
+    Line &l = *sim_port(port).line;
+    ++l.purges_rx;
     while (input_waiting())
-        line.incoming.pop_front();
+        l.incoming.pop_front();
 }
 
-bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
+bool sim_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *written)
 {
-    if (port != SIM_PORT || line.faults.write_fails)
+    Line &l = *sim_port(port).line;
+    if (l.faults.write_fails)
         return false;
     const uint8_t *p = static_cast<const uint8_t *>(bytes);
-    line.written.insert(line.written.end(), p, p + len);
-    line.writes.emplace_back(p, p + len);
+    l.written.insert(l.written.end(), p, p + len);
+    l.writes.emplace_back(p, p + len);
     *written = len;
-    if (line.peer)
-        line.peer(p, len);
+    if (l.peer)
+        l.peer(p, len);
     return true;
 }
 
-bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-                    uint32_t *count)
+bool sim_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+              uint32_t *count)
 {
+    Line &l = *sim_port(port).line;
     *count = 0;
-    if (port != SIM_PORT || line.faults.read_fails)
+    if (l.faults.read_fails)
         return false;
-    ++line.reads;
+    ++l.reads;
     uint32_t n = 0;
     while (n < capacity && input_waiting()) {
-        Arrival a = line.incoming.front();
-        line.incoming.pop_front();
+        Arrival a = l.incoming.front();
+        l.incoming.pop_front();
         bytes[n] = a.byte;
         errors[n] = a.flagged ? PLAT_LINE_FRAMING : 0;
         ++n;
@@ -151,10 +183,42 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     return true;
 }
 
-void plat_port_close(plat_port)
+intptr_t sim_os_handle(const PlatPort &)
 {
-    line.open = false;
-    line.incoming.clear();
+    return SIM_OS_HANDLE;
+}
+
+bool sim_input_ready(PlatPort &)
+{
+    return input_waiting();
+}
+
+void sim_close(PlatPort &port)
+{
+    Line &l = *sim_port(port).line;
+    l.open = false;
+    l.incoming.clear();
+}
+
+// The simulated pump jumps virtual time to the line's next arrival itself:
+// no handle to wait on, no slice to sleep.
+const PortOps SIM_OPS = {
+    sim_open,  sim_setup_queues, sim_configure, sim_modem_status, sim_purge_tx,
+    sim_purge_rx, sim_write, sim_read, sim_os_handle, nullptr, sim_input_ready,
+    nullptr, sim_close,
+};
+
+}  // namespace
+
+bool plat_port_name(unsigned com_number, char *out, size_t size)
+{
+    int len = std::snprintf(out, size, "COM%u", com_number);
+    return len > 0 && static_cast<size_t>(len) < size;
+}
+
+const PortOps *plat_port_backend(const char *name)
+{
+    return std::strncmp(name, "COM", 3) == 0 ? &SIM_OPS : nullptr;
 }
 
 bool plat_trace_path(char *out, size_t size)

@@ -6,6 +6,10 @@
 // nothing, waits at most WIN32_READ_SLICE_MS for the first byte: the pump
 // sleeps in such a one-byte read while the session waits for the terminal,
 // and the channel fetches with one read of the count ClearCommError gives.
+//
+// Each open port is a PlatPort whose record (ComPort) holds the handle,
+// the byte read ahead by the pump and the flags waiting for the next byte;
+// nothing here is kept per process.
 #include "platform/serial_port.h"
 #include "platform/os_reason.h"
 #include "platform/win32/win32_port.h"
@@ -13,11 +17,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 
 namespace {
-
-// Ports open at once: one per session, a few more in tests.
-constexpr int MAX_PORTS = 8;
 
 // "\\.\COM" + up to 10 digits + NUL.
 constexpr int DEVICE_NAME_SIZE = 4 + 3 + 10 + 1;
@@ -38,8 +41,9 @@ constexpr char XON_CHAR = 0x11;
 constexpr char XOFF_CHAR = 0x13;
 constexpr WORD XON_XOFF_LIMIT = 300;   // bytes
 
-struct PortState {
-    HANDLE handle;          // INVALID_HANDLE_VALUE: slot free
+// The record of one open COM port, inside its PlatPort.
+struct ComPort {
+    HANDLE handle;
     unsigned com;
     bool have_ahead;        // a byte read while the pump waited
     uint8_t ahead;
@@ -47,32 +51,14 @@ struct PortState {
     char name[SHOWN_NAME_SIZE];
 };
 
-PortState ports[MAX_PORTS] = {
-    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
-    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
-    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
-    {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}}, {INVALID_HANDLE_VALUE, 0, false, 0, 0, {}},
-};
-
-HANDLE as_handle(plat_port port)
+ComPort &com_port(PlatPort &port)
 {
-    return reinterpret_cast<HANDLE>(port);
+    return plat_port_state<ComPort>(port);
 }
 
-PortState *find_port(plat_port port)
+const ComPort &com_port(const PlatPort &port)
 {
-    if (port == PLAT_PORT_INVALID)
-        return nullptr;
-    for (PortState &p : ports)
-        if (p.handle == as_handle(port))
-            return &p;
-    return nullptr;
-}
-
-const char *name_of(plat_port port)
-{
-    PortState *p = find_port(port);
-    return p != nullptr ? p->name : "serial port";
+    return plat_port_state<ComPort>(port);
 }
 
 // The driver's communications error bits in the platform's terms.
@@ -96,7 +82,7 @@ uint8_t line_flags(DWORD ce)
 
 // Learns (and clears) the port's error state: the flags go to the next
 // byte fetched.  *in_queue: bytes the driver holds.  False on failure.
-bool take_errors(PortState &p, DWORD *in_queue)
+bool take_errors(ComPort &p, DWORD *in_queue)
 {
     DWORD ce = 0;
     COMSTAT stat = {};
@@ -117,22 +103,10 @@ void mode_string(char *out, size_t size, unsigned com, const LineSettings &s)
                   parity, s.eight_data_bits ? '8' : '7', s.two_stop_bits ? '2' : '1');
 }
 
-}  // namespace
-
-plat_port plat_port_open(unsigned com_number)
+bool com_open(PlatPort &port, const char *shown)
 {
-    char shown[SHOWN_NAME_SIZE];
-    std::snprintf(shown, sizeof shown, "COM%u", com_number);
-    PortState *slot = nullptr;
-    for (PortState &p : ports)
-        if (p.handle == INVALID_HANDLE_VALUE) {
-            slot = &p;
-            break;
-        }
-    if (slot == nullptr) {
-        plat_reason_set(shown, "too many ports open in this process");
-        return PLAT_PORT_INVALID;
-    }
+    // shown is "COMn" (plat_port_backend checked the form).
+    unsigned com_number = static_cast<unsigned>(std::strtoul(shown + 3, nullptr, 10));
     char name[DEVICE_NAME_SIZE];
     std::snprintf(name, sizeof name, "%sCOM%u",
                   com_number > LAST_PLAIN_COM ? "\\\\.\\" : "", com_number);
@@ -140,7 +114,7 @@ plat_port plat_port_open(unsigned com_number)
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         plat_reason_note(shown);
-        return PLAT_PORT_INVALID;
+        return false;
     }
     // A read returns at once with what the driver holds; when it holds
     // nothing it waits for the first byte, at most the slice.  Writes have
@@ -152,25 +126,21 @@ plat_port plat_port_open(unsigned com_number)
     if (!SetCommTimeouts(h, &to)) {
         plat_reason_note(shown);
         CloseHandle(h);
-        return PLAT_PORT_INVALID;
-    }
-    *slot = PortState{h, com_number, false, 0, 0, {}};
-    std::snprintf(slot->name, sizeof slot->name, "%s", shown);
-    return reinterpret_cast<plat_port>(h);
-}
-
-void plat_port_setup_queues(plat_port port, uint32_t in_bytes, uint32_t out_bytes)
-{
-    SetupComm(as_handle(port), in_bytes, out_bytes);
-}
-
-bool plat_port_configure(plat_port port, const LineSettings &settings)
-{
-    PortState *p = find_port(port);
-    if (p == nullptr) {
-        plat_reason_set("serial port", "not open");
         return false;
     }
+    ComPort &p = *new (port.state) ComPort{h, com_number, false, 0, 0, {}};
+    std::snprintf(p.name, sizeof p.name, "COM%u", com_number);
+    return true;
+}
+
+void com_setup_queues(PlatPort &port, uint32_t in_bytes, uint32_t out_bytes)
+{
+    SetupComm(com_port(port).handle, in_bytes, out_bytes);
+}
+
+bool com_configure(PlatPort &port, const LineSettings &settings)
+{
+    ComPort *p = &com_port(port);
     if (settings.baud_rate == 0) {
         // Some drivers take it and stop the line.
         plat_reason_set(p->name, "0 bit/s is no line speed");
@@ -210,10 +180,10 @@ bool plat_port_configure(plat_port port, const LineSettings &settings)
     return true;
 }
 
-bool plat_port_modem_status(plat_port port, uint32_t *lines)
+bool com_modem_status(PlatPort &port, uint32_t *lines)
 {
     DWORD bits = 0;
-    if (!GetCommModemStatus(as_handle(port), &bits)) {
+    if (!GetCommModemStatus(com_port(port).handle, &bits)) {
         // A port whose driver has no modem lines (a virtual port, or a
         // pseudo-terminal under a compatibility layer) refuses the request
         // as unsupported; it reads as all lines off, not as a broken port.
@@ -236,43 +206,42 @@ bool plat_port_modem_status(plat_port port, uint32_t *lines)
     return true;
 }
 
-void plat_port_purge_tx(plat_port port)
+void com_purge_tx(PlatPort &port)
 {
-    PurgeComm(as_handle(port), PURGE_TXCLEAR);
+    PurgeComm(com_port(port).handle, PURGE_TXCLEAR);
 }
 
-void plat_port_purge_rx(plat_port port)
+void com_purge_rx(PlatPort &port)
 {
-    PurgeComm(as_handle(port), PURGE_RXCLEAR);
-    if (PortState *p = find_port(port))
-        p->have_ahead = false;   // it was input waiting, like the rest
+    ComPort &p = com_port(port);
+    PurgeComm(p.handle, PURGE_RXCLEAR);
+    p.have_ahead = false;   // it was input waiting, like the rest
 }
 
-bool plat_port_write(plat_port port, const void *bytes, uint32_t len, uint32_t *written)
+bool com_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *written)
 {
+    ComPort &p = com_port(port);
     DWORD n = 0;
-    BOOL ok = WriteFile(as_handle(port), bytes, len, &n, nullptr);
+    BOOL ok = WriteFile(p.handle, bytes, len, &n, nullptr);
     if (written)
         *written = n;
     if (!ok) {
-        plat_reason_note(name_of(port));
+        plat_reason_note(p.name);
         // A driver that stops on errors wants them cleared before it moves
         // again; what it reports goes to the next byte read.
-        if (PortState *p = find_port(port)) {
-            DWORD waiting = 0;
-            take_errors(*p, &waiting);
-        }
+        DWORD waiting = 0;
+        take_errors(p, &waiting);
     }
     return ok != 0;
 }
 
-bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-                    uint32_t *count)
+bool com_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
+              uint32_t *count)
 {
     *count = 0;
-    PortState *p = find_port(port);
-    if (p == nullptr || capacity == 0)
-        return p != nullptr;
+    ComPort *p = &com_port(port);
+    if (capacity == 0)
+        return true;
     uint32_t n = 0;
     if (p->have_ahead) {
         bytes[n++] = p->ahead;
@@ -281,13 +250,13 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     DWORD waiting = 0;
     bool ok = take_errors(*p, &waiting);
     if (!ok)
-        plat_reason_note(name_of(port));
+        plat_reason_note(p->name);
     DWORD want = waiting < capacity - n ? waiting : capacity - n;
     if (ok && want > 0) {
         // Returns at once: the driver holds at least this much.
         DWORD got = 0;
         if (!ReadFile(p->handle, bytes + n, want, &got, nullptr)) {
-            plat_reason_note(name_of(port));
+            plat_reason_note(p->name);
             take_errors(*p, &waiting);
             ok = false;
         }
@@ -306,11 +275,14 @@ bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint32_t ca
     return ok || n > 0;
 }
 
-bool win32_port_wait_input(plat_port port)
+intptr_t com_os_handle(const PlatPort &port)
 {
-    PortState *p = find_port(port);
-    if (p == nullptr)
-        return false;
+    return reinterpret_cast<intptr_t>(com_port(port).handle);
+}
+
+bool com_wait_input(PlatPort &port)
+{
+    ComPort *p = &com_port(port);
     if (p->have_ahead)
         return true;
     uint8_t b = 0;
@@ -329,14 +301,22 @@ bool win32_port_wait_input(plat_port port)
     return p->have_ahead;
 }
 
-void plat_port_close(plat_port port)
+void com_close(PlatPort &port)
 {
-    if (port == PLAT_PORT_INVALID)
-        return;
-    if (PortState *p = find_port(port))
-        p->handle = INVALID_HANDLE_VALUE;
-    CloseHandle(as_handle(port));
+    ComPort &p = com_port(port);
+    CloseHandle(p.handle);
+    p.handle = INVALID_HANDLE_VALUE;
 }
+
+}  // namespace
+
+// The handle serves plug-ins; the pump waits in com_wait_input, since a
+// synchronous handle gives nothing to wait on for input.
+extern const PortOps WIN32_COM_OPS = {
+    com_open,  com_setup_queues, com_configure, com_modem_status, com_purge_tx,
+    com_purge_rx, com_write, com_read, com_os_handle, nullptr, nullptr,
+    com_wait_input, com_close,
+};
 
 bool plat_trace_path(char *out, size_t size)
 {

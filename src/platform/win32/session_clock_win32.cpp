@@ -22,12 +22,17 @@ constexpr UINT_PTR SESSION_TIMER_ID = 1;   // on the owner window
 // Longest sleep without a port, ms: a lost wake-up costs no more.
 constexpr DWORD IDLE_WAIT_MS = 1000;
 
+// The session timer.  Process-wide because a process runs one session at
+// a time (the nested-call guard of ExecOrv5), whose timer this is, and the
+// session's timer flags that the protocol code reads (session/timer.cpp)
+// are process-wide as well; no port state is kept here.
 HWND timer_window = nullptr;   // window the timer belongs to (null: thread timer)
 UINT_PTR timer_id = 0;         // identifier of the live timer, 0 = none
 plat_tick_fn tick_fn = nullptr;
 
 // Auto-reset event set by plat_wake; created once, kept for the life of
-// the process (a handle that plat_wake may use from another thread).
+// the process: plat_wake carries the abort request from other threads and
+// console handlers, which know no session or port.
 HANDLE wake_event = nullptr;
 
 HANDLE ensure_wake_event()
@@ -106,8 +111,8 @@ void plat_pump_wait(plat_port port)
     // The callers have just pumped, and look at the abort request before
     // they wait: every call here costs a trip to the window system under
     // some platforms, so nothing is asked twice.
-    if (port != PLAT_PORT_INVALID) {
-        win32_port_wait_input(port);   // messages wait for the slice's end
+    if (plat_port_is_open(port) && port->ops->wait_input != nullptr) {
+        port->ops->wait_input(*port);   // messages wait for the slice's end
     } else {
         HANDLE ev = ensure_wake_event();
         if (ev != nullptr)

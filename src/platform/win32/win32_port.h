@@ -11,7 +11,8 @@
 // One tick of the session timer.
 constexpr uint32_t WIN32_READ_SLICE_MS = 10;
 
-// Waits until a byte arrives on port or WIN32_READ_SLICE_MS have passed;
-// a byte that arrives is kept and handed out first by plat_port_read.
-// True when input is waiting.
-bool win32_port_wait_input(plat_port port);
+// The backend of COM handles (serial_port_win32.cpp).  Its wait_input
+// waits until a byte arrives on the port or WIN32_READ_SLICE_MS have
+// passed; a byte that arrives is kept in the port's record and handed out
+// first by the next read.  True when input is waiting.
+extern const PortOps WIN32_COM_OPS;

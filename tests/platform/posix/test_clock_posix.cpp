@@ -77,9 +77,8 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     char name[128];
     ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
     close(slave);
-    setenv("ORV5_DEVICE", name, 1);
-    plat_port port = plat_port_open(1);
-    unsetenv("ORV5_DEVICE");
+    PlatPort object{};
+    plat_port port = plat_port_open(object, name);
     ASSERT_NE(port, PLAT_PORT_INVALID);
     ASSERT_TRUE(plat_port_configure(port, LineSettings{9600, 1, 0, 0}));
 
@@ -109,6 +108,40 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     EXPECT_EQ(ticks, 1);
     EXPECT_LE(waits, 2);
     plat_port_close(port);
+}
+
+// With two ports open, a wait watches the port it was handed and no other:
+// input on another session's line is nothing to wake for.
+TEST_F(PosixClock, InputOnAnotherPortDoesNotEndTheWait)
+{
+    int masters[2] = {-1, -1};
+    PlatPort objects[2] = {};
+    plat_port ports[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        int slave = -1;
+        char name[128];
+        ASSERT_EQ(openpty(&masters[i], &slave, name, nullptr, nullptr), 0);
+        close(slave);
+        ports[i] = plat_port_open(objects[i], name);
+        ASSERT_NE(ports[i], PLAT_PORT_INVALID);
+        ASSERT_TRUE(plat_port_configure(ports[i], LineSettings{9600, 1, 0, 0}));
+    }
+    ASSERT_EQ(write(masters[0], "x", 1), 1);
+    plat_sleep_ms(50);   // the byte waits on the first port
+
+    ASSERT_TRUE(plat_timer_arm(nullptr, 100, count_tick));
+    plat_pump_wait(ports[1]);
+    EXPECT_EQ(ticks, 1) << "the wait on the second port ended for the first port's input";
+
+    // And the first port's wait ends for its byte at once.
+    ticks = 0;
+    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
+    plat_pump_wait(ports[0]);
+    EXPECT_EQ(ticks, 0);
+    for (int i = 0; i < 2; ++i) {
+        plat_port_close(ports[i]);
+        close(masters[i]);
+    }
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,20 +38,33 @@ protected:
 
     void TearDown() override
     {
-        for (plat_port p : opened)
-            plat_port_close(p);
+        for (auto &object : objects)
+            plat_port_close(object.get());   // nothing when closed already
         unsetenv("ORV5_DEVICE");
         unsetenv("ORV5_COM3");
         if (master >= 0)
             close(master);
     }
 
+    // Opens COM<n> as the channel does: the name resolved, then opened
+    // into an object of the test's own.
     plat_port open_port(unsigned n = 1)
     {
-        plat_port p = plat_port_open(n);
-        if (p != PLAT_PORT_INVALID)
-            opened.push_back(p);
-        return p;
+        char name[PLAT_PORT_NAME_SIZE];
+        if (!plat_port_name(n, name, sizeof name))
+            return PLAT_PORT_INVALID;
+        return open_named(name);
+    }
+
+    plat_port open_named(const char *name)
+    {
+        objects.push_back(std::make_unique<PlatPort>());
+        return plat_port_open(*objects.back(), name);
+    }
+
+    static int fd_of(plat_port p)
+    {
+        return static_cast<int>(plat_port_os_handle(p));
     }
 
     plat_port open_configured()
@@ -87,7 +101,7 @@ protected:
 
     int master = -1;
     char slave_name[128] = {};
-    std::vector<plat_port> opened;
+    std::vector<std::unique_ptr<PlatPort>> objects;   // every object opened into
 };
 
 TEST_F(PosixSerial, OpensTheConfiguredDeviceExclusively)
@@ -98,7 +112,6 @@ TEST_F(PosixSerial, OpensTheConfiguredDeviceExclusively)
     EXPECT_EQ(open_port(), PLAT_PORT_INVALID) << "a second opener must be refused";
     EXPECT_NE(std::string(plat_reason_text()).find(slave_name), std::string::npos);
     plat_port_close(p);
-    opened.clear();
     EXPECT_NE(open_port(), PLAT_PORT_INVALID) << "closing must release the device";
 }
 
@@ -173,13 +186,13 @@ TEST_F(PosixSerial, ConfigureRejectsSpeedZeroAndSetsTheLine)
 
     ASSERT_TRUE(plat_port_configure(p, LineSettings{19200, 1, 0, 1}));
     struct termios tio;
-    ASSERT_EQ(tcgetattr(static_cast<int>(p), &tio), 0);
+    ASSERT_EQ(tcgetattr(fd_of(p), &tio), 0);
     EXPECT_TRUE(tio.c_cflag & CSTOPB);
     EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
 
     // The next session's defaults replace all of it.
     ASSERT_TRUE(plat_port_configure(p, LINE_8N1));
-    ASSERT_EQ(tcgetattr(static_cast<int>(p), &tio), 0);
+    ASSERT_EQ(tcgetattr(fd_of(p), &tio), 0);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF));
     EXPECT_TRUE(tio.c_iflag & PARMRK);
@@ -252,7 +265,7 @@ TEST_F(PosixSerial, PurgeRxDropsWaitingInput)
 {
     plat_port p = open_configured();
     far_end_sends("abc", 3);
-    for (int waited = 0; !posix_port_input_ready(static_cast<int>(p)) && waited < EVENTUALLY_MS;
+    for (int waited = 0; !posix_port_input_ready(fd_of(p)) && waited < EVENTUALLY_MS;
          waited += 10)
         usleep(10000);
     usleep(20000);
@@ -281,9 +294,9 @@ TEST_F(PosixSerial, ErrorMarkFlagsExactlyTheDamagedByte)
 {
     plat_port p = open_configured();
     struct termios tio;
-    ASSERT_EQ(tcgetattr(static_cast<int>(p), &tio), 0);
+    ASSERT_EQ(tcgetattr(fd_of(p), &tio), 0);
     tio.c_iflag &= ~PARMRK;
-    ASSERT_EQ(tcsetattr(static_cast<int>(p), TCSANOW, &tio), 0);
+    ASSERT_EQ(tcsetattr(fd_of(p), TCSANOW, &tio), 0);
 
     const uint8_t marked[] = {0x40, 0xFF, 0x00, 0x41, 0x42, 0xFF, 0x00, 0x00};
     far_end_sends(marked, sizeof marked);
@@ -294,6 +307,179 @@ TEST_F(PosixSerial, ErrorMarkFlagsExactlyTheDamagedByte)
     EXPECT_EQ(flags[1], PLAT_LINE_FRAMING | PLAT_LINE_PARITY);
     EXPECT_EQ(flags[2], 0) << "the byte after a damaged one is good";
     EXPECT_EQ(flags[3], PLAT_LINE_BREAK);
+}
+
+// A second pseudo-terminal pair beside the fixture's, for two ports open
+// at once.
+struct SecondPty {
+    int master = -1;
+    char name[128] = {};
+    SecondPty()
+    {
+        int slave = -1;
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            close(slave);
+            // receive() must not block when nothing comes.
+            fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        }
+    }
+    ~SecondPty()
+    {
+        if (master >= 0)
+            close(master);
+    }
+    // What the far end got: want bytes, or what came within EVENTUALLY_MS
+    // (the whole of it when want is 0, for "nothing came").
+    std::string receive(size_t want, int within_ms = EVENTUALLY_MS) const
+    {
+        std::string got;
+        char buf[64];
+        for (int waited = 0; (want == 0 || got.size() < want) && waited < within_ms;
+             waited += 10) {
+            ssize_t r = read(master, buf, sizeof buf);
+            if (r > 0)
+                got.append(buf, static_cast<size_t>(r));
+            else
+                usleep(10000);
+        }
+        return got;
+    }
+};
+
+// Turns off PARMRK under the port's feet, so that the far end can send
+// the marks the line discipline would make for a damaged byte.
+void send_marks_literally(plat_port p)
+{
+    struct termios tio;
+    ASSERT_EQ(tcgetattr(static_cast<int>(plat_port_os_handle(p)), &tio), 0);
+    tio.c_iflag &= ~PARMRK;
+    ASSERT_EQ(tcsetattr(static_cast<int>(plat_port_os_handle(p)), TCSANOW, &tio), 0);
+}
+
+TEST_F(PosixSerial, TwoPortsOpenAtOnceKeepTheirOwnState)
+{
+    SecondPty other;
+    ASSERT_GE(other.master, 0);
+    plat_port a = open_configured();
+    plat_port b = open_named(other.name);
+    ASSERT_NE(b, PLAT_PORT_INVALID);
+    ASSERT_TRUE(plat_port_configure(b, LINE_8N1));
+    EXPECT_NE(plat_port_os_handle(a), plat_port_os_handle(b));
+
+    // Each port writes to its own line.
+    uint32_t written = 0;
+    ASSERT_TRUE(plat_port_write(a, "to-a", 4, &written));
+    ASSERT_TRUE(plat_port_write(b, "to-b", 4, &written));
+    char got[8] = {};
+    size_t have = 0;
+    for (int waited = 0; have < 4 && waited < EVENTUALLY_MS; waited += 10) {
+        ssize_t r = read(master, got + have, 4 - have);
+        if (r > 0)
+            have += static_cast<size_t>(r);
+        else
+            usleep(10000);
+    }
+    EXPECT_EQ(std::string(got, have), "to-a");
+    EXPECT_EQ(other.receive(4), "to-b");
+
+    // Half a damaged byte's marks wait in a's decoder while b fetches a
+    // clean byte: the flags belong to a's next byte, not to b's.
+    send_marks_literally(a);
+    send_marks_literally(b);
+    far_end_sends("\xFF\x00", 2);
+    usleep(50000);
+    std::vector<uint8_t> a_bytes, a_flags, b_bytes, b_flags;
+    uint8_t byte[4], errs[4];
+    uint32_t n = 9;
+    ASSERT_TRUE(plat_port_read(a, byte, errs, sizeof byte, &n));
+    EXPECT_EQ(n, 0u) << "the marks alone are no byte yet";
+    ASSERT_EQ(write(other.master, "b", 1), 1);
+    fetch(b, 1, b_bytes, &b_flags);
+    far_end_sends("a", 1);
+    fetch(a, 1, a_bytes, &a_flags);
+    ASSERT_EQ(b_bytes, std::vector<uint8_t>{'b'});
+    EXPECT_EQ(b_flags, std::vector<uint8_t>{0}) << "a's marks flagged b's byte";
+    ASSERT_EQ(a_bytes, std::vector<uint8_t>{'a'});
+    EXPECT_EQ(a_flags, std::vector<uint8_t>{PLAT_LINE_FRAMING | PLAT_LINE_PARITY});
+
+    // A failure names the port it happened on.
+    plat_reason_clear();
+    EXPECT_FALSE(plat_port_configure(b, LineSettings{0, 1, 0, 0}));
+    EXPECT_EQ(std::string(plat_reason_text()).rfind(other.name, 0), 0u) << plat_reason_text();
+    plat_reason_clear();
+    EXPECT_FALSE(plat_port_configure(a, LineSettings{0, 1, 0, 0}));
+    EXPECT_EQ(std::string(plat_reason_text()).rfind(slave_name, 0), 0u) << plat_reason_text();
+
+    // a's line hangs up; b goes on, and a's reason names a.
+    close(master);
+    master = -1;
+    plat_reason_clear();
+    EXPECT_FALSE(plat_port_read(a, byte, errs, sizeof byte, &n));
+    EXPECT_EQ(std::string(plat_reason_text()).rfind(slave_name, 0), 0u) << plat_reason_text();
+    ASSERT_EQ(write(other.master, "c", 1), 1);
+    b_bytes.clear();
+    fetch(b, 1, b_bytes);
+    EXPECT_EQ(b_bytes, std::vector<uint8_t>{'c'});
+
+    uint32_t lines = 0xFFFF;
+    EXPECT_TRUE(plat_port_modem_status(b, &lines));
+    EXPECT_EQ(lines, 0u);
+}
+
+TEST_F(PosixSerial, AClosedPortObjectIsResetAndReachesNothing)
+{
+    PlatPort object{};
+    plat_port a = plat_port_open(object, slave_name);
+    ASSERT_EQ(a, &object);
+    ASSERT_TRUE(plat_port_configure(a, LINE_8N1));
+    // Leave half a mark sequence in the decoder.
+    send_marks_literally(a);
+    far_end_sends("\xFF\x00", 2);
+    usleep(50000);
+    uint8_t byte[4], errs[4];
+    uint32_t n = 0;
+    ASSERT_TRUE(plat_port_read(a, byte, errs, sizeof byte, &n));
+    ASSERT_EQ(n, 0u);
+    plat_port_close(a);
+
+    EXPECT_EQ(object.ops, nullptr);
+    EXPECT_EQ(plat_port_os_handle(a), -1);
+    for (unsigned char c : object.state)
+        ASSERT_EQ(c, 0) << "the backend's record must be cleared";
+
+    // The next port is likely to get the same descriptor number: nothing
+    // done through the stale object may reach it.
+    SecondPty other;
+    ASSERT_GE(other.master, 0);
+    plat_port b = open_named(other.name);
+    ASSERT_NE(b, PLAT_PORT_INVALID);
+    ASSERT_TRUE(plat_port_configure(b, LINE_8N1));
+    uint32_t written = 7;
+    EXPECT_FALSE(plat_port_write(a, "stale", 5, &written));
+    EXPECT_EQ(written, 0u);
+    ASSERT_EQ(write(other.master, "x", 1), 1);
+    usleep(50000);
+    n = 9;
+    EXPECT_FALSE(plat_port_read(a, byte, errs, sizeof byte, &n));
+    EXPECT_EQ(n, 0u);
+    uint32_t lines = 0;
+    EXPECT_FALSE(plat_port_modem_status(a, &lines));
+    plat_port_purge_rx(a);
+    plat_port_close(a);   // twice: nothing
+    std::vector<uint8_t> got;
+    fetch(b, 1, got);
+    EXPECT_EQ(got, std::vector<uint8_t>{'x'}) << "the stale object took b's input";
+    EXPECT_EQ(other.receive(0, 100), "") << "the stale object wrote on b's line";
+
+    // Opened again, the object starts afresh: the old half mark is gone.
+    // (Not configured, so nothing but the open clears the decoder.)
+    ASSERT_EQ(plat_port_open(object, slave_name), &object);
+    far_end_sends("A", 1);
+    std::vector<uint8_t> bytes, flags;
+    fetch(&object, 1, bytes, &flags);
+    EXPECT_EQ(bytes, std::vector<uint8_t>{'A'});
+    EXPECT_EQ(flags, std::vector<uint8_t>{0});
+    plat_port_close(&object);
 }
 
 TEST(ParmrkDecoder, UndoesTheMarks)
