@@ -2,10 +2,36 @@
 #include <cstdio>
 #include <cstring>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
 #include "orv5w32.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "session/settings.h"
+
+bool file_can_be_read(const char *path)
+{
+    std::FILE *fp = std::fopen(path, "rb");
+    if (!fp)
+        return false;
+    std::fgetc(fp);   // a directory opens on some systems but cannot be read
+    bool ok = !std::ferror(fp);
+    std::fclose(fp);
+    return ok;
+}
+
+int read_field_file(SessionSettings &s)
+{
+    char path[PATH_SIZE];
+    if (s.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
+        !file_can_be_read(path))
+        return ORV5_E_SEND_FILE;
+    // Beside the data file, under its spelled base name.
+    char upper[PATH_SIZE], lower[PATH_SIZE];
+    bool has_upper = join_file_path(s, upper, PATH_SIZE, ".FLD");
+    bool has_lower = join_file_path(s, lower, PATH_SIZE, ".fld");
+    return fld_read_widths(has_upper ? upper : nullptr, has_lower ? lower : nullptr, s.file_name,
+                           s.file_ext, &s.ditems, s.ddigits);
+}
 
 static int record_length_of_widths(SessionSettings &s)
 {

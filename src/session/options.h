@@ -1,6 +1,7 @@
 // options.h - the command-text parser.
 #pragma once
 
+#include "format/dos_name.h"
 #include "session/settings.h"
 
 // Parses argv[1..argc-1] into s (freshly reset); keeps the first error and
@@ -20,9 +21,6 @@ int add_field_width(SessionSettings &s, const char **cursor);
 
 // The file argument: the rest of the token from *cursor.  0 or 2.
 int set_file_arg(SessionSettings &s, const char **cursor);
-
-// Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
-int check_dos_name(char *name, char *ext);
 
 // Decodes the escapes of a separator text into out (at most TSEP_MAX bytes);
 // returns the number of bytes produced.

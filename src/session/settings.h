@@ -2,17 +2,15 @@
 //
 // The session driver creates the record for the call, resets it, lets the
 // option parser fill it and from then on hands it read-only to the code
-// that uses it.  Sizes are the fixed buffer sizes of Windows paths.
+// that uses it.  Path parts have
+// the fixed buffer sizes of Windows paths (format/dos_name.h).
 #pragma once
 
 #include <cstdint>
 
+#include "format/dos_name.h"
 #include "link/limits.h"
 
-// Path buffers: MAX_PATH (260) including the NUL.
-constexpr int PATH_SIZE = 260;
-constexpr int DRIVE_SIZE = 4;        // "C:" + NUL, one spare
-constexpr int PART_SIZE = 256;       // directory, base name, extension
 constexpr int TSEP_MAX = 32;         // separator bytes of option T
 
 struct SessionSettings {

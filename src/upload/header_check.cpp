@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "link/dos_device.h"
+#include "format/dos_name.h"
 #include "link/wire.h"
-#include "session/options.h"
+#include "format/dos_name.h"
 
 // Header layout, byte offsets.
 constexpr int HDR_NAME_AT = 2;                          // behind the station

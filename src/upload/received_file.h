@@ -16,7 +16,7 @@
 
 #include "platform/fs.h"
 #include "session/settings.h"
-#include "upload/fld_writer.h"
+#include "format/fld_writer.h"
 #include "upload/header_check.h"
 
 // The longest output line: 16 fields of together DDSUM_MAX - DITEMS_MAX =

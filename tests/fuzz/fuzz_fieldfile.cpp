@@ -8,7 +8,7 @@
 // record length is the sum of the widths.
 #include <string>
 
-#include "download/fieldfile.h"
+#include "session/complete.h"
 #include "fuzz_support.h"
 #include "session/options.h"
 #include "session/settings.h"

@@ -1,7 +1,7 @@
 // The receiving side's checks of header and data packets, and device names.
 #include <gtest/gtest.h>
 
-#include "link/dos_device.h"
+#include "format/dos_name.h"
 #include "orv5w32.h"
 #include "session/options.h"
 #include "upload/header_check.h"

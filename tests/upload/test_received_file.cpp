@@ -6,7 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
+#include "session/complete.h"
 #include "orv5w32.h"
 #include "platform/os_reason.h"
 #include "platform/sim/sim.h"

@@ -1,49 +1,11 @@
-// dosname.cpp - the file argument and its 8.3 name rule.
+// file_arg.cpp - the file argument of the command text.
 #include <cstring>
 
-#include "link/dos_device.h"
-#include "link/text_chars.h"
+#include "format/dos_name.h"
 #include "orv5w32.h"
 #include "platform/fs.h"
 #include "session/options.h"
 #include "session/settings.h"
-
-constexpr size_t DOS_NAME_MAX = 8;   // characters of a base name
-constexpr size_t DOS_EXT_MAX = 4;    // characters of an extension, dot included
-
-
-// Checks the characters of s; first tells whether s[0] is the first
-// character of a name.  A blank (0x20) may only trail.
-static bool valid_chars(const char *s, bool first)
-{
-    bool blank_seen = false;
-    for (size_t i = 0; s[i] != '\0'; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == ' ' && !(first && i == 0)) {
-            blank_seen = true;
-        } else if (blank_seen || !is_dos_name_char(c, first && i == 0)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int check_dos_name(char *name, char *ext)
-{
-    if (!name || !ext || name[0] == '\0')
-        return ORV5_E_FILE_NAME;
-    if (std::strlen(name) > DOS_NAME_MAX || std::strlen(ext) > DOS_EXT_MAX)
-        return ORV5_E_FILE_NAME;
-    if (!valid_chars(name, true))
-        return ORV5_E_FILE_NAME;
-    if (ext[0] != '\0' && (ext[0] != '.' || !valid_chars(ext + 1, false)))
-        return ORV5_E_FILE_NAME;
-    if (is_dos_device_name(name))   // the console, a printer, a port: never a file
-        return ORV5_E_FILE_NAME;
-    ascii_upper_in_place(name);
-    ascii_upper_in_place(ext);
-    return 0;
-}
 
 static void copy_part(char *out, const char *from, size_t n)
 {

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "session/settings.h"
 

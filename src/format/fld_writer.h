@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "platform/fs.h"
-#include "session/settings.h"
+#include "format/dos_name.h"
 
 // Copy block for the old file's kept sections, bytes.
 constexpr int FLD_BLOCK_SIZE = 1024;
