@@ -1,4 +1,5 @@
-// complete.cpp - cross-checks of the parsed settings before any port opens.
+// complete.cpp - the settings completed from the files they name, before
+// any port opens.
 #include <cstdio>
 #include <cstring>
 
@@ -33,37 +34,17 @@ int read_field_file(SessionSettings &s)
                            s.file_ext, &s.ditems, s.ddigits);
 }
 
-static int record_length_of_widths(SessionSettings &s)
-{
-    int32_t sum = 0;
-    for (int i = 0; i < s.ditems; ++i)
-        sum += s.ddigits[i];
-    if (sum + s.ditems > DDSUM_MAX)
-        return ORV5_E_RECORD_TOO_LONG;
-    s.ddigits_sum = sum;
-    s.record_length = sum;
-    return 0;
-}
-
 int complete_settings(SessionSettings &s)
 {
-    if (s.receive_mode)
-        return 0;
-    if (s.file_type != FT_DATA && s.ditems != 0)
-        return ORV5_E_WIDTHS_FOR_PROG;
+    int r = check_settings(s);
+    if (r != 0 || s.receive_mode)
+        return r;
     if (s.file_type == FT_DATA && s.ditems == 0) {
-        if (std::strcmp(s.file_ext, ".FLD") == 0)
-            return ORV5_E_FIELD_FILE;
-        int r = read_field_file(s);
+        r = read_field_file(s);
+        if (r == 0)
+            r = settle_record_length(s);
         if (r != 0)
             return r;
-    }
-    if (s.file_type == FT_DATA) {
-        int r = record_length_of_widths(s);
-        if (r != 0)
-            return r;
-    } else {
-        s.record_length = (s.file_type == FT_PD3) ? PD3_RECORD : EX3_RECORD;
     }
     char path[PATH_SIZE];
     if (!s.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))

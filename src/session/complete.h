@@ -11,3 +11,10 @@ int read_field_file(SessionSettings &s);
 // True when path names a file that can be opened and read (a directory
 // cannot).
 bool file_can_be_read(const char *path);
+
+// Completes the settings of a sending session from its files, after
+// check_settings: the widths from the .FLD file when the command text gave
+// none, the record length from them, and the file to send, which must be
+// readable.  Results in the order they are checked: those of
+// check_settings, then 1 or 8 from the .FLD file, 6, and 1.
+int complete_settings(SessionSettings &s);

@@ -15,6 +15,7 @@
 #include "platform/os_reason.h"
 #include "platform/session_clock.h"
 #include "session/argv.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "session/progress.h"
 #include "session/session.h"
@@ -135,6 +136,8 @@ static int run_session(Session &ses, const char *text)
         return ORV5_E_COMMAND;
     build_argv(ses.args, ARGV0, text);
     int rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
+    if (rc == 0)
+        rc = complete_settings(ses.settings);
     if (rc != 0)
         return rc;
     session_receiving.store(ses.settings.receive_mode);

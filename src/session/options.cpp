@@ -1,6 +1,8 @@
 // options.cpp - walking the argument vector: tokens, options, dispatch.
 #include "session/options.h"
 
+#include <cstring>
+
 #include "orv5w32.h"
 #include "session/option_parse.h"
 #include "session/settings.h"
@@ -120,5 +122,34 @@ int parse_args(SessionSettings &s, int argc, char **argv)
         if (first == 0)
             first = r;
     }
-    return first != 0 ? first : complete_settings(s);
+    return first != 0 ? first : check_settings(s);
+}
+
+int settle_record_length(SessionSettings &s)
+{
+    int32_t sum = 0;
+    for (int i = 0; i < s.ditems; ++i)
+        sum += s.ddigits[i];
+    if (sum + s.ditems > DDSUM_MAX)
+        return ORV5_E_RECORD_TOO_LONG;
+    s.ddigits_sum = sum;
+    s.record_length = sum;
+    return 0;
+}
+
+int check_settings(SessionSettings &s)
+{
+    if (s.receive_mode)
+        return 0;
+    if (s.file_type != FT_DATA) {
+        if (s.ditems != 0)
+            return ORV5_E_WIDTHS_FOR_PROG;
+        s.record_length = (s.file_type == FT_PD3) ? PD3_RECORD : EX3_RECORD;
+        return 0;
+    }
+    if (s.ditems != 0)
+        return settle_record_length(s);
+    // The widths come from the data file's .FLD file, which cannot itself
+    // be sent as data.
+    return std::strcmp(s.file_ext, ".FLD") == 0 ? ORV5_E_FIELD_FILE : 0;
 }

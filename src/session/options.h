@@ -5,7 +5,9 @@
 #include "session/settings.h"
 
 // Parses argv[1..argc-1] into s (freshly reset); keeps the first error and
-// runs complete_settings when there was none.  0 or a result code.
+// runs check_settings when there was none.  0 or a result code.  Reads no
+// file: the session driver completes the settings from the files they name
+// afterwards (complete_settings, session/complete.h).
 int parse_args(SessionSettings &s, int argc, char **argv);
 
 // One argument: options and/or the file argument.  0 or the first error.
@@ -26,5 +28,12 @@ int set_file_arg(SessionSettings &s, const char **cursor);
 // returns the number of bytes produced.
 int decode_escapes(char *out, const char *text);
 
-// Cross-checks the parsed settings; 0 or a result code.
-int complete_settings(SessionSettings &s);
+// Cross-checks what the command text said, before any file is looked at:
+// 0 when receiving; 7 widths for a program file; 8 a .FLD file to send;
+// 6 given widths too long for a record.  Sets record_length unless the
+// widths are still to be read from the data file's .FLD file.
+int check_settings(SessionSettings &s);
+
+// ddigits_sum and record_length from the ditems widths in ddigits; 0, or 6
+// when the fields and their widths exceed DDSUM_MAX.
+int settle_record_length(SessionSettings &s);

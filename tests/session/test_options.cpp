@@ -8,6 +8,7 @@
 #include <string>
 
 #include "session/argv.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "session/settings.h"
 
@@ -35,7 +36,8 @@ int run(const std::string &text)
 {
     reset_settings(S);
     build_argv(args, "orvw.exe", text.c_str());
-    return parse_args(S, args.count, args.vector);
+    int r = parse_args(S, args.count, args.vector);
+    return r != 0 ? r : complete_settings(S);
 }
 
 std::string sep()
@@ -324,6 +326,41 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     EXPECT_EQ(S.ddigits_sum, 253);
     EXPECT_EQ(run(prog), 0);
     EXPECT_EQ(S.record_length, 128);
+}
+
+// The parse alone: what the command text says, checked without any file.
+int parse_only(const std::string &text)
+{
+    reset_settings(S);
+    build_argv(args, "orvw.exe", text.c_str());
+    return parse_args(S, args.count, args.vector);
+}
+
+TEST(Completion, ParsingReadsNoFile)
+{
+    TempDir t;
+    std::string data = t.put("data.txt", "12345678\r\n");
+    t.put("data.FLD", "FIELDS 3,5\r\n");
+
+    // The .FLD file is there, but only the completion step reads it.
+    EXPECT_EQ(parse_only(data), 0);
+    EXPECT_EQ(S.ditems, 0);
+    EXPECT_EQ(complete_settings(S), 0);
+    EXPECT_EQ(S.ditems, 2);
+    EXPECT_EQ(S.record_length, 8);
+
+    // Missing files are the completion step's to report ...
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt"), 0);
+    EXPECT_EQ(complete_settings(S), 1);
+    // ... while what the text alone settles is refused by the parse, and
+    // before a missing file.
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt +F200,60"), 6);
+    EXPECT_EQ(parse_only(t.dir + "/missing.fld"), 8);
+    EXPECT_EQ(parse_only(t.dir + "/missing.pd3 +F10"), 7);
+    EXPECT_EQ(parse_only(t.dir + "/missing.pd3"), 0);
+    EXPECT_EQ(S.record_length, 128);
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt +F200,53"), 0);
+    EXPECT_EQ(S.record_length, 253);
 }
 
 TEST(Completion, FilesAreOpenedByTheirSpelling)
