@@ -62,7 +62,7 @@ int datlines(Sender &snd)
     const SessionSettings &s = *snd.settings;
     // Only data files are read as fixed-length blocks; program files are
     // read by lines in every mode, so they are counted by lines too.
-    if (s.fixed_records && s.file_type == FT_DATA)
-        return count_fixed_records(snd.file.fp, s.record_length);
+    if (s.send.fixed_records && s.file.file_type == FT_DATA)
+        return count_fixed_records(snd.file.fp, s.send.record_length);
     return count_lines(snd.file.fp);
 }

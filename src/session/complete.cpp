@@ -23,15 +23,15 @@ bool file_can_be_read(const char *path)
 int read_field_file(SessionSettings &s)
 {
     char path[PATH_SIZE];
-    if (s.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
+    if (s.file.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
         !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
     // Beside the data file, under its spelled base name.
     char upper[PATH_SIZE], lower[PATH_SIZE];
     bool has_upper = join_file_path(s, upper, PATH_SIZE, ".FLD");
     bool has_lower = join_file_path(s, lower, PATH_SIZE, ".fld");
-    return fld_read_widths(has_upper ? upper : nullptr, has_lower ? lower : nullptr, s.file_name,
-                           s.file_ext, &s.ditems, s.ddigits);
+    return fld_read_widths(has_upper ? upper : nullptr, has_lower ? lower : nullptr, s.file.file_name,
+                           s.file.file_ext, &s.send.ditems, s.send.ddigits);
 }
 
 int complete_settings(SessionSettings &s)
@@ -39,7 +39,7 @@ int complete_settings(SessionSettings &s)
     int r = check_settings(s);
     if (r != 0 || s.receive_mode)
         return r;
-    if (s.file_type == FT_DATA && s.ditems == 0) {
+    if (s.file.file_type == FT_DATA && s.send.ditems == 0) {
         r = read_field_file(s);
         if (r == 0)
             r = settle_record_length(s);
@@ -47,7 +47,7 @@ int complete_settings(SessionSettings &s)
             return r;
     }
     char path[PATH_SIZE];
-    if (!s.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))
+    if (!s.file.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
     return 0;
 }

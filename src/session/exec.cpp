@@ -25,7 +25,7 @@
 
 // Everything one call owns, created by ExecOrv5 and handed down.
 struct Session {
-    SessionSettings settings;   // read-only once the command text is parsed
+    SessionSettings settings;   // read-only once the command text is parsed and completed
     ArgVector args;             // the emulated command line
     SessionRun run;             // the caller's window and name buffer
     SerialChannel channel;
@@ -96,10 +96,10 @@ static void drain_wait(uint32_t baud_rate)
 static int open_port(Session &ses)
 {
     const SessionSettings &s = ses.settings;
-    LineSettings line{s.baud_rate, s.eight_data_bits, s.parity, s.two_stop_bits};
+    LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity, s.line.two_stop_bits};
     // port_index is 0..98 from the option parser, or -1 for "-P0" (COM0,
     // which never opens).
-    return com_open(ses.channel, static_cast<unsigned>(s.port_index + 1), line);
+    return com_open(ses.channel, static_cast<unsigned>(s.line.port_index + 1), line);
 }
 
 // Port, plug-in, window, timer and transfer; releases what it acquired.
@@ -109,7 +109,7 @@ static int run_opened_session(Session &ses)
     int rc = open_port(ses);
     if (rc != 0)
         return rc;
-    rc = load_adapter(s.adapter_path, ses.channel.port);
+    rc = load_adapter(s.line.adapter_path, ses.channel.port);
     if (rc != 0) {
         com_close(ses.channel);
         return rc;
@@ -120,7 +120,7 @@ static int run_opened_session(Session &ses)
         rc = ORV5_E_TIMER;
     } else {
         rc = run_transfer(ses);
-        drain_wait(s.baud_rate);
+        drain_wait(s.line.baud_rate);
     }
     progress_close();
     com_close(ses.channel);
@@ -131,7 +131,6 @@ static int run_session(Session &ses, const char *text)
 {
     abort_code.store(0);
     plat_reason_clear();
-    reset_settings(ses.settings);
     if (text == nullptr || command_length(text) < 0)
         return ORV5_E_COMMAND;
     build_argv(ses.args, ARGV0, text);
@@ -152,7 +151,7 @@ ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *buf)
     if (!session_busy.compare_exchange_strong(idle, 1))
         return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
     session_receiving.store(0);
-    Session ses;
+    Session ses{};   // settings at their start-of-session values
     ses.run.owner_window = (void *)owner;
     ses.run.name_buf = buf;
     int rc = run_session(ses, text);

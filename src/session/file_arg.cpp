@@ -18,7 +18,7 @@ int set_file_arg(SessionSettings &s, const char **cursor)
     const char *arg = *cursor;
     size_t len = std::strlen(arg);
     *cursor = arg + len;
-    if (s.file_given)
+    if (s.file.file_given)
         return ORV5_E_FILE_NAME;   // one file per session
 
     // drive | directory (up to the last separator) | base | extension (from
@@ -41,17 +41,17 @@ int set_file_arg(SessionSettings &s, const char **cursor)
         base - drive >= static_cast<size_t>(PART_SIZE) ||   // directory
         len - base >= static_cast<size_t>(PART_SIZE))       // name + extension, spelled
         return ORV5_E_FILE_NAME;
-    copy_part(s.file_drive, arg, drive);
-    copy_part(s.file_dir, arg + drive, base - drive);
-    copy_part(s.file_name, arg + base, dot - base);
-    copy_part(s.file_ext, arg + dot, len - dot);
-    copy_part(s.file_spelled, arg + base, len - base);
+    copy_part(s.file.file_drive, arg, drive);
+    copy_part(s.file.file_dir, arg + drive, base - drive);
+    copy_part(s.file.file_name, arg + base, dot - base);
+    copy_part(s.file.file_ext, arg + dot, len - dot);
+    copy_part(s.file.file_spelled, arg + base, len - base);
 
-    s.file_given = (dot > base) ? 1 : 0;
-    if (!s.file_given)
+    s.file.file_given = (dot > base) ? 1 : 0;
+    if (!s.file.file_given)
         return (len > dot) ? ORV5_E_FILE_NAME : 0;   // ".TXT" / a bare directory
-    if (check_dos_name(s.file_name, s.file_ext) != 0)
+    if (check_dos_name(s.file.file_name, s.file.file_ext) != 0)
         return ORV5_E_FILE_NAME;
-    s.file_type = file_kind_of_ext(s.file_ext);
+    s.file.file_type = file_kind_of_ext(s.file.file_ext);
     return 0;
 }

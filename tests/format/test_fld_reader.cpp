@@ -51,7 +51,7 @@ protected:
         int r = read_field_file(s);
         if (r != 0)
             return {-r};
-        return std::vector<int>(s.ddigits, s.ddigits + s.ditems);
+        return std::vector<int>(s.send.ddigits, s.send.ddigits + s.send.ditems);
     }
 };
 
@@ -96,7 +96,7 @@ TEST_F(FieldFile, SixteenWidthsAtMost)
         sixteen += " " + std::to_string(i);
     EXPECT_EQ(widths(sixteen + "\n").size(), 16u);
     EXPECT_EQ(widths(sixteen + " 17\n"), BAD);
-    EXPECT_EQ(s.ditems, DITEMS_MAX);   // nothing stored past the table
+    EXPECT_EQ(s.send.ditems, DITEMS_MAX);   // nothing stored past the table
 }
 
 TEST_F(FieldFile, SectionsSelectTheDataFile)
