@@ -8,8 +8,8 @@
 
 #include "download/steps.h"
 #include "orv5w32.h"
-#include "session/progress.h"
-#include "session/timer.h"
+#include "runtime/progress.h"
+#include "runtime/timer.h"
 
 // A control message's station pair, bytes.
 constexpr int32_t STATION_BYTES = 2;

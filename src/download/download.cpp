@@ -12,7 +12,7 @@
 #include "download/steps.h"
 #include "orv5w32.h"
 #include "platform/session_clock.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 
 constexpr int DEFAULT_TIMEOUT_S = 30;              // taken for -L0's retry limit
 constexpr uint32_t RETRIES_PER_S = 100 / ANSWER_TICKS;  // 2 answers of 500 ms a second

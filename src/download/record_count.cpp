@@ -3,7 +3,7 @@
 
 #include "download/line_reader.h"
 #include "download/sender.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 
 constexpr int RECORDS_OVER = RECORDS_MAX + 1;    // "too many, or unreadable"
 constexpr int PUMP_EVERY_LINES = 100;            // counting pumps this often

@@ -7,7 +7,7 @@
 #include "orv5w32.h"
 #include "session/complete.h"
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 bool file_can_be_read(const char *path)
 {

@@ -1,7 +1,7 @@
 // complete.h - the settings completed from the files they name.
 #pragma once
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 // Reads the widths for the file of s into its ditems/ddigits from the .FLD
 // file beside it (".FLD", then ".fld", under the spelled base name).

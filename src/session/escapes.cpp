@@ -1,6 +1,6 @@
 // escapes.cpp - the backslash escapes of a separator text (option T).
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 static int hex_value(char c)
 {

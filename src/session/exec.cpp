@@ -14,13 +14,13 @@
 #include "link/serial.h"
 #include "platform/os_reason.h"
 #include "platform/session_clock.h"
+#include "runtime/progress.h"
+#include "runtime/session_run.h"
+#include "runtime/settings.h"
+#include "runtime/timer.h"
 #include "session/argv.h"
 #include "session/complete.h"
 #include "session/options.h"
-#include "session/progress.h"
-#include "session/session.h"
-#include "session/settings.h"
-#include "session/timer.h"
 #include "upload/upload.h"
 
 // Everything one call owns, created by ExecOrv5 and handed down.
@@ -43,15 +43,6 @@ constexpr uint32_t AFTER_TRANSFER_MS = 100;          // lets the last answer dra
 constexpr uint32_t DRAIN_BITS_TICKS = 20;            // see drain_ticks()
 
 static const char VERSION_TEXT[] = "1.01S";
-
-void show_transfer_name(SessionRun &run, const char *name, const char *ext)
-{
-    char text[ORV5_NAME_BUF_SIZE];
-    std::snprintf(text, sizeof text, "%s%s", name, ext);
-    if (run.name_buf)
-        std::memcpy(run.name_buf, text, std::strlen(text) + 1);
-    progress_set_name(text);
-}
 
 // Ticks of 10 ms for the drain wait: 20 / (baud / 100) + 1, so one tick at
 // 2400 bit/s and above, 7 at 300 bit/s.

@@ -5,7 +5,7 @@
 #include "orv5w32.h"
 #include "platform/fs.h"
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 static void copy_part(char *out, const char *from, size_t n)
 {

@@ -4,7 +4,7 @@
 #include "orv5w32.h"
 #include "session/option_parse.h"
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 constexpr uint32_t PORT_NUMBER_MAX = 99;      // COM1..COM99 (P0 = COM0 fails to open)
 constexpr uint32_t U16_MAX = 65535;           // time-out (s), station identifier

@@ -5,7 +5,7 @@
 
 #include "orv5w32.h"
 #include "session/option_parse.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 void skip_item(const char **cursor)
 {

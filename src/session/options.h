@@ -2,7 +2,7 @@
 #pragma once
 
 #include "format/dos_name.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 // Parses argv[1..argc-1] into s (freshly reset); keeps the first error and
 // runs check_settings when there was none.  0 or a result code.  Reads no

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "orv5w32.h"
-#include "session/progress.h"
-#include "session/timer.h"
+#include "runtime/progress.h"
+#include "runtime/timer.h"
 #include "upload/receiver.h"
 
 void ack_eot(Receiver &r, uint8_t code, int32_t next)

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "platform/fs.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 #include "format/fld_writer.h"
 #include "upload/header_check.h"
 

@@ -10,7 +10,7 @@
 
 #include "orv5w32.h"
 #include "platform/session_clock.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 #include "upload/receiver.h"
 
 // Station bytes after a control code; check bytes after a terminator.

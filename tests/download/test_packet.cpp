@@ -8,7 +8,7 @@
 
 #include "download/packet.h"
 #include "link/wire.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -10,7 +10,7 @@
 #include "format/fld_reader.h"
 #include "session/complete.h"
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 namespace {
 

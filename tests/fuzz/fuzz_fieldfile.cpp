@@ -11,7 +11,7 @@
 #include "session/complete.h"
 #include "fuzz_support.h"
 #include "session/options.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 using namespace fuzz;
 

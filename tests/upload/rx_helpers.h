@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 namespace rxtest {
 

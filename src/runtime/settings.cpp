@@ -1,5 +1,5 @@
 // settings.cpp - the session settings record and its reset.
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 struct SerialChannel;
 

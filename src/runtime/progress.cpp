@@ -1,12 +1,12 @@
 // progress.cpp - what the progress display shows; the platform draws it.
-#include "session/progress.h"
+#include "runtime/progress.h"
 
 #include <cstdio>
 
 #include "link/serial.h"
 #include "platform/progress_window.h"
-#include "session/settings.h"
-#include "session/timer.h"
+#include "runtime/settings.h"
+#include "runtime/timer.h"
 
 static int shown_mode;        // 0 while no display exists, else its dialog_mode
 static uint16_t done_shown;   // records transferred (low 16 bits, as displayed)

@@ -1,7 +1,7 @@
 // Session settings: reset values and path joining.
 #include <gtest/gtest.h>
 #include <cstring>
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 TEST(Settings, ResetGivesTheStartOfSessionValues)
 {
