@@ -9,7 +9,7 @@
 // in place as well, and put back if that fails.
 // A failed reception therefore leaves every file the user had exactly as
 // it was, and no temporary file behind.  A data file gets a companion
-// field-definition file (fld_writer.h).
+// field-definition file (format/fld_writer.h).
 #pragma once
 
 #include <cstdint>

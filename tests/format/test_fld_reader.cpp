@@ -143,3 +143,43 @@ TEST_F(FieldFile, MissingFiles)
     put("lower.fld", "FIELD 9\n");
     EXPECT_EQ(read_for("lower.txt"), W{9});
 }
+
+// The reader on its own: paths and name given by the caller.
+TEST_F(FieldFile, ReaderTakesTheFirstPathThatOpens)
+{
+    put("A.FLD", "FIELDS 1 2\n");
+    put("B.FLD", "FIELDS 7\n");
+    const std::string a = dir + "/A.FLD", b = dir + "/B.FLD", none = dir + "/NONE.FLD";
+    int32_t ditems = 0;
+    int32_t ddigits[DITEMS_MAX] = {};
+
+    EXPECT_EQ(fld_read_widths(a.c_str(), b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), (W{1, 2}));
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(none.c_str(), b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), W{7});
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(nullptr, b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ(ditems, 1);
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(none.c_str(), nullptr, "DATA", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(fld_read_widths(nullptr, nullptr, "DATA", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(ditems, 0);
+}
+
+TEST_F(FieldFile, ReaderMatchesSectionsByTheEightThreeName)
+{
+    put("A.FLD", "FILE data.txt\nFIELD 4\nFILE LONGERNAME.TXT\nFIELD 5\n");
+    const std::string a = dir + "/A.FLD";
+    int32_t ditems = 0;
+    int32_t ddigits[DITEMS_MAX] = {};
+    EXPECT_EQ(fld_read_widths(a.c_str(), nullptr, "Data", ".txt", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), W{4});
+    // A name longer than 8.3 names no section, even one written for it.
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(a.c_str(), nullptr, "LONGERNAME", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(ditems, 0);
+}
