@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
-#include "platform/fs.h"
 #include "format/dos_name.h"
+#include "platform/fs.h"
 
 // Copy block for the old file's kept sections, bytes.
 constexpr int FLD_BLOCK_SIZE = 1024;

@@ -1,13 +1,13 @@
 // complete.cpp - the settings completed from the files they name, before
 // any port opens.
+#include "session/complete.h"
+
 #include <cstdio>
-#include <cstring>
 
 #include "format/fld_reader.h"
 #include "orv5w32.h"
-#include "session/complete.h"
-#include "session/options.h"
 #include "runtime/settings.h"
+#include "session/options.h"
 
 bool file_can_be_read(const char *path)
 {

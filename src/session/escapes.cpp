@@ -1,6 +1,6 @@
 // escapes.cpp - the backslash escapes of a separator text (option T).
-#include "session/options.h"
 #include "runtime/settings.h"
+#include "session/options.h"
 
 static int hex_value(char c)
 {

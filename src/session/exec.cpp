@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "orv5w32.h"
 #include "download/download.h"
 #include "link/adapter.h"
 #include "link/serial.h"
+#include "orv5w32.h"
 #include "platform/os_reason.h"
 #include "platform/session_clock.h"
 #include "runtime/progress.h"

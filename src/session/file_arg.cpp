@@ -4,8 +4,8 @@
 #include "format/dos_name.h"
 #include "orv5w32.h"
 #include "platform/fs.h"
-#include "session/options.h"
 #include "runtime/settings.h"
+#include "session/options.h"
 
 static void copy_part(char *out, const char *from, size_t n)
 {

@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "orv5w32.h"
+#include "runtime/settings.h"
 #include "session/option_parse.h"
 #include "session/options.h"
-#include "runtime/settings.h"
 
 constexpr uint32_t PORT_NUMBER_MAX = 99;      // COM1..COM99 (P0 = COM0 fails to open)
 constexpr uint32_t U16_MAX = 65535;           // time-out (s), station identifier

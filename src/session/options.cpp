@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "orv5w32.h"
-#include "session/option_parse.h"
 #include "runtime/settings.h"
+#include "session/option_parse.h"
 
 void skip_item(const char **cursor)
 {

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "format/dos_name.h"
-#include "link/wire.h"
 #include "format/dos_name.h"
+#include "link/wire.h"
 
 // Header layout, byte offsets.
 constexpr int HDR_NAME_AT = 2;                          // behind the station

@@ -14,9 +14,9 @@
 
 #include <cstdint>
 
+#include "format/fld_writer.h"
 #include "platform/fs.h"
 #include "runtime/settings.h"
-#include "format/fld_writer.h"
 #include "upload/header_check.h"
 
 // The longest output line: 16 fields of together DDSUM_MAX - DITEMS_MAX =

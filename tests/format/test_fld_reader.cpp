@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "format/fld_reader.h"
+#include "runtime/settings.h"
 #include "session/complete.h"
 #include "session/options.h"
-#include "runtime/settings.h"
 
 namespace {
 

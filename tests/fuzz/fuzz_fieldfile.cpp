@@ -8,10 +8,10 @@
 // record length is the sum of the widths.
 #include <string>
 
-#include "session/complete.h"
 #include "fuzz_support.h"
-#include "session/options.h"
 #include "runtime/settings.h"
+#include "session/complete.h"
+#include "session/options.h"
 
 using namespace fuzz;
 

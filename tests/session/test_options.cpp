@@ -7,10 +7,10 @@
 #include <fstream>
 #include <string>
 
+#include "runtime/settings.h"
 #include "session/argv.h"
 #include "session/complete.h"
 #include "session/options.h"
-#include "runtime/settings.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <sstream>
 
 #include "format/fld_reader.h"
-#include "session/complete.h"
 #include "orv5w32.h"
 #include "platform/os_reason.h"
 #include "platform/sim/sim.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "sim_session.h"
 #include "upload/received_file.h"
