@@ -1,9 +1,10 @@
 // settings.h - the settings of one session, parsed from its command text.
 //
 // The session driver creates the record for the call, lets the option
-// parser fill it and from then on hands it read-only to the code that uses
-// it, each part to the code that reads it.  Path parts have
-// the fixed buffer sizes of Windows paths (format/dos_name.h).
+// parser fill it, completes it from the files it names and from then on
+// hands it read-only to the code that uses it; each part holds what one
+// reader needs.  Path parts have the fixed buffer sizes of Windows paths
+// (format/dos_name.h).
 #pragma once
 
 #include <cstdint>
@@ -87,7 +88,7 @@ struct SessionSettings {
 constexpr uint32_t WIN_X_GIVEN = 0x01;  // bit 0
 constexpr uint32_t WIN_Y_GIVEN = 0x10;  // bit 4
 
-// Gives every field its start-of-session value.
+// Gives every field its start-of-session value, as a new record has.
 void reset_settings(SessionSettings &s);
 
 // Joins file_drive + file_dir + the spelled base name + ext into out.  With
