@@ -8,8 +8,8 @@
 
 #include "download/steps.h"
 #include "orv5w32.h"
-#include "session/progress.h"
-#include "session/timer.h"
+#include "runtime/progress.h"
+#include "runtime/timer.h"
 
 // A control message's station pair, bytes.
 constexpr int32_t STATION_BYTES = 2;
@@ -18,7 +18,7 @@ static void send_ctrl(Sender &snd, uint8_t code)
 {
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, snd.station);
-    turnaround_wait(snd.settings->turnaround_delay);
+    turnaround_wait(snd.settings->exchange.turnaround_delay);
     com_write(*snd.channel, CTRL_MSG_LEN, msg);
 }
 
@@ -81,7 +81,7 @@ int ds_timeout(Sender &snd)
         return give_up(snd, send_eot(snd, DQUIT));
     }
     const bool connecting = snd.state < DS210;
-    if (connecting && snd.settings->timeout_s == 0)
+    if (connecting && snd.settings->exchange.timeout_s == 0)
         return ask_again_for_connection(snd);   // -L0: never gives up
     snd.retry_count += 1;
     if (snd.retry_count < snd.retry_limit) {
@@ -297,7 +297,7 @@ static int send_frame(Sender &snd, int result)
         snd.wack_wait = false;
         snd.retry_count = 0;
         answer_reader_reset(snd.answers, snd.station);
-        turnaround_wait(snd.settings->turnaround_delay);
+        turnaround_wait(snd.settings->exchange.turnaround_delay);
         com_write(*snd.channel, snd.frame_len, snd.frame);
         arm_answer_wait();
         result = await_answer(snd, result);

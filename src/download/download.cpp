@@ -12,7 +12,7 @@
 #include "download/steps.h"
 #include "orv5w32.h"
 #include "platform/session_clock.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 
 constexpr int DEFAULT_TIMEOUT_S = 30;              // taken for -L0's retry limit
 constexpr uint32_t RETRIES_PER_S = 100 / ANSWER_TICKS;  // 2 answers of 500 ms a second
@@ -47,7 +47,7 @@ static int ds210(Sender &snd, int)
     const SessionSettings &s = *snd.settings;
     com_clear_tx(*snd.channel);
     com_clear_rx(*snd.channel);
-    show_transfer_name(*snd.run, s.file_name, s.file_ext);
+    show_transfer_name(*snd.run, s.file.file_name, s.file.file_ext);
     snd.serial_no = 0;
     bool built = stuff_built(snd, make_hd_text(s, snd.station, snd.records_total, snd.built));
     return after_build(snd, built, DS211, ORV5_E_FILE_IO);
@@ -129,9 +129,9 @@ static void start(Sender &snd, const SessionSettings &s, SessionRun &run, Serial
     snd.settings = &s;
     snd.run = &run;
     snd.channel = &channel;
-    snd.station[0] = s.station_id[0];
-    snd.station[1] = s.station_id[1];
-    uint32_t timeout = static_cast<uint32_t>(s.timeout_s != 0 ? s.timeout_s : DEFAULT_TIMEOUT_S);
+    snd.station[0] = s.exchange.station_id[0];
+    snd.station[1] = s.exchange.station_id[1];
+    uint32_t timeout = static_cast<uint32_t>(s.exchange.timeout_s != 0 ? s.exchange.timeout_s : DEFAULT_TIMEOUT_S);
     snd.retry_limit = timeout * RETRIES_PER_S;
     snd.state = DS10;
 }

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "link/serial.h"
-#include "session/session.h"
-#include "session/settings.h"
+#include "runtime/session_run.h"
+#include "runtime/settings.h"
 
 // Runs the whole transfer of the file named by s; 0 or a result code.
 int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel);

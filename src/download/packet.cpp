@@ -58,18 +58,18 @@ int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t rec
     p = put_station(p, station);
 
     char name[NAME_TEXT_SIZE];
-    join_name(name, s.file_name, s.file_ext);
+    join_name(name, s.file.file_name, s.file.file_ext);
     p = put_text(p, name, NAME_FIELD);
 
     p = put_number(p, records_total, COUNT_FIELD);
     if (p == nullptr)
         return 0;
-    if (s.file_type == FT_DATA) {
-        if (s.ditems < 0 || s.ditems > DITEMS_MAX)
+    if (s.file.file_type == FT_DATA) {
+        if (s.send.ditems < 0 || s.send.ditems > DITEMS_MAX)
             return 0;
-        p = put_number(p, s.ditems, ITEMS_FIELD);
-        for (int i = 0; p != nullptr && i < s.ditems; ++i)
-            p = put_number(p, s.ddigits[i], WIDTH_FIELD);
+        p = put_number(p, s.send.ditems, ITEMS_FIELD);
+        for (int i = 0; p != nullptr && i < s.send.ditems; ++i)
+            p = put_number(p, s.send.ddigits[i], WIDTH_FIELD);
         if (p == nullptr)
             return 0;
     }
@@ -82,17 +82,17 @@ int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t rec
 // between two fields.  nullptr when the widths do not fit the record.
 static uint8_t *put_fields(const SessionSettings &s, const uint8_t *record, uint8_t *p)
 {
-    if (s.ditems < 0 || s.ditems > DITEMS_MAX)
+    if (s.send.ditems < 0 || s.send.ditems > DITEMS_MAX)
         return nullptr;
     int used = 0;
-    for (int i = 0; i < s.ditems; ++i) {
-        int w = s.ddigits[i];
-        if (w < 0 || w > s.record_length - used)
+    for (int i = 0; i < s.send.ditems; ++i) {
+        int w = s.send.ddigits[i];
+        if (w < 0 || w > s.send.record_length - used)
             return nullptr;
         std::memcpy(p, record + used, static_cast<size_t>(w));
         p += w;
         used += w;
-        if (i + 1 < s.ditems)
+        if (i + 1 < s.send.ditems)
             p = put_seq(p, SEPstr);
     }
     return p;
@@ -105,19 +105,19 @@ int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t ser
     p = put_seq(p, STXstr);
     const uint8_t *span = p;
     p = put_station(p, station);
-    if (s.seq_flag) {
+    if (s.exchange.seq_flag) {
         p = put_number(p, serial_no, COUNT_FIELD);
         if (p == nullptr)
             return PACKET_READ_FAILED;
     }
-    if (s.record_length < 0 || s.record_length > RECORD_MAX)
+    if (s.send.record_length < 0 || s.send.record_length > RECORD_MAX)
         return PACKET_READ_FAILED;
 
-    uint8_t *dst = s.file_type != FT_DATA ? p : f.record;
-    if (read_record(s, f, dst, s.record_length) == nullptr)
+    uint8_t *dst = s.file.file_type != FT_DATA ? p : f.record;
+    if (read_record(s, f, dst, s.send.record_length) == nullptr)
         return f.fixed_read_error ? PACKET_FIXED_FAULT : PACKET_READ_FAILED;
-    if (s.file_type != FT_DATA) {
-        p += s.record_length;
+    if (s.file.file_type != FT_DATA) {
+        p += s.send.record_length;
     } else {
         p = put_fields(s, f.record, p);
         if (p == nullptr)
@@ -136,7 +136,7 @@ uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int le
         return nullptr;
     const size_t len = static_cast<size_t>(length);
 
-    if (s.fixed_records && s.file_type == FT_DATA) {
+    if (s.send.fixed_records && s.file.file_type == FT_DATA) {
         // The record goes out byte for byte; its CR LF is read apart so that
         // nothing is written past the caller's area.
         uint8_t line_end[2];
@@ -161,7 +161,7 @@ uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int le
         n = 0;   // asked for past the last line: a record of padding only
     }
     int keep = n < length ? n : length;
-    uint8_t pad = s.file_type == FT_DATA ? PAD_DATA : PAD_PROGRAM;
+    uint8_t pad = s.file.file_type == FT_DATA ? PAD_DATA : PAD_PROGRAM;
     std::memset(dst + keep, pad, static_cast<size_t>(length - keep));
     return dst + length;
 }

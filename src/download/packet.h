@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 // Record buffer: the widest record is DDSUM_MAX - 1 = 254 bytes, and a
 // fixed-length read takes the record + CR LF: 256 bytes.

@@ -3,7 +3,7 @@
 
 #include "download/line_reader.h"
 #include "download/sender.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 
 constexpr int RECORDS_OVER = RECORDS_MAX + 1;    // "too many, or unreadable"
 constexpr int PUMP_EVERY_LINES = 100;            // counting pumps this often
@@ -62,7 +62,7 @@ int datlines(Sender &snd)
     const SessionSettings &s = *snd.settings;
     // Only data files are read as fixed-length blocks; program files are
     // read by lines in every mode, so they are counted by lines too.
-    if (s.fixed_records && s.file_type == FT_DATA)
-        return count_fixed_records(snd.file.fp, s.record_length);
+    if (s.send.fixed_records && s.file.file_type == FT_DATA)
+        return count_fixed_records(snd.file.fp, s.send.record_length);
     return count_lines(snd.file.fp);
 }

@@ -7,8 +7,8 @@
 #include "link/recognizer.h"
 #include "link/serial.h"
 #include "link/wire.h"
-#include "session/session.h"
-#include "session/settings.h"
+#include "runtime/session_run.h"
+#include "runtime/settings.h"
 
 // The sender's states.  The numbers are the protocol's; each state with a
 // step has an entry in the step table, indexed by state - DS_FIRST.

@@ -1,6 +1,6 @@
 // progress_window.h - the platform's progress display.
 //
-// The portable progress code (session/progress.cpp) decides what is shown;
+// The portable progress code (runtime/progress.cpp) decides what is shown;
 // the platform shows it: a dialog window on Win32, a status line on the
 // terminal on POSIX, a recorder in tests.  What the window needs from the
 // portable side it gets through ProgressCallbacks.

@@ -1,6 +1,6 @@
 // escapes.cpp - the backslash escapes of a separator text (option T).
+#include "runtime/settings.h"
 #include "session/options.h"
-#include "session/settings.h"
 
 static int hex_value(char c)
 {

@@ -8,23 +8,24 @@
 #include <cstdio>
 #include <cstring>
 
-#include "orv5w32.h"
 #include "download/download.h"
 #include "link/adapter.h"
 #include "link/serial.h"
+#include "orv5w32.h"
 #include "platform/os_reason.h"
 #include "platform/session_clock.h"
+#include "runtime/progress.h"
+#include "runtime/session_run.h"
+#include "runtime/settings.h"
+#include "runtime/timer.h"
 #include "session/argv.h"
+#include "session/complete.h"
 #include "session/options.h"
-#include "session/progress.h"
-#include "session/session.h"
-#include "session/settings.h"
-#include "session/timer.h"
 #include "upload/upload.h"
 
 // Everything one call owns, created by ExecOrv5 and handed down.
 struct Session {
-    SessionSettings settings;   // read-only once the command text is parsed
+    SessionSettings settings;   // read-only once the command text is parsed and completed
     ArgVector args;             // the emulated command line
     SessionRun run;             // the caller's window and name buffer
     SerialChannel channel;
@@ -42,15 +43,6 @@ constexpr uint32_t AFTER_TRANSFER_MS = 100;          // lets the last answer dra
 constexpr uint32_t DRAIN_BITS_TICKS = 20;            // see drain_ticks()
 
 static const char VERSION_TEXT[] = "1.01S";
-
-void show_transfer_name(SessionRun &run, const char *name, const char *ext)
-{
-    char text[ORV5_NAME_BUF_SIZE];
-    std::snprintf(text, sizeof text, "%s%s", name, ext);
-    if (run.name_buf)
-        std::memcpy(run.name_buf, text, std::strlen(text) + 1);
-    progress_set_name(text);
-}
 
 // Ticks of 10 ms for the drain wait: 20 / (baud / 100) + 1, so one tick at
 // 2400 bit/s and above, 7 at 300 bit/s.
@@ -95,10 +87,10 @@ static void drain_wait(uint32_t baud_rate)
 static int open_port(Session &ses)
 {
     const SessionSettings &s = ses.settings;
-    LineSettings line{s.baud_rate, s.eight_data_bits, s.parity, s.two_stop_bits};
+    LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity, s.line.two_stop_bits};
     // port_index is 0..98 from the option parser, or -1 for "-P0" (COM0,
     // which never opens).
-    return com_open(ses.channel, static_cast<unsigned>(s.port_index + 1), line);
+    return com_open(ses.channel, static_cast<unsigned>(s.line.port_index + 1), line);
 }
 
 // Port, plug-in, window, timer and transfer; releases what it acquired.
@@ -108,7 +100,7 @@ static int run_opened_session(Session &ses)
     int rc = open_port(ses);
     if (rc != 0)
         return rc;
-    rc = load_adapter(s.adapter_path, ses.channel.port);
+    rc = load_adapter(s.line.adapter_path, ses.channel.port);
     if (rc != 0) {
         com_close(ses.channel);
         return rc;
@@ -119,7 +111,7 @@ static int run_opened_session(Session &ses)
         rc = ORV5_E_TIMER;
     } else {
         rc = run_transfer(ses);
-        drain_wait(s.baud_rate);
+        drain_wait(s.line.baud_rate);
     }
     progress_close();
     com_close(ses.channel);
@@ -130,11 +122,12 @@ static int run_session(Session &ses, const char *text)
 {
     abort_code.store(0);
     plat_reason_clear();
-    reset_settings(ses.settings);
     if (text == nullptr || command_length(text) < 0)
         return ORV5_E_COMMAND;
     build_argv(ses.args, ARGV0, text);
     int rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
+    if (rc == 0)
+        rc = complete_settings(ses.settings);
     if (rc != 0)
         return rc;
     session_receiving.store(ses.settings.receive_mode);
@@ -149,7 +142,7 @@ ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *buf)
     if (!session_busy.compare_exchange_strong(idle, 1))
         return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
     session_receiving.store(0);
-    Session ses;
+    Session ses{};   // settings at their start-of-session values
     ses.run.owner_window = (void *)owner;
     ses.run.name_buf = buf;
     int rc = run_session(ses, text);

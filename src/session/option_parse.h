@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "link/text_chars.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 // An option handler: *cursor stands after the option letter; it consumes
 // its value and returns 0 or a result code.  sign is 1 for '+', 0 for '-'.

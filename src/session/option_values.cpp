@@ -2,9 +2,9 @@
 #include <cstring>
 
 #include "orv5w32.h"
+#include "runtime/settings.h"
 #include "session/option_parse.h"
 #include "session/options.h"
-#include "session/settings.h"
 
 constexpr uint32_t PORT_NUMBER_MAX = 99;      // COM1..COM99 (P0 = COM0 fails to open)
 constexpr uint32_t U16_MAX = 65535;           // time-out (s), station identifier
@@ -32,19 +32,19 @@ int opt_receive(SessionSettings &s, const char **, int sign)
 
 int opt_append(SessionSettings &s, const char **, int sign)
 {
-    s.append_flag = sign;
+    s.receive.append_flag = sign;
     return 0;
 }
 
 int opt_fixed(SessionSettings &s, const char **, int sign)
 {
-    s.fixed_records = sign;
+    s.send.fixed_records = sign;
     return 0;
 }
 
 int opt_name_check(SessionSettings &s, const char **, int sign)
 {
-    s.name_check = sign;
+    s.receive.name_check = sign;
     return 0;
 }
 
@@ -58,7 +58,7 @@ int opt_port(SessionSettings &s, const char **cursor, int)
     uint32_t v;
     if (read_decimal(cursor, PORT_NUMBER_MAX, &v) == 0 || v > PORT_NUMBER_MAX)
         return ORV5_E_COMMAND;
-    s.port_index = static_cast<int32_t>(v) - 1;
+    s.line.port_index = static_cast<int32_t>(v) - 1;
     return 0;
 }
 
@@ -79,7 +79,7 @@ int opt_baud(SessionSettings &s, const char **cursor, int)
         return ORV5_E_COMMAND;
     for (uint32_t rate : baud_rates) {
         if (v == rate) {
-            s.baud_rate = rate;
+            s.line.baud_rate = rate;
             return 0;
         }
     }
@@ -103,7 +103,7 @@ int opt_timeout(SessionSettings &s, const char **cursor, int)
     uint32_t v;
     int r = optional_number(cursor, U16_MAX, TIMEOUT_DEFAULT_S, &v);
     if (r == 0)
-        s.timeout_s = static_cast<int32_t>(v);
+        s.exchange.timeout_s = static_cast<int32_t>(v);
     return r;
 }
 
@@ -112,7 +112,7 @@ int opt_turnaround(SessionSettings &s, const char **cursor, int)
     uint32_t v;
     int r = optional_number(cursor, TURNAROUND_MAX, TURNAROUND_DEFAULT_MS, &v);
     if (r == 0)
-        s.turnaround_delay = static_cast<int32_t>(v);
+        s.exchange.turnaround_delay = static_cast<int32_t>(v);
     return r;
 }
 
@@ -121,8 +121,8 @@ int opt_station(SessionSettings &s, const char **cursor, int)
     uint32_t v;
     int r = optional_number(cursor, U16_MAX, 0, &v);
     if (r == 0) {
-        s.station_id[0] = static_cast<uint8_t>(v >> 8);
-        s.station_id[1] = static_cast<uint8_t>(v & 0xFF);
+        s.exchange.station_id[0] = static_cast<uint8_t>(v >> 8);
+        s.exchange.station_id[1] = static_cast<uint8_t>(v & 0xFF);
     }
     return r;
 }
@@ -134,9 +134,9 @@ int add_field_width(SessionSettings &s, const char **cursor)
         return ORV5_E_COMMAND;
     if (v == 0 || v > DDIGITS_MAX)
         return ORV5_E_FIELD_WIDTH;
-    if (s.ditems >= DITEMS_MAX)
+    if (s.send.ditems >= DITEMS_MAX)
         return ORV5_E_TOO_MANY_FIELDS;
-    s.ddigits[s.ditems++] = static_cast<int32_t>(v);
+    s.send.ddigits[s.send.ditems++] = static_cast<int32_t>(v);
     return 0;
 }
 
@@ -159,8 +159,8 @@ int opt_separator(SessionSettings &s, const char **cursor, int sign)
     const char *p = *cursor;
     if (!sign || *p == '\0') {
         // "-T" must stand alone; the caller refuses what follows it.
-        s.tsep_len = 0;
-        s.tsep_flag = 0;
+        s.receive.tsep_len = 0;
+        s.receive.tsep_flag = 0;
         return 0;
     }
     // The separator takes the rest of the token, blanks included: a blank
@@ -168,25 +168,25 @@ int opt_separator(SessionSettings &s, const char **cursor, int sign)
     size_t n = std::strlen(p);
     *cursor = p + n;
     if (p[0] == '\'' && p[1] != '\0' && p[2] == '\'') {
-        s.tsep_str[0] = p[1];   // 'x': one character taken as it is
-        s.tsep_len = 1;
+        s.receive.tsep_str[0] = p[1];   // 'x': one character taken as it is
+        s.receive.tsep_len = 1;
     } else if (n > static_cast<size_t>(TSEP_MAX)) {
         return ORV5_E_COMMAND;
     } else {
-        s.tsep_len = decode_escapes(s.tsep_str, p);
+        s.receive.tsep_len = decode_escapes(s.receive.tsep_str, p);
     }
-    s.tsep_flag = 1;
+    s.receive.tsep_flag = 1;
     return 0;
 }
 
 int opt_window(SessionSettings &s, const char **cursor, int sign)
 {
     if (!sign) {
-        s.dialog_mode = 0;   // "-V" must stand alone
+        s.display.dialog_mode = 0;   // "-V" must stand alone
         return 0;
     }
     char c = **cursor;
-    s.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
+    s.display.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
     skip_item(cursor);
     return 0;
 }
@@ -198,20 +198,20 @@ int opt_adapter(SessionSettings &s, const char **cursor, int sign)
     size_t n = std::strlen(p);
     *cursor = p + n;
     if (!sign) {
-        s.adapter_path[0] = '\0';
+        s.line.adapter_path[0] = '\0';
         return 0;
     }
     // A cut path could name another library: refuse it instead.
     if (n >= static_cast<size_t>(PATH_SIZE))
         return ORV5_E_COMMAND;
-    std::memcpy(s.adapter_path, p, n + 1);
+    std::memcpy(s.line.adapter_path, p, n + 1);
     return 0;
 }
 
 static int window_position(SessionSettings &s, const char **cursor, int32_t *coord, uint32_t given_bit)
 {
     if (at_item_end(*cursor)) {
-        s.win_pos_flags &= ~given_bit;   // back to the default place
+        s.display.win_pos_flags &= ~given_bit;   // back to the default place
         return 0;
     }
     bool negative = (**cursor == '-');
@@ -221,16 +221,16 @@ static int window_position(SessionSettings &s, const char **cursor, int32_t *coo
     if (read_decimal(cursor, WIN_COORD_MAX, &v) == 0 || v > WIN_COORD_MAX)
         return ORV5_E_COMMAND;
     *coord = negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
-    s.win_pos_flags |= given_bit;
+    s.display.win_pos_flags |= given_bit;
     return 0;
 }
 
 int opt_win_x(SessionSettings &s, const char **cursor, int)
 {
-    return window_position(s, cursor, &s.win_x, WIN_X_GIVEN);
+    return window_position(s, cursor, &s.display.win_x, WIN_X_GIVEN);
 }
 
 int opt_win_y(SessionSettings &s, const char **cursor, int)
 {
-    return window_position(s, cursor, &s.win_y, WIN_Y_GIVEN);
+    return window_position(s, cursor, &s.display.win_y, WIN_Y_GIVEN);
 }

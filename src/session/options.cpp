@@ -1,9 +1,11 @@
 // options.cpp - walking the argument vector: tokens, options, dispatch.
 #include "session/options.h"
 
+#include <cstring>
+
 #include "orv5w32.h"
+#include "runtime/settings.h"
 #include "session/option_parse.h"
-#include "session/settings.h"
 
 void skip_item(const char **cursor)
 {
@@ -114,11 +116,40 @@ int parse_token(SessionSettings &s, const char *token)
 int parse_args(SessionSettings &s, int argc, char **argv)
 {
     int first = 0;
-    s.file_given = 0;
+    s.file.file_given = 0;
     for (int i = 1; argv && i < argc; ++i) {
         int r = parse_token(s, argv[i]);
         if (first == 0)
             first = r;
     }
-    return first != 0 ? first : complete_settings(s);
+    return first != 0 ? first : check_settings(s);
+}
+
+int settle_record_length(SessionSettings &s)
+{
+    int32_t sum = 0;
+    for (int i = 0; i < s.send.ditems; ++i)
+        sum += s.send.ddigits[i];
+    if (sum + s.send.ditems > DDSUM_MAX)
+        return ORV5_E_RECORD_TOO_LONG;
+    s.send.ddigits_sum = sum;
+    s.send.record_length = sum;
+    return 0;
+}
+
+int check_settings(SessionSettings &s)
+{
+    if (s.receive_mode)
+        return 0;
+    if (s.file.file_type != FT_DATA) {
+        if (s.send.ditems != 0)
+            return ORV5_E_WIDTHS_FOR_PROG;
+        s.send.record_length = (s.file.file_type == FT_PD3) ? PD3_RECORD : EX3_RECORD;
+        return 0;
+    }
+    if (s.send.ditems != 0)
+        return settle_record_length(s);
+    // The widths come from the data file's .FLD file, which cannot itself
+    // be sent as data.
+    return std::strcmp(s.file.file_ext, ".FLD") == 0 ? ORV5_E_FIELD_FILE : 0;
 }

@@ -1,10 +1,13 @@
 // options.h - the command-text parser.
 #pragma once
 
-#include "session/settings.h"
+#include "format/dos_name.h"
+#include "runtime/settings.h"
 
 // Parses argv[1..argc-1] into s (freshly reset); keeps the first error and
-// runs complete_settings when there was none.  0 or a result code.
+// runs check_settings when there was none.  0 or a result code.  Reads no
+// file: the session driver completes the settings from the files they name
+// afterwards (complete_settings, session/complete.h).
 int parse_args(SessionSettings &s, int argc, char **argv);
 
 // One argument: options and/or the file argument.  0 or the first error.
@@ -21,12 +24,16 @@ int add_field_width(SessionSettings &s, const char **cursor);
 // The file argument: the rest of the token from *cursor.  0 or 2.
 int set_file_arg(SessionSettings &s, const char **cursor);
 
-// Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
-int check_dos_name(char *name, char *ext);
-
 // Decodes the escapes of a separator text into out (at most TSEP_MAX bytes);
 // returns the number of bytes produced.
 int decode_escapes(char *out, const char *text);
 
-// Cross-checks the parsed settings; 0 or a result code.
-int complete_settings(SessionSettings &s);
+// Cross-checks what the command text said, before any file is looked at:
+// 0 when receiving; 7 widths for a program file; 8 a .FLD file to send;
+// 6 given widths too long for a record.  Sets record_length unless the
+// widths are still to be read from the data file's .FLD file.
+int check_settings(SessionSettings &s);
+
+// ddigits_sum and record_length from the ditems widths in ddigits; 0, or 6
+// when the fields and their widths exceed DDSUM_MAX.
+int settle_record_length(SessionSettings &s);

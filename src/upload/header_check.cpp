@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "link/dos_device.h"
+#include "format/dos_name.h"
+#include "format/dos_name.h"
 #include "link/wire.h"
-#include "session/options.h"
 
 // Header layout, byte offsets.
 constexpr int HDR_NAME_AT = 2;                          // behind the station
@@ -44,12 +44,12 @@ static bool copy_text(char *out, size_t size, const char *text)
 static int take_argument_name(const SessionSettings &s, const char *rname, const char *rext,
                               int32_t rkind, ReceivedHeader &out)
 {
-    if (!copy_text(out.name, sizeof out.name, s.file_name) ||
-        !copy_text(out.ext, sizeof out.ext, s.file_ext) ||
+    if (!copy_text(out.name, sizeof out.name, s.file.file_name) ||
+        !copy_text(out.ext, sizeof out.ext, s.file.file_ext) ||
         check_dos_name(out.name, out.ext) != 0 ||
-        !copy_text(out.dest_base, sizeof out.dest_base, s.file_spelled))
+        !copy_text(out.dest_base, sizeof out.dest_base, s.file.file_spelled))
         return ORV5_E_BAD_HEADER;   // a bare directory leaves the name empty
-    if (s.name_check && !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
+    if (s.receive.name_check && !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
         return ORV5_E_NAME_MISMATCH;
     if (file_kind_of_ext(out.ext) != rkind)
         return ORV5_E_FILE_NAME;
@@ -85,7 +85,7 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
                  const SessionSettings &s, ReceivedHeader &out)
 {
     std::memset(&out, 0, sizeof out);
-    out.chk_len = s.chk_len;
+    out.chk_len = s.exchange.chk_len;
     // Terminator and check field behind the content.
     const int trailer = (ETXstr.len > ETBstr.len ? ETXstr.len : ETBstr.len) + out.chk_len;
     if (length < HDR_COUNT_AT + SERIAL_DIGITS + trailer)
@@ -98,7 +98,7 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
         return ORV5_E_BAD_HEADER;
     const int32_t rkind = file_kind_of_ext(rext);
 
-    if (!ascii_equal_ignoring_case(s.file_name, TERMINAL_NAME)) {
+    if (!ascii_equal_ignoring_case(s.file.file_name, TERMINAL_NAME)) {
         int rc = take_argument_name(s, rname, rext, rkind, out);
         if (rc != 0)
             return rc;
@@ -111,7 +111,7 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
     }
     out.named = true;
     out.file_type = file_kind_of_ext(out.ext);
-    out.append = s.append_flag != 0 && out.file_type == FT_DATA;
+    out.append = s.receive.append_flag != 0 && out.file_type == FT_DATA;
 
     out.records_announced = get_serial_no(stored + HDR_COUNT_AT);
     if (out.records_announced < 0)

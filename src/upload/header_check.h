@@ -10,7 +10,7 @@
 
 #include "link/packet_fields.h"
 #include "orv5w32.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 // A header addressed to another station: no answer, wait for the next
 // header.  Never a session result, so not in the public table.

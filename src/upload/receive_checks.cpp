@@ -7,19 +7,19 @@
 #include <cstring>
 
 #include "orv5w32.h"
-#include "session/progress.h"
-#include "session/timer.h"
+#include "runtime/progress.h"
+#include "runtime/timer.h"
 #include "upload/receiver.h"
 
 void ack_eot(Receiver &r, uint8_t code, int32_t next)
 {
     timer_set(0);
     uint8_t msg[CTRL_MSG_LEN];
-    make_ctrl_msg(msg, code, r.settings->station_id);
+    make_ctrl_msg(msg, code, r.settings->exchange.station_id);
     r.state = next;
     r.tail_read = 0;
     r.naks_in_row = 0;
-    turnaround_wait(r.settings->turnaround_delay);
+    turnaround_wait(r.settings->exchange.turnaround_delay);
     com_write(*r.channel, CTRL_MSG_LEN, msg);
     if (next != UQUIT)
         timer_set(REPLY_WAIT_TICKS);
@@ -29,8 +29,8 @@ int nak(Receiver &r, int32_t retry, int32_t fail)
 {
     timer_set(0);
     uint8_t msg[CTRL_MSG_LEN];
-    make_ctrl_msg(msg, cNAK, r.settings->station_id);
-    turnaround_wait(r.settings->turnaround_delay);
+    make_ctrl_msg(msg, cNAK, r.settings->exchange.station_id);
+    turnaround_wait(r.settings->exchange.turnaround_delay);
     com_write(*r.channel, CTRL_MSG_LEN, msg);
     timer_set(REPLY_WAIT_TICKS);
     r.tail_read = 0;
@@ -78,13 +78,13 @@ static int to_hunt_for_header(Receiver &r)
 
 static bool frame_good(const Receiver &r)
 {
-    return frame_check(r.stored, r.stored_len, r.overflow, r.settings->chk_len) == FRAME_GOOD;
+    return frame_check(r.stored, r.stored_len, r.overflow, r.settings->exchange.chk_len) == FRAME_GOOD;
 }
 
 // The frame carries our station in its first two bytes.
 static bool from_our_station(const Receiver &r)
 {
-    const uint8_t *station = r.settings->station_id;
+    const uint8_t *station = r.settings->exchange.station_id;
     return r.stored_len >= 2 && r.stored[0] == station[0] && r.stored[1] == station[1];
 }
 
@@ -119,7 +119,7 @@ int pkt_hdr_chk(Receiver &r)
         return repeated_header(r);
     if (!frame_good(r))
         return nak(r, S211, S311);
-    int code = check_header(r.stored, r.stored_len, r.settings->station_id, *r.settings, r.header);
+    int code = check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
     // Once the names have passed, the caller's name buffer and the window
     // show the destination, whatever the later checks of this header say.
     if (r.header.named)

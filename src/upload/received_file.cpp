@@ -25,12 +25,12 @@ static bool join(char *out, const char *a, const char *b, const char *c)
 
 static bool separated(const SessionSettings &s, const ReceivedHeader &h)
 {
-    return s.tsep_flag != 0 && h.file_type == FT_DATA && s.tsep_len > 0;
+    return s.receive.tsep_flag != 0 && h.file_type == FT_DATA && s.receive.tsep_len > 0;
 }
 
 int32_t received_line_length(const SessionSettings &s, const ReceivedHeader &h)
 {
-    int32_t seps = separated(s, h) ? (h.ditems - 1) * s.tsep_len : 0;
+    int32_t seps = separated(s, h) ? (h.ditems - 1) * s.receive.tsep_len : 0;
     return h.record_length + seps + CRLF_LEN;
 }
 
@@ -62,14 +62,14 @@ int received_file_open(ReceivedFile &f, const SessionSettings &s, const Received
     received_file_discard(f);
     f.header = h;
     f.tsep = separated(s, h);
-    f.tsep_len = f.tsep ? s.tsep_len : 0;
-    std::memcpy(f.tsep_str, s.tsep_str, sizeof f.tsep_str);
+    f.tsep_len = f.tsep ? s.receive.tsep_len : 0;
+    std::memcpy(f.tsep_str, s.receive.tsep_str, sizeof f.tsep_str);
     f.tmp_path[0] = '\0';
     f.fld.tmp_path[0] = '\0';
     f.file_existed = f.target_grown = false;
     f.old_length = f.bytes_written = 0;
     f.records_written = 0;
-    if (!join(f.dir, s.file_drive, s.file_dir, "") || !join(f.dest_path, f.dir, h.dest_base, "")) {
+    if (!join(f.dir, s.file.file_drive, s.file.file_dir, "") || !join(f.dest_path, f.dir, h.dest_base, "")) {
         plat_reason_set(h.dest_base, "path too long");
         return ORV5_E_FILE_IO;
     }

@@ -9,14 +9,14 @@
 // in place as well, and put back if that fails.
 // A failed reception therefore leaves every file the user had exactly as
 // it was, and no temporary file behind.  A data file gets a companion
-// field-definition file (fld_writer.h).
+// field-definition file (format/fld_writer.h).
 #pragma once
 
 #include <cstdint>
 
+#include "format/fld_writer.h"
 #include "platform/fs.h"
-#include "session/settings.h"
-#include "upload/fld_writer.h"
+#include "runtime/settings.h"
 #include "upload/header_check.h"
 
 // The longest output line: 16 fields of together DDSUM_MAX - DITEMS_MAX =

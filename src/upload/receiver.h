@@ -5,8 +5,8 @@
 
 #include "link/serial.h"
 #include "link/wire.h"
-#include "session/session.h"
-#include "session/settings.h"
+#include "runtime/session_run.h"
+#include "runtime/settings.h"
 #include "upload/header_check.h"
 #include "upload/received_file.h"
 

@@ -10,7 +10,7 @@
 
 #include "orv5w32.h"
 #include "platform/session_clock.h"
-#include "session/timer.h"
+#include "runtime/timer.h"
 #include "upload/receiver.h"
 
 // Station bytes after a control code; check bytes after a terminator.
@@ -39,7 +39,7 @@ static bool timed_out(const Receiver &r)
     if (com_line_gone(*r.channel))
         return true;
     // Until the header phase -L0 waits for the terminal without limit.
-    return timer_expired && (r.state >= S211 || r.settings->timeout_s != 0);
+    return timer_expired && (r.state >= S211 || r.settings->exchange.timeout_s != 0);
 }
 
 static int on_timeout(Receiver &r)
@@ -113,7 +113,7 @@ static int skip_tail(Receiver &r, int32_t next)
 // first difference back to mismatch, after both to match_action.
 static bool station_byte_matches(Receiver &r, uint8_t c)
 {
-    return c == r.settings->station_id[r.tail_read];
+    return c == r.settings->exchange.station_id[r.tail_read];
 }
 
 static int s11(Receiver &r, uint8_t c) { return c == cDLE ? to_state(r, S12) : 0; }
@@ -312,7 +312,7 @@ int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
     timer_set(0);
     pump_messages();
     // -L0 leaves the timer disarmed: the terminal is awaited for ever.
-    timer_set(static_cast<uint32_t>(s.timeout_s) * 100);
+    timer_set(static_cast<uint32_t>(s.exchange.timeout_s) * 100);
     while (r.state >= S11 && r.state < UQUIT) {
         const StateStep &step = receive_steps[r.state];
         plat_note_state(step.name);

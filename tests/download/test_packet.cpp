@@ -8,7 +8,7 @@
 
 #include "download/packet.h"
 #include "link/wire.h"
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -30,25 +30,25 @@ protected:
 
     void data_file(const char *base, std::vector<int> widths)
     {
-        std::strcpy(s.file_name, base);
-        std::strcpy(s.file_ext, ".TXT");
-        s.file_type = FT_DATA;
-        s.ditems = static_cast<int>(widths.size());
+        std::strcpy(s.file.file_name, base);
+        std::strcpy(s.file.file_ext, ".TXT");
+        s.file.file_type = FT_DATA;
+        s.send.ditems = static_cast<int>(widths.size());
         int sum = 0;
         for (size_t i = 0; i < widths.size(); ++i) {
-            s.ddigits[i] = widths[i];
+            s.send.ddigits[i] = widths[i];
             sum += widths[i];
         }
-        s.record_length = sum;
+        s.send.record_length = sum;
     }
 
     void program_file(const char *base, const char *ext, int type, int length)
     {
-        std::strcpy(s.file_name, base);
-        std::strcpy(s.file_ext, ext);
-        s.file_type = type;
-        s.ditems = 0;
-        s.record_length = length;
+        std::strcpy(s.file.file_name, base);
+        std::strcpy(s.file.file_ext, ext);
+        s.file.file_type = type;
+        s.send.ditems = 0;
+        s.send.record_length = length;
     }
 
     void contents(const std::string &bytes)
@@ -121,7 +121,7 @@ TEST_F(Packet, HeaderNotBuiltForValuesOutOfRange)
     records_total = 32768;
     EXPECT_EQ(header(), 0);
     records_total = 1;
-    s.ddigits[0] = 1000;
+    s.send.ddigits[0] = 1000;
     EXPECT_EQ(header(), 0);
 }
 
@@ -148,7 +148,7 @@ TEST_F(Packet, ProgramLinesArePaddedWithZeros)
 TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
 {
     data_file("F", {2, 1});
-    s.fixed_records = 1;
+    s.send.fixed_records = 1;
     contents("A\nB\r\nC\x1A" "D\r\nEF");
     EXPECT_EQ(data_record(), "00001A\nB");
     EXPECT_EQ(data_record(), "00002C\x1A" "D");
@@ -164,7 +164,7 @@ TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
 TEST_F(Packet, FixedRecordsOptionReadsProgramFilesByLines)
 {
     program_file("P", ".PD3", FT_PD3, 128);
-    s.fixed_records = 1;
+    s.send.fixed_records = 1;
     contents("SHORT\r\n");
     EXPECT_EQ(data_record(), "00001SHORT" + std::string(123, '0'));
 }
@@ -174,7 +174,7 @@ TEST_F(Packet, DataPacketFailsWithoutAReadableRecord)
     data_file("D", {3});
     contents("ABC\r\n");
     // Widths that do not add up to the record length are not copied past it.
-    s.record_length = 3;
-    s.ddigits[0] = 4;
+    s.send.record_length = 3;
+    s.send.ddigits[0] = 4;
     EXPECT_EQ(next_data(), -1);
 }

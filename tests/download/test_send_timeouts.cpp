@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "session/timer.h"
+#include "runtime/timer.h"
 #include "sim_session.h"
 
 using namespace simtest;

@@ -8,10 +8,10 @@
 // record length is the sum of the widths.
 #include <string>
 
-#include "download/fieldfile.h"
 #include "fuzz_support.h"
+#include "runtime/settings.h"
+#include "session/complete.h"
 #include "session/options.h"
-#include "session/settings.h"
 
 using namespace fuzz;
 
@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     SessionSettings s;
     reset_settings(s);
-    std::snprintf(s.file_dir, sizeof s.file_dir, "%s", dir.c_str());
-    std::snprintf(s.file_spelled, sizeof s.file_spelled, "%s", file.c_str());
-    std::snprintf(s.file_name, sizeof s.file_name, "%s", which[1]);
-    std::snprintf(s.file_ext, sizeof s.file_ext, "%s", which[2]);
-    s.file_type = FT_DATA;
-    s.file_given = 1;
+    std::snprintf(s.file.file_dir, sizeof s.file.file_dir, "%s", dir.c_str());
+    std::snprintf(s.file.file_spelled, sizeof s.file.file_spelled, "%s", file.c_str());
+    std::snprintf(s.file.file_name, sizeof s.file.file_name, "%s", which[1]);
+    std::snprintf(s.file.file_ext, sizeof s.file.file_ext, "%s", which[2]);
+    s.file.file_type = FT_DATA;
+    s.file.file_given = 1;
     SessionSettings again = s;
     const int fds_before = open_descriptors();
     const int rc = read_field_file(s);
@@ -50,13 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (checked != 0)
         return 0;
     s = again;
-    require(s.record_length == s.ddigits_sum, "record length");
-    require(s.ditems >= 1 && s.ditems <= DITEMS_MAX, "field count", std::to_string(s.ditems));
+    require(s.send.record_length == s.send.ddigits_sum, "record length");
+    require(s.send.ditems >= 1 && s.send.ditems <= DITEMS_MAX, "field count", std::to_string(s.send.ditems));
     int32_t sum = 0;
-    for (int i = 0; i < s.ditems; ++i) {
-        require(s.ddigits[i] >= 1 && s.ddigits[i] <= DDIGITS_MAX, "width", std::to_string(s.ddigits[i]));
-        sum += s.ddigits[i];
+    for (int i = 0; i < s.send.ditems; ++i) {
+        require(s.send.ddigits[i] >= 1 && s.send.ddigits[i] <= DDIGITS_MAX, "width", std::to_string(s.send.ddigits[i]));
+        sum += s.send.ddigits[i];
     }
-    require(s.ditems + sum <= DDSUM_MAX && sum == s.ddigits_sum, "record too long", std::to_string(sum));
+    require(s.send.ditems + sum <= DDSUM_MAX && sum == s.send.ddigits_sum, "record too long", std::to_string(sum));
     return 0;
 }

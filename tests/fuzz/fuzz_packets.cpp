@@ -31,16 +31,16 @@ SessionSettings settings_of(uint8_t opt)
     SessionSettings s;
     reset_settings(s);
     s.receive_mode = 1;
-    s.chk_len = 2;
-    s.seq_flag = 1;
-    std::snprintf(s.file_dir, sizeof s.file_dir, "/tmp/");
-    std::snprintf(s.file_spelled, sizeof s.file_spelled, "%s", a[0]);
-    std::snprintf(s.file_name, sizeof s.file_name, "%s", a[1]);
-    std::snprintf(s.file_ext, sizeof s.file_ext, "%s", a[2]);
-    s.append_flag = (opt & 4) != 0;
-    s.name_check = (opt & 8) != 0;
-    s.station_id[0] = opt & 16 ? 0x12 : 0;
-    s.station_id[1] = opt & 16 ? 0x34 : 0;
+    s.exchange.chk_len = 2;
+    s.exchange.seq_flag = 1;
+    std::snprintf(s.file.file_dir, sizeof s.file.file_dir, "/tmp/");
+    std::snprintf(s.file.file_spelled, sizeof s.file.file_spelled, "%s", a[0]);
+    std::snprintf(s.file.file_name, sizeof s.file.file_name, "%s", a[1]);
+    std::snprintf(s.file.file_ext, sizeof s.file.file_ext, "%s", a[2]);
+    s.receive.append_flag = (opt & 4) != 0;
+    s.receive.name_check = (opt & 8) != 0;
+    s.exchange.station_id[0] = opt & 16 ? 0x12 : 0;
+    s.exchange.station_id[1] = opt & 16 ? 0x34 : 0;
     return s;
 }
 
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     ReceivedHeader h;
     std::memset(&h, 0xA5, sizeof h);
-    const int rc = check_header(hdr.data(), static_cast<int>(hdr.size()), s.station_id, s, h);
+    const int rc = check_header(hdr.data(), static_cast<int>(hdr.size()), s.exchange.station_id, s, h);
     switch (rc) {
     case 0: case HDR_TOO_SHORT: case ORV5_E_OTHER_STATION: case HDR_LENGTH_DISAGREES:
     case ORV5_E_BAD_HEADER: case ORV5_E_NAME_MISMATCH: case ORV5_E_FILE_NAME:

@@ -7,9 +7,10 @@
 #include <fstream>
 #include <string>
 
+#include "runtime/settings.h"
 #include "session/argv.h"
+#include "session/complete.h"
 #include "session/options.h"
-#include "session/settings.h"
 
 namespace {
 
@@ -35,12 +36,13 @@ int run(const std::string &text)
 {
     reset_settings(S);
     build_argv(args, "orvw.exe", text.c_str());
-    return parse_args(S, args.count, args.vector);
+    int r = parse_args(S, args.count, args.vector);
+    return r != 0 ? r : complete_settings(S);
 }
 
 std::string sep()
 {
-    return std::string(S.tsep_str, static_cast<size_t>(S.tsep_len));
+    return std::string(S.receive.tsep_str, static_cast<size_t>(S.receive.tsep_len));
 }
 
 struct TempDir {
@@ -64,23 +66,23 @@ TEST(OptionFlags, SignSetsOrClears)
 {
     EXPECT_EQ(opts("+R +A +C +N"), 0);
     EXPECT_EQ(S.receive_mode, 1);
-    EXPECT_EQ(S.append_flag, 1);
-    EXPECT_EQ(S.fixed_records, 1);
-    EXPECT_EQ(S.name_check, 1);
+    EXPECT_EQ(S.receive.append_flag, 1);
+    EXPECT_EQ(S.send.fixed_records, 1);
+    EXPECT_EQ(S.receive.name_check, 1);
     EXPECT_EQ(opts("+r -R"), 0);
     EXPECT_EQ(S.receive_mode, 0);
     EXPECT_EQ(opts("\"+R -A\""), 0);   // several options in one quoted token
     EXPECT_EQ(S.receive_mode, 1);
     EXPECT_EQ(opts("-RX"), 9);
-    EXPECT_FALSE(S.file_given);       // the stray characters are not a file name
+    EXPECT_FALSE(S.file.file_given);       // the stray characters are not a file name
 }
 
 TEST(OptionPort, NumberBelow100)
 {
     EXPECT_EQ(opts("-P2"), 0);
-    EXPECT_EQ(S.port_index, 1);
+    EXPECT_EQ(S.line.port_index, 1);
     EXPECT_EQ(opts("-P0"), 0);
-    EXPECT_EQ(S.port_index, -1);
+    EXPECT_EQ(S.line.port_index, -1);
     EXPECT_EQ(opts("-p100"), 9);
     EXPECT_EQ(opts("-P"), 9);
     EXPECT_EQ(opts("-P2x"), 9);
@@ -91,7 +93,7 @@ TEST(OptionBaud, OnlyListedSpeeds)
 {
     for (const char *t : {"-B19200", "-b19200", "-Bx19200", "\"-B 19200\"", "-B+19200"}) {
         EXPECT_EQ(opts(t), 0) << t;
-        EXPECT_EQ(S.baud_rate, 19200u) << t;
+        EXPECT_EQ(S.line.baud_rate, 19200u) << t;
     }
     EXPECT_EQ(opts("-B256000"), 0);
     EXPECT_EQ(opts("-B300"), 0);
@@ -103,33 +105,33 @@ TEST(OptionBaud, OnlyListedSpeeds)
 TEST(OptionNumbers, TimeoutTurnaroundStation)
 {
     EXPECT_EQ(opts("-L0"), 0);
-    EXPECT_EQ(S.timeout_s, 0);
+    EXPECT_EQ(S.exchange.timeout_s, 0);
     EXPECT_EQ(opts("-L0 -L"), 0);
-    EXPECT_EQ(S.timeout_s, 30);
+    EXPECT_EQ(S.exchange.timeout_s, 30);
     EXPECT_EQ(opts("-L65535"), 0);
     EXPECT_EQ(opts("-L65536"), 9);
     EXPECT_EQ(opts("-Lx"), 9);
 
     EXPECT_EQ(opts("-!"), 0);
-    EXPECT_EQ(S.turnaround_delay, 2);
+    EXPECT_EQ(S.exchange.turnaround_delay, 2);
     EXPECT_EQ(opts("-!20"), 0);
-    EXPECT_EQ(S.turnaround_delay, 20);
+    EXPECT_EQ(S.exchange.turnaround_delay, 20);
     EXPECT_EQ(opts("-!99999999999"), 9);   // would not fit the millisecond count
 
     EXPECT_EQ(opts("-#513"), 0);
-    EXPECT_EQ(S.station_id[0], 2);
-    EXPECT_EQ(S.station_id[1], 1);
+    EXPECT_EQ(S.exchange.station_id[0], 2);
+    EXPECT_EQ(S.exchange.station_id[1], 1);
     EXPECT_EQ(opts("-#513 -#"), 0);
-    EXPECT_EQ(S.station_id[0] | S.station_id[1], 0);
+    EXPECT_EQ(S.exchange.station_id[0] | S.exchange.station_id[1], 0);
     EXPECT_EQ(opts("-#65536"), 9);
 }
 
 TEST(OptionFields, WidthList)
 {
     EXPECT_EQ(opts("+F5,10;3 -F007"), 0);
-    ASSERT_EQ(S.ditems, 4);
-    EXPECT_EQ(S.ddigits[1], 10);
-    EXPECT_EQ(S.ddigits[3], 7);
+    ASSERT_EQ(S.send.ditems, 4);
+    EXPECT_EQ(S.send.ddigits[1], 10);
+    EXPECT_EQ(S.send.ddigits[3], 7);
     EXPECT_EQ(opts("+F5,"), 9);
     EXPECT_EQ(opts("+F"), 9);
     EXPECT_EQ(opts("+F5x"), 9);
@@ -139,14 +141,14 @@ TEST(OptionFields, WidthList)
     EXPECT_EQ(opts("+F254"), 0);
     EXPECT_EQ(opts("+F1,2,3,4,5,6,7,8 +F1,2,3,4,5,6,7,8"), 0);
     EXPECT_EQ(opts("+F1,2,3,4,5,6,7,8 +F1,2,3,4,5,6,7,8,9"), 5);
-    EXPECT_EQ(S.ditems, DITEMS_MAX);
+    EXPECT_EQ(S.send.ditems, DITEMS_MAX);
 }
 
 TEST(OptionSeparator, QuotedCharAndEscapes)
 {
     EXPECT_EQ(opts("+T'|'"), 0);
     EXPECT_EQ(sep(), "|");
-    EXPECT_EQ(S.tsep_flag, 1);
+    EXPECT_EQ(S.receive.tsep_flag, 1);
     EXPECT_EQ(opts("+T\\t"), 0);
     EXPECT_EQ(sep(), "\t");
     EXPECT_EQ(opts("+T\\x2C\\X20"), 0);
@@ -168,33 +170,33 @@ TEST(OptionSeparator, QuotedCharAndEscapes)
 TEST(OptionSeparator, LengthLimitAndClearing)
 {
     EXPECT_EQ(opts("+T" + std::string(32, ';')), 0);
-    EXPECT_EQ(S.tsep_len, 32);
+    EXPECT_EQ(S.receive.tsep_len, 32);
     EXPECT_EQ(opts("+T" + std::string(33, ';')), 9);
     EXPECT_EQ(opts("+T, +T"), 0);
-    EXPECT_EQ(S.tsep_flag, 0);
+    EXPECT_EQ(S.receive.tsep_flag, 0);
     EXPECT_EQ(opts("+T, -T"), 0);
-    EXPECT_EQ(S.tsep_flag, 0);
+    EXPECT_EQ(S.receive.tsep_flag, 0);
     EXPECT_EQ(opts("-T,"), 9);
 }
 
 TEST(OptionWindow, StyleAndPosition)
 {
     EXPECT_EQ(opts("+V2"), 0);
-    EXPECT_EQ(S.dialog_mode, 2);
+    EXPECT_EQ(S.display.dialog_mode, 2);
     for (const char *t : {"+V", "+V1", "+V7", "+V7abc"}) {
         EXPECT_EQ(opts(std::string("-V ") + t), 0) << t;
-        EXPECT_EQ(S.dialog_mode, 1) << t;
+        EXPECT_EQ(S.display.dialog_mode, 1) << t;
     }
     EXPECT_EQ(opts("+V0"), 0);
-    EXPECT_EQ(S.dialog_mode, 0);
+    EXPECT_EQ(S.display.dialog_mode, 0);
     EXPECT_EQ(opts("-V2"), 9);
 
     EXPECT_EQ(opts("-X-50 -Y100"), 0);
-    EXPECT_EQ(S.win_x, -50);
-    EXPECT_EQ(S.win_y, 100);
-    EXPECT_EQ(S.win_pos_flags, WIN_X_GIVEN | WIN_Y_GIVEN);
+    EXPECT_EQ(S.display.win_x, -50);
+    EXPECT_EQ(S.display.win_y, 100);
+    EXPECT_EQ(S.display.win_pos_flags, WIN_X_GIVEN | WIN_Y_GIVEN);
     EXPECT_EQ(opts("-X5 -Y5 -X"), 0);
-    EXPECT_EQ(S.win_pos_flags, WIN_Y_GIVEN);
+    EXPECT_EQ(S.display.win_pos_flags, WIN_Y_GIVEN);
     for (const char *t : {"-X70000", "-X-65536", "-X-", "-X5a", "-X+5"})
         EXPECT_EQ(opts(t), 9) << t;
     EXPECT_EQ(opts("-X-65535"), 0);
@@ -203,12 +205,12 @@ TEST(OptionWindow, StyleAndPosition)
 TEST(OptionAdapter, PathTakesTheRestOfTheToken)
 {
     EXPECT_EQ(opts("\"+I/opt/ir plug/esi.so\""), 0);
-    EXPECT_STREQ(S.adapter_path, "/opt/ir plug/esi.so");
+    EXPECT_STREQ(S.line.adapter_path, "/opt/ir plug/esi.so");
     EXPECT_EQ(opts("+Ia.so -Ianything"), 0);
-    EXPECT_STREQ(S.adapter_path, "");
+    EXPECT_STREQ(S.line.adapter_path, "");
     EXPECT_EQ(opts("+I" + std::string(PATH_SIZE - 1, 'p')), 0);
     EXPECT_EQ(opts("+I" + std::string(PATH_SIZE, 'p')), 9);   // refused, not cut
-    EXPECT_STREQ(S.adapter_path, "");
+    EXPECT_STREQ(S.line.adapter_path, "");
 }
 
 TEST(OptionCharacters, UnknownAndStray)
@@ -231,19 +233,19 @@ TEST(OptionErrors, FirstErrorWinsAndParsingGoesOn)
     EXPECT_EQ(opts("-% -Q"), 99);
     EXPECT_EQ(opts("TOOLONGNAME.TXT -P100 +F0"), 2);
     EXPECT_EQ(opts("-Q -P5"), 9);
-    EXPECT_EQ(S.port_index, 4);
+    EXPECT_EQ(S.line.port_index, 4);
     EXPECT_EQ(run("-% +F0"), 99);   // no completion step after an error
 }
 
 TEST(FileArgument, SplitAndEightThreeRule)
 {
     EXPECT_EQ(opts("/data/in/data.txt"), 0);
-    EXPECT_STREQ(S.file_dir, "/data/in/");
-    EXPECT_STREQ(S.file_name, "DATA");
-    EXPECT_STREQ(S.file_ext, ".TXT");
-    EXPECT_STREQ(S.file_spelled, "data.txt");
-    EXPECT_EQ(S.file_given, 1);
-    EXPECT_EQ(S.file_type, FT_DATA);
+    EXPECT_STREQ(S.file.file_dir, "/data/in/");
+    EXPECT_STREQ(S.file.file_name, "DATA");
+    EXPECT_STREQ(S.file.file_ext, ".TXT");
+    EXPECT_STREQ(S.file.file_spelled, "data.txt");
+    EXPECT_EQ(S.file.file_given, 1);
+    EXPECT_EQ(S.file.file_type, FT_DATA);
 
     for (const char *t : {"A-B.TXT", "X", "~{}#$%&'.()^", "@`_!.A-Z", "DATA.", "\"AB  .T  \""})
         EXPECT_EQ(opts(t), 0) << t;
@@ -253,7 +255,7 @@ TEST(FileArgument, SplitAndEightThreeRule)
         EXPECT_EQ(opts(t), 2) << t;
     EXPECT_EQ(opts("-AB.TXT"), 9);
     EXPECT_EQ(opts("/data/in/"), 0);   // a bare directory is no file name
-    EXPECT_EQ(S.file_given, 0);
+    EXPECT_EQ(S.file.file_given, 0);
     EXPECT_EQ(opts("/data/ X.TXT"), 0);   // ... and leaves room for one
 }
 
@@ -262,10 +264,10 @@ TEST(FileArgument, ProgramKindsAndReceiveName)
     const char *kinds[] = {"D.PD", "prog.pd3", "P.Ex3", "P.FN3"};
     for (int kind = FT_DATA; kind <= FT_FN3; ++kind) {
         EXPECT_EQ(opts(kinds[kind]), 0);
-        EXPECT_EQ(S.file_type, kind) << kinds[kind];
+        EXPECT_EQ(S.file.file_type, kind) << kinds[kind];
     }
     EXPECT_EQ(run("+R /recv/(file)"), 0);
-    EXPECT_STREQ(S.file_name, "(FILE)");
+    EXPECT_STREQ(S.file.file_name, "(FILE)");
     EXPECT_EQ(run("+R"), 0);
 }
 
@@ -318,15 +320,50 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     EXPECT_EQ(run(t.dir + "/sub.txt +F5"), 1);   // a directory named like a file
 
     EXPECT_EQ(run(data), 0);
-    EXPECT_EQ(S.ditems, 2);
-    EXPECT_EQ(S.record_length, 8);
+    EXPECT_EQ(S.send.ditems, 2);
+    EXPECT_EQ(S.send.record_length, 8);
     EXPECT_EQ(run(data + " +F200,60"), 6);       // 260 + 2 > 255
     EXPECT_EQ(run(data + " +F200,54"), 6);       // 254 + 2 = 256: the fields count too
     EXPECT_EQ(run(data + " +F200,53"), 0);       // 253 + 2 = 255
-    EXPECT_EQ(S.record_length, 253);
-    EXPECT_EQ(S.ddigits_sum, 253);
+    EXPECT_EQ(S.send.record_length, 253);
+    EXPECT_EQ(S.send.ddigits_sum, 253);
     EXPECT_EQ(run(prog), 0);
-    EXPECT_EQ(S.record_length, 128);
+    EXPECT_EQ(S.send.record_length, 128);
+}
+
+// The parse alone: what the command text says, checked without any file.
+int parse_only(const std::string &text)
+{
+    reset_settings(S);
+    build_argv(args, "orvw.exe", text.c_str());
+    return parse_args(S, args.count, args.vector);
+}
+
+TEST(Completion, ParsingReadsNoFile)
+{
+    TempDir t;
+    std::string data = t.put("data.txt", "12345678\r\n");
+    t.put("data.FLD", "FIELDS 3,5\r\n");
+
+    // The .FLD file is there, but only the completion step reads it.
+    EXPECT_EQ(parse_only(data), 0);
+    EXPECT_EQ(S.send.ditems, 0);
+    EXPECT_EQ(complete_settings(S), 0);
+    EXPECT_EQ(S.send.ditems, 2);
+    EXPECT_EQ(S.send.record_length, 8);
+
+    // Missing files are the completion step's to report ...
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt"), 0);
+    EXPECT_EQ(complete_settings(S), 1);
+    // ... while what the text alone settles is refused by the parse, and
+    // before a missing file.
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt +F200,60"), 6);
+    EXPECT_EQ(parse_only(t.dir + "/missing.fld"), 8);
+    EXPECT_EQ(parse_only(t.dir + "/missing.pd3 +F10"), 7);
+    EXPECT_EQ(parse_only(t.dir + "/missing.pd3"), 0);
+    EXPECT_EQ(S.send.record_length, 128);
+    EXPECT_EQ(parse_only(t.dir + "/missing.txt +F200,53"), 0);
+    EXPECT_EQ(S.send.record_length, 253);
 }
 
 TEST(Completion, FilesAreOpenedByTheirSpelling)
@@ -336,10 +373,10 @@ TEST(Completion, FilesAreOpenedByTheirSpelling)
     t.put("Mixed.fld", "field 2\n");
     t.put("other.ex3", "x");
     EXPECT_EQ(run(t.dir + "/Mixed.Dat"), 0);
-    EXPECT_STREQ(S.file_name, "MIXED");
-    EXPECT_EQ(S.ddigits[0], 2);
+    EXPECT_STREQ(S.file.file_name, "MIXED");
+    EXPECT_EQ(S.send.ddigits[0], 2);
     EXPECT_EQ(run(t.dir + "/other.ex3"), 0);
-    EXPECT_EQ(S.record_length, 130);
+    EXPECT_EQ(S.send.record_length, 130);
     EXPECT_EQ(run(t.dir + "/OTHER.EX3"), 1);   // no such spelling on this system
 }
 
@@ -347,8 +384,8 @@ TEST(Completion, FilesAreOpenedByTheirSpelling)
 TEST(LengthLimits, NamePartsOfTheFileArgument)
 {
     EXPECT_EQ(opts("ABCDEFGH.TXT"), 0);     // base 8, extension 3, whole 12
-    EXPECT_STREQ(S.file_name, "ABCDEFGH");
-    EXPECT_STREQ(S.file_ext, ".TXT");
+    EXPECT_STREQ(S.file.file_name, "ABCDEFGH");
+    EXPECT_STREQ(S.file.file_ext, ".TXT");
     EXPECT_EQ(opts("ABCDEFGHI.TXT"), 2);    // base 9
     EXPECT_EQ(opts("ABCDEFGHI.TX"), 2);     // base 9, whole 12
     EXPECT_EQ(opts("ABCDEFGH.TEXT"), 2);    // extension 4, whole 13
@@ -378,8 +415,8 @@ TEST(LengthLimits, RecordOfTheFieldWidths)
     EXPECT_EQ(run(data + " +F254"), 0);              // one field: 1 + 254
     std::string fifteen = " +F15,15,15,15,15,15,15,15,15,15,15,15,15,15,15";
     EXPECT_EQ(run(data + fifteen + ",14"), 0);       // 16 fields: 16 + 239 = 255
-    EXPECT_EQ(S.ditems, 16);
-    EXPECT_EQ(S.record_length, 239);
+    EXPECT_EQ(S.send.ditems, 16);
+    EXPECT_EQ(S.send.record_length, 239);
     EXPECT_EQ(run(data + fifteen + ",15"), 6);       // 16 + 240 = 256
     EXPECT_EQ(run(data + fifteen + ",1,1"), 5);      // 17 fields
     EXPECT_EQ(opts("+F1"), 0);                        // the narrowest width ...

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 namespace rxtest {
 
@@ -17,13 +17,12 @@ constexpr uint8_t STATION[2] = {0x12, 0x34};
 // directory), the way the option parser leaves them.
 inline SessionSettings settings_for(const std::string &dir, const std::string &spelled)
 {
-    SessionSettings s;
-    std::memset(&s, 0, sizeof s);
-    s.chk_len = 2;
-    s.seq_flag = 1;
+    SessionSettings s{};
+    s.exchange.chk_len = 2;
+    s.exchange.seq_flag = 1;
     s.receive_mode = 1;
-    std::snprintf(s.file_dir, sizeof s.file_dir, "%s", dir.c_str());
-    std::snprintf(s.file_spelled, sizeof s.file_spelled, "%s", spelled.c_str());
+    std::snprintf(s.file.file_dir, sizeof s.file.file_dir, "%s", dir.c_str());
+    std::snprintf(s.file.file_spelled, sizeof s.file.file_spelled, "%s", spelled.c_str());
     size_t dot = spelled.rfind('.');
     std::string base = dot == std::string::npos ? spelled : spelled.substr(0, dot);
     std::string ext = dot == std::string::npos ? "" : spelled.substr(dot);
@@ -31,10 +30,10 @@ inline SessionSettings settings_for(const std::string &dir, const std::string &s
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
     for (char &c : ext)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    std::snprintf(s.file_name, sizeof s.file_name, "%s", base.c_str());
-    std::snprintf(s.file_ext, sizeof s.file_ext, "%s", ext.c_str());
-    s.station_id[0] = STATION[0];
-    s.station_id[1] = STATION[1];
+    std::snprintf(s.file.file_name, sizeof s.file.file_name, "%s", base.c_str());
+    std::snprintf(s.file.file_ext, sizeof s.file.file_ext, "%s", ext.c_str());
+    s.exchange.station_id[0] = STATION[0];
+    s.exchange.station_id[1] = STATION[1];
     return s;
 }
 

@@ -1,7 +1,7 @@
 // The receiving side's checks of header and data packets, and device names.
 #include <gtest/gtest.h>
 
-#include "link/dos_device.h"
+#include "format/dos_name.h"
 #include "orv5w32.h"
 #include "session/options.h"
 #include "upload/header_check.h"
@@ -106,7 +106,7 @@ TEST_F(HeaderCheck, NameRules)
     // Kind mismatch, and the name check before it.
     s = settings_for("", "X.PD3");
     EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), ORV5_E_FILE_NAME);
-    s.name_check = 1;
+    s.receive.name_check = 1;
     EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
     EXPECT_EQ(check(header("x.pd3", "00001", {}, false)), 0);   // same name, any case
     EXPECT_EQ(h.file_type, FT_PD3);
@@ -136,15 +136,15 @@ TEST_F(HeaderCheck, DeviceNamesFromTheTerminalAreRefused)
 
 TEST_F(HeaderCheck, AppendModeOnlyForDataFiles)
 {
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     ASSERT_EQ(check(header("DATA.TXT", "00001", {"005"})), 0);
     EXPECT_TRUE(h.append);
     s = settings_for("", "(file)");
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     ASSERT_EQ(check(header("P.EX3", "00001", {}, false)), 0);
     EXPECT_FALSE(h.append);
     EXPECT_EQ(h.record_length, 130);
-    EXPECT_EQ(s.append_flag, 1);   // the settings stay as they were
+    EXPECT_EQ(s.receive.append_flag, 1);   // the settings stay as they were
 }
 
 TEST_F(HeaderCheck, TerminatorRole)

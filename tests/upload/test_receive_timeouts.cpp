@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "session/timer.h"
+#include "runtime/timer.h"
 #include "sim_session.h"
 #include "upload/rx_terminal.h"
 

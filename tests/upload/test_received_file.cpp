@@ -6,10 +6,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
 #include "orv5w32.h"
 #include "platform/os_reason.h"
 #include "platform/sim/sim.h"
+#include "session/complete.h"
 #include "session/options.h"
 #include "sim_session.h"
 #include "upload/received_file.h"
@@ -114,9 +115,9 @@ TEST_F(ReceivedFileTest, OneRecordOneFieldAndEmptyFile)
 TEST_F(ReceivedFileTest, SeparatorsBetweenFields)
 {
     accept("DATA.TXT", header("DATA.TXT", "00001", {"005", "003"}));
-    s.tsep_flag = 1;
-    s.tsep_len = 1;
-    s.tsep_str[0] = ',';
+    s.receive.tsep_flag = 1;
+    s.receive.tsep_len = 1;
+    s.receive.tsep_str[0] = ',';
     ASSERT_EQ(receive({"ABCDEXYZ"}), 0);
     EXPECT_EQ(read("DATA.TXT"), "ABCDE,XYZ\r\n");
 
@@ -124,9 +125,9 @@ TEST_F(ReceivedFileTest, SeparatorsBetweenFields)
     std::vector<std::string> widths(16, "014");
     widths[0] = "029";   // 29 + 15 * 14 = 239 bytes, 255 with the field count
     accept("WIDE.TXT", header("WIDE.TXT", "00001", widths));
-    s.tsep_flag = 1;
-    s.tsep_len = TSEP_MAX;
-    std::memset(s.tsep_str, ';', TSEP_MAX);
+    s.receive.tsep_flag = 1;
+    s.receive.tsep_len = TSEP_MAX;
+    std::memset(s.receive.tsep_str, ';', TSEP_MAX);
     EXPECT_EQ(received_line_length(s, h), RX_LINE_SIZE);
     ASSERT_EQ(receive({std::string(239, 'x')}), 0);
     std::string line = read("WIDE.TXT");
@@ -138,9 +139,9 @@ TEST_F(ReceivedFileTest, SeparatorsBetweenFields)
 TEST_F(ReceivedFileTest, ProgramFilesAndReceivedFieldFilesGetNoCompanion)
 {
     accept("X.PD3", header("X.PD3", "00002", {}, false));
-    s.tsep_flag = 1;   // never for program files
-    s.tsep_len = 1;
-    s.tsep_str[0] = ',';
+    s.receive.tsep_flag = 1;   // never for program files
+    s.receive.tsep_len = 1;
+    s.receive.tsep_str[0] = ',';
     ASSERT_EQ(receive({std::string(128, 'p'), std::string(128, 'q')}), 0);
     EXPECT_EQ(read("X.PD3").size(), 2u * 130);
     accept("Y.EX3", header("Y.EX3", "00002", {}, false));
@@ -194,7 +195,7 @@ TEST_F(ReceivedFileTest, AppendsToAnExistingFile)
 {
     tmp.write("DATA.TXT", "0000\r\n");
     accept("DATA.TXT", header("DATA.TXT", "00002", {"004"}));
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     accept_again(header("DATA.TXT", "00002", {"004"}));
     ASSERT_EQ(receive({"abcd", "efgh"}), 0);
     EXPECT_EQ(read("DATA.TXT"), "0000\r\nabcd\r\nefgh\r\n");
@@ -205,7 +206,7 @@ TEST_F(ReceivedFileTest, AppendsToAnExistingFile)
 TEST_F(ReceivedFileTest, AppendWithoutAFileCreatesItAndAFailureLeavesNone)
 {
     accept("NEW.TXT", header("NEW.TXT", "00001", {"004"}));
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     accept_again(header("NEW.TXT", "00001", {"004"}));
     sim::fs_faults().write_fails_at = 1;
     EXPECT_EQ(receive({"abcd"}), ORV5_E_FILE_IO);
@@ -220,7 +221,7 @@ TEST_F(ReceivedFileTest, AppendCutBackWhenTheDiskFillsDuringTheCopy)
     std::string old(3000, 'o');
     tmp.write("DATA.TXT", old);
     accept("DATA.TXT", header("DATA.TXT", "00300", {"008"}));
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     accept_again(header("DATA.TXT", "00300", {"008"}));
     ASSERT_EQ(received_file_open(f, s, h), 0);
     for (int i = 0; i < 300; ++i)
@@ -254,7 +255,7 @@ TEST_F(ReceivedFileTest, FreeSpaceCheck)
     EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
     EXPECT_TRUE(snapshot().empty());   // checked before anything is created
 
-    s.append_flag = 1;
+    s.receive.append_flag = 1;
     accept_again(header("DATA.TXT", "00100", {"048"}));
     sim::disk_free() = 9999;
     EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
@@ -263,10 +264,10 @@ TEST_F(ReceivedFileTest, FreeSpaceCheck)
     received_file_discard(f);
 
     // Separators count: 50 + 2 fields' separator of 3 bytes.
-    s.append_flag = 0;
+    s.receive.append_flag = 0;
     accept_again(header("DATA.TXT", "00100", {"024", "024"}));
-    s.tsep_flag = 1;
-    s.tsep_len = 3;
+    s.receive.tsep_flag = 1;
+    s.receive.tsep_len = 3;
     sim::disk_free() = 5299;
     EXPECT_EQ(received_file_open(f, s, h), ORV5_E_DISK_FULL);
 
@@ -300,7 +301,7 @@ std::vector<int> widths_read(const std::string &dir, const char *data_file)
     const char *p = arg.c_str();
     if (set_file_arg(s, &p) != 0 || read_field_file(s) != 0)
         return {};
-    return std::vector<int>(s.ddigits, s.ddigits + s.ditems);
+    return std::vector<int>(s.send.ddigits, s.send.ddigits + s.send.ditems);
 }
 
 TEST_F(ReceivedFileTest, SharedFieldFileKeepsTheOtherSections)
@@ -376,7 +377,7 @@ TEST_P(FaultSweep, UsersFilesSurviveEveryFailure)
         tmp.write("DATA.FLD", old_fld);
         const auto before = snapshot();
         accept("DATA.TXT", header("DATA.TXT", "00003", {"004"}));
-        s.append_flag = append;
+        s.receive.append_flag = append;
         accept_again(header("DATA.TXT", "00003", {"004"}));
         plan(kind, n);
         plat_reason_clear();
@@ -431,7 +432,7 @@ TEST_P(PairTest, AFailedFieldFileLeavesTheOldPairByteForByte)
         tmp.write("DATA.FLD", "FILE DATA.TXT\r\nFIELD 4\r\nFILE DATA.DAT\r\nFIELD 6\r\n");
     const auto before = snapshot();
     accept("DATA.TXT", header("DATA.TXT", "00002", {"004"}));
-    s.append_flag = c.append;
+    s.receive.append_flag = c.append;
     accept_again(header("DATA.TXT", "00002", {"004"}));
     sim::fs_faults().replace_fails_at = c.fld_replace;
     EXPECT_EQ(receive({"abcd", "efgh"}), ORV5_E_FILE_IO);
@@ -502,7 +503,7 @@ TEST_P(SyncFailure, FailsTheReceptionAndKeepsTheOldFiles)
     const Bytes hdr = program ? header(c.dest, "00002", {}, false)
                               : header(c.dest, "00002", {"004"});
     accept(c.dest, hdr);
-    s.append_flag = c.append;
+    s.receive.append_flag = c.append;
     accept_again(hdr);
     if (c.close)
         sim::fs_faults().close_fails_on_file = c.file;

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "session/settings.h"
+#include "runtime/settings.h"
 
 struct SerialChannel;
 
-// Creates the progress display for s.dialog_mode (0 none: returns true
+// Creates the progress display for s.display.dialog_mode (0 none: returns true
 // and shows nothing), titled for s's direction, at s's position.  False
 // when a wanted window cannot be created.  line (may be null) is the
 // session's open channel, whose bytes moved go to the display with every

@@ -1,4 +1,4 @@
-// session.h - the run-time state of one session that the transfer code uses.
+// session_run.h - the run-time state of one session that the transfer code uses.
 //
 // Created by ExecOrv5 for the call and handed to the sender or receiver.
 #pragma once

@@ -1,12 +1,12 @@
 // progress.cpp - what the progress display shows; the platform draws it.
-#include "session/progress.h"
+#include "runtime/progress.h"
 
 #include <cstdio>
 
 #include "link/serial.h"
 #include "platform/progress_window.h"
-#include "session/settings.h"
-#include "session/timer.h"
+#include "runtime/settings.h"
+#include "runtime/timer.h"
 
 static int shown_mode;        // 0 while no display exists, else its dialog_mode
 static uint16_t done_shown;   // records transferred (low 16 bits, as displayed)
@@ -20,7 +20,7 @@ static void show_stored();
 
 bool progress_open(void *owner, const SessionSettings &s, const SerialChannel *line)
 {
-    const int dialog_mode = s.dialog_mode;
+    const int dialog_mode = s.display.dialog_mode;
     shown_mode = 0;
     done_shown = 0;
     total_shown = 0;
@@ -31,7 +31,7 @@ bool progress_open(void *owner, const SessionSettings &s, const SerialChannel *l
     int mode = dialog_mode == 2 ? 2 : 1;
     char title[TEXT_SIZE];
     std::snprintf(title, sizeof title, "ZDX-Ir  %s", s.receive_mode ? "Receiving" : "Sending");
-    ProgressPlacement place{s.win_pos_flags, s.win_x, s.win_y};
+    ProgressPlacement place{s.display.win_pos_flags, s.display.win_x, s.display.win_y};
     if (!plat_progress_create(owner, mode, title, place, {progress_on_abort, progress_on_paint}))
         return false;
     shown_mode = mode;

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
+#include "runtime/settings.h"
+#include "session/complete.h"
 #include "session/options.h"
-#include "session/settings.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ protected:
         int r = read_field_file(s);
         if (r != 0)
             return {-r};
-        return std::vector<int>(s.ddigits, s.ddigits + s.ditems);
+        return std::vector<int>(s.send.ddigits, s.send.ddigits + s.send.ditems);
     }
 };
 
@@ -95,7 +96,7 @@ TEST_F(FieldFile, SixteenWidthsAtMost)
         sixteen += " " + std::to_string(i);
     EXPECT_EQ(widths(sixteen + "\n").size(), 16u);
     EXPECT_EQ(widths(sixteen + " 17\n"), BAD);
-    EXPECT_EQ(s.ditems, DITEMS_MAX);   // nothing stored past the table
+    EXPECT_EQ(s.send.ditems, DITEMS_MAX);   // nothing stored past the table
 }
 
 TEST_F(FieldFile, SectionsSelectTheDataFile)
@@ -141,4 +142,44 @@ TEST_F(FieldFile, MissingFiles)
     put("lower.txt", "x\n");
     put("lower.fld", "FIELD 9\n");
     EXPECT_EQ(read_for("lower.txt"), W{9});
+}
+
+// The reader on its own: paths and name given by the caller.
+TEST_F(FieldFile, ReaderTakesTheFirstPathThatOpens)
+{
+    put("A.FLD", "FIELDS 1 2\n");
+    put("B.FLD", "FIELDS 7\n");
+    const std::string a = dir + "/A.FLD", b = dir + "/B.FLD", none = dir + "/NONE.FLD";
+    int32_t ditems = 0;
+    int32_t ddigits[DITEMS_MAX] = {};
+
+    EXPECT_EQ(fld_read_widths(a.c_str(), b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), (W{1, 2}));
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(none.c_str(), b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), W{7});
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(nullptr, b.c_str(), "DATA", ".TXT", &ditems, ddigits), 0);
+    EXPECT_EQ(ditems, 1);
+
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(none.c_str(), nullptr, "DATA", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(fld_read_widths(nullptr, nullptr, "DATA", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(ditems, 0);
+}
+
+TEST_F(FieldFile, ReaderMatchesSectionsByTheEightThreeName)
+{
+    put("A.FLD", "FILE data.txt\nFIELD 4\nFILE LONGERNAME.TXT\nFIELD 5\n");
+    const std::string a = dir + "/A.FLD";
+    int32_t ditems = 0;
+    int32_t ddigits[DITEMS_MAX] = {};
+    EXPECT_EQ(fld_read_widths(a.c_str(), nullptr, "Data", ".txt", &ditems, ddigits), 0);
+    EXPECT_EQ((W(ddigits, ddigits + ditems)), W{4});
+    // A name longer than 8.3 names no section, even one written for it.
+    ditems = 0;
+    EXPECT_EQ(fld_read_widths(a.c_str(), nullptr, "LONGERNAME", ".TXT", &ditems, ddigits), 8);
+    EXPECT_EQ(ditems, 0);
 }

@@ -1,15 +1,14 @@
-// fieldfile.cpp - reading a data file's field-definition (.FLD) file.
+// fld_reader.cpp - reading a data file's field-definition (.FLD) file.
 //
 // The file is read in binary mode and CR LF is folded here, so that a file
 // written on either system reads the same everywhere.
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "link/text_chars.h"
 #include "orv5w32.h"
-#include "session/settings.h"
 
 // Line buffer: FLD_LINE_MAX characters, a '\n' marking a real line end
 // (absent when the line was cut or the file ended), and a NUL.
@@ -22,6 +21,8 @@ enum WidthResult { WIDTH_ERROR = -1, WIDTH_END = 0, WIDTH_READ = 1 };
 // The reader's state while it walks one field-definition file.
 struct FldReader {
     std::FILE *fp;
+    int32_t *ditems;                  // widths read so far
+    int32_t *ddigits;                 // DITEMS_MAX of them
     int state;                        // FldState
     char name[NAME_TEXT_SIZE];        // file_name + file_ext, upper case
     int name_len;
@@ -100,7 +101,7 @@ static const char *after_keyword(const char *p, const char *kw)
     return p;
 }
 
-static int fld_next_width(SessionSettings &s, const char **cursor)
+static int fld_next_width(FldReader &r, const char **cursor)
 {
     const char *p = skip_blanks(*cursor);
     if (*p == '*' || *p == '\n')
@@ -119,18 +120,18 @@ static int fld_next_width(SessionSettings &s, const char **cursor)
         return WIDTH_ERROR;
     if (value == 0)
         return WIDTH_ERROR;   // a header announcing width 000 is refused by every receiver
-    if (s.ditems >= DITEMS_MAX)
+    if (*r.ditems >= DITEMS_MAX)
         return WIDTH_ERROR;   // refused before it is stored: ddigits holds 16
-    s.ddigits[s.ditems++] = value;
+    r.ddigits[(*r.ditems)++] = value;
     *cursor = p;
     return WIDTH_READ;
 }
 
-static void fld_width_list(FldReader &r, SessionSettings &s, const char *rest)
+static void fld_width_list(FldReader &r, const char *rest)
 {
     int w;
     int read = 0;
-    while ((w = fld_next_width(s, &rest)) == WIDTH_READ)
+    while ((w = fld_next_width(r, &rest)) == WIDTH_READ)
         ++read;
     // An empty list would announce 00 fields, which no receiver accepts.
     r.state = (w == WIDTH_END && read > 0) ? FLD_DONE : FLD_FAILED;
@@ -149,14 +150,14 @@ static void fld_file_match(FldReader &r, const char *rest)
     r.state = (*p == '\n' || *p == '*') ? FLD_INSIDE : FLD_SKIPPING;
 }
 
-static void handle_line(FldReader &r, SessionSettings &s, const char *line)
+static void handle_line(FldReader &r, const char *line)
 {
     const char *p = skip_blanks(line);
     const char *rest;
     if ((rest = after_keyword(p, "FIELDS")) != nullptr ||
         (rest = after_keyword(p, "FIELD")) != nullptr) {
         if (r.state != FLD_SKIPPING)
-            fld_width_list(r, s, rest);
+            fld_width_list(r, rest);
     } else if ((rest = after_keyword(p, "FILE")) != nullptr) {
         if (r.state == FLD_INSIDE)
             r.state = FLD_FAILED;   // the section ended without a field list
@@ -166,25 +167,14 @@ static void handle_line(FldReader &r, SessionSettings &s, const char *line)
     // Blank, comment and information lines change nothing.
 }
 
-bool file_can_be_read(const char *path)
+static bool set_fld_name(FldReader &r, const char *name, const char *ext)
 {
-    std::FILE *fp = std::fopen(path, "rb");
-    if (!fp)
-        return false;
-    std::fgetc(fp);   // a directory opens on some systems but cannot be read
-    bool ok = !std::ferror(fp);
-    std::fclose(fp);
-    return ok;
-}
-
-static bool set_fld_name(FldReader &r, const SessionSettings &s)
-{
-    size_t n = std::strlen(s.file_name);
-    size_t e = std::strlen(s.file_ext);
+    size_t n = std::strlen(name);
+    size_t e = std::strlen(ext);
     if (n + e > static_cast<size_t>(FLD_NAME_MAX))
         return false;
-    std::memcpy(r.name, s.file_name, n);
-    std::memcpy(r.name + n, s.file_ext, e);
+    std::memcpy(r.name, name, n);
+    std::memcpy(r.name + n, ext, e);
     r.name_len = static_cast<int>(n + e);
     for (int i = 0; i < r.name_len; ++i)
         r.name[i] = ascii_upper(r.name[i]);
@@ -192,28 +182,18 @@ static bool set_fld_name(FldReader &r, const SessionSettings &s)
     return true;
 }
 
-// Beside the data file, under its spelled base name: ".FLD", then ".fld".
-static std::FILE *open_fld(const SessionSettings &s)
+int fld_read_widths(const char *path, const char *alt_path, const char *name, const char *ext,
+                    int32_t *ditems, int32_t *ddigits)
 {
-    char path[PATH_SIZE];
-    std::FILE *fp = nullptr;
-    if (join_file_path(s, path, PATH_SIZE, ".FLD"))
-        fp = std::fopen(path, "rb");
-    if (!fp && join_file_path(s, path, PATH_SIZE, ".fld"))
-        fp = std::fopen(path, "rb");
-    return fp;
-}
-
-int read_field_file(SessionSettings &s)
-{
-    char path[PATH_SIZE];
     FldReader r{};
-    if (s.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
-        !file_can_be_read(path))
-        return ORV5_E_SEND_FILE;
-    if (!set_fld_name(r, s))
+    if (!set_fld_name(r, name, ext))
         return ORV5_E_FIELD_FILE;
-    r.fp = open_fld(s);
+    r.ditems = ditems;
+    r.ddigits = ddigits;
+    if (path)
+        r.fp = std::fopen(path, "rb");
+    if (!r.fp && alt_path)
+        r.fp = std::fopen(alt_path, "rb");
     if (!r.fp)
         return ORV5_E_FIELD_FILE;
 
@@ -224,7 +204,7 @@ int read_field_file(SessionSettings &s)
         if (!fld_read_line(r, line))
             r.state = FLD_FAILED;
         else
-            handle_line(r, s, line);
+            handle_line(r, line);
     }
     std::fclose(r.fp);
     return r.state == FLD_DONE ? 0 : ORV5_E_FIELD_FILE;

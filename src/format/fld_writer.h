@@ -12,8 +12,8 @@
 
 #include <cstdint>
 
+#include "format/dos_name.h"
 #include "platform/fs.h"
-#include "session/settings.h"
 
 // Copy block for the old file's kept sections, bytes.
 constexpr int FLD_BLOCK_SIZE = 1024;

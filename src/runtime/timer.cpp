@@ -1,5 +1,5 @@
 // timer.cpp - the session timer, the abort flag and the pump wrappers.
-#include "session/timer.h"
+#include "runtime/timer.h"
 
 #include "orv5w32.h"
 

@@ -1,7 +1,7 @@
 // Progress texts, as drawn on every platform.
 #include <gtest/gtest.h>
 
-#include "session/progress.h"
+#include "runtime/progress.h"
 
 TEST(ProgressText, CounterIsZeroFilled)
 {

@@ -1,12 +1,12 @@
 // fld_writer.cpp - the field-definition file of a received data file.
-#include "upload/fld_writer.h"
+#include "format/fld_writer.h"
 
 #include "link/text_chars.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "download/fieldfile.h"
+#include "format/fld_reader.h"
 #include "orv5w32.h"
 #include "platform/os_reason.h"
 
