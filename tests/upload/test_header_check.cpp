@@ -115,12 +115,12 @@ TEST_F(HeaderCheck, NameRules)
 
 TEST_F(HeaderCheck, NameCheckComparesTheExtensionToo)
 {
-    s.name_check = 1;
+    s.receive.name_check = 1;
     EXPECT_EQ(check(header("DATA.DAT", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
     EXPECT_EQ(check(header("DATA", "00001", {"005"})), ORV5_E_NAME_MISMATCH);
     EXPECT_EQ(check(header("data.txt", "00001", {"005"})), 0);
     // Without +N any data file lands under the argument's name.
-    s.name_check = 0;
+    s.receive.name_check = 0;
     EXPECT_EQ(check(header("OTHER.DAT", "00001", {"005"})), 0);
     EXPECT_STREQ(h.dest_base, "DATA.TXT");
 }
