@@ -12,14 +12,16 @@ export HOOK_OUT=$WORK/hooks.out HOOK_DIR=$WORK
 check_context() { echo "status=${RC:-}; hooks: $(tr '\n' ' ' <"$HOOK_OUT" 2>/dev/null); log: $(grep hook "$S/collect.log" 2>/dev/null | tail -c 700); station: $(tail -c 300 "${ST_OUT[hk]:-/dev/null}" 2>/dev/null)"; }
 
 # The terminals send 1, 2, 3 and 4 records; the command behaves by the
-# count: slow, failing, hanging (with a child of its own), slow again.
+# count: slow, failing, hanging (with a child of its own; it notes the
+# SIGTERM that comes before the SIGKILL), slow again.
 cat >"$WORK/hook.sh" <<'HOOK'
 #!/bin/sh
 echo "start $ORV5_RECORDS|$ORV5_FILE|$ORV5_FLD|$ORV5_BYTES|$ORV5_RESULT|$ORV5_STATION" >>"$HOOK_OUT"
 case $ORV5_RECORDS in
     1) sleep 2.5 ;;
     2) echo "end 2" >>"$HOOK_OUT"; exit 7 ;;
-    3) sleep 100 & echo $! >"$HOOK_DIR/sleeper"; wait ;;
+    3) trap 'echo term >"$HOOK_DIR/term3"; exit 143' TERM
+       sleep 100 & echo $! >"$HOOK_DIR/sleeper"; wait ;;
     4) sleep 1 ;;
 esac
 echo "end $ORV5_RECORDS" >>"$HOOK_OUT"
@@ -60,7 +62,8 @@ check "hooks: one past its limit is ended with its children and logged as killed
     is "F3 status" "$(field_of "$L" '"hook":.*F3\.TXT' status)" null -- \
     is "F3 killed" "$(field_of "$L" '"hook":.*F3\.TXT' killed)" true -- \
     at_least "F3 seconds" "$f3_seconds" 4 -- is "F3 under 10 s" "$((f3_seconds < 10))" 1 -- \
-    is "its child" "$(kill -0 "$sleeper" 2>/dev/null && echo alive || echo gone)" gone
+    is "its child" "$(kill -0 "$sleeper" 2>/dev/null && echo alive || echo gone)" gone -- \
+    is "asked to end first (SIGTERM)" "$(cat "$WORK/term3" 2>/dev/null)" term
 # The second file's session ended while the first file's command still ran.
 s2=$(grep -n '"name_buf":"F2.TXT"' "$L" | cut -d: -f1)
 h1=$(grep -n '"hook":.*F1\.TXT' "$L" | cut -d: -f1)
