@@ -280,11 +280,13 @@ for m in "${MUTS[@]}"; do
     if [ $status = 1 ]; then
         # The failures must repeat: a test that fails now and then under
         # load is no evidence.
-        # By number: a test's name may hold characters a ctest pattern
-        # would read as its own.
-        numbers=$(echo "$failed" | sed -n 's/^\([0-9]*\):.*/\1/p' | sort -un | paste -sd,)
+        # By name, without the "# GetParam()" note that a parameterised
+        # test's name carries (it shows addresses, and characters a pattern
+        # reads as its own); test numbers are no help: they change when
+        # the tests are discovered again.
+        names=$(echo "$failed" | sed 's/^[0-9]*://; s/\./\\./g' | sort -u | paste -sd'|')
         echo "--- the failed tests once more" >>"$log"
-        again=$(FAST=0 run_ctest "$log" -I "0,0,0,$numbers")
+        again=$(FAST=0 run_ctest "$log" -R "^($names)(  #|\$)")
         if [ -z "$again" ]; then
             once=$failed
             status=0
