@@ -107,7 +107,10 @@ done
 terminal 1 first --send-records 3 --widths 5,3 --send-name DATA.TXT
 point_line "${T_PTY[1]}"
 start_station --json
-terminal 2 bad --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-header name
+# The refused header makes the shortest session: this terminal thinks
+# longer, so that a loaded machine still turns the link before the
+# station opens the line again.
+terminal 2 bad --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-header name --answer-delay 700
 hand_over 2
 terminal 3 second --send-records 4 --widths 5,3 --send-name DATA.TXT
 hand_over 3
