@@ -8,6 +8,7 @@
 
 #include "link/wire.h"
 #include "sim_session.h"
+#include "upload/rx_terminal.h"
 
 using namespace simtest;
 
@@ -18,18 +19,11 @@ const std::string STATION("\0\0", 2);
 // A frame as the terminal sends it, its check spoiled when asked.
 Bytes frame(uint8_t opening, const std::string &body, bool spoil = false)
 {
-    Bytes span(body.begin(), body.end());
-    span.push_back(0x03);
-    uint16_t crc = crc16(span.data(), span.size());
-    if (spoil)
-        crc ^= 0x0101;
-    Bytes out = {0x10, opening};
-    for (unsigned char c : body) {
-        out.push_back(c);
-        if (c == 0x10)
-            out.push_back(c);
+    Bytes out = rxterm::frame(opening, body);
+    if (spoil) {   // a bit of each check byte turned
+        out[out.size() - 2] ^= 0x01;
+        out[out.size() - 1] ^= 0x01;
     }
-    out.insert(out.end(), {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
     return out;
 }
 
