@@ -75,7 +75,7 @@ SERVER_PID=$!
 BG_PIDS+=("$SERVER_PID")
 sleep 0.5
 
-. "$ROOT/tests/zdxsim_lib.sh"
+. "$ROOT/tests/support/zdxsim_lib.sh"
 TICKS=$(getconf CLK_TCK)
 
 # CHILDREN_CPU = CPU seconds (user + system) of the waited-for children of

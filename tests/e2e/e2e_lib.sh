@@ -26,8 +26,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 LIB_DIR=$(dirname "${BASH_SOURCE[0]}")
-. "$LIB_DIR/../check_lib.sh"
-. "$LIB_DIR/../zdxsim_lib.sh"
+. "$LIB_DIR/../support/check_lib.sh"
+. "$LIB_DIR/../support/zdxsim_lib.sh"
 
 check_context() { echo "rc=$RC; terminal: $SUMMARY"; }
 

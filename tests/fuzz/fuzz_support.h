@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "orv5w32.h"
-#include "../scratch_files.h"
+#include "../support/scratch_files.h"
 
 namespace fuzz {
 

@@ -32,8 +32,8 @@ trap 'kill "${BG_PIDS[@]}" 2>/dev/null || true; rm -rf "$WORK"' EXIT
 SKIPPED=0
 CONTEXT=
 
-. "$ROOT/tests/check_lib.sh"
-. "$ROOT/tests/zdxsim_lib.sh"
+. "$ROOT/tests/support/check_lib.sh"
+. "$ROOT/tests/support/zdxsim_lib.sh"
 check_context() { echo "${CONTEXT:-see above}"; }
 skip() { SKIPPED=$((SKIPPED + 1)); echo "SKIP: $1 ($2)"; }
 

@@ -35,7 +35,7 @@
 #include "platform/sim/sim.h"
 #include "zdxsim/sender_model.h"
 #include "zdxsim/terminal_model.h"
-#include "../scratch_files.h"
+#include "../support/scratch_files.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #   COM       the COM port number the simulator is linked as (5)
 #
 # and uses new_case, start_sim/stop_sim, host/host_bg/host_wait/wait_for,
-# start_display/stop_display, bar_fills and check (tests/check_lib.sh).  A new case
+# start_display/stop_display, bar_fills and check (tests/support/check_lib.sh).  A new case
 # file needs no registration: a file named tests/wine/test_NAME.sh runs.
 # WINE_CASES="NAME ..." in the environment runs only those case files (for
 # work on one of them; a full run leaves it unset).
@@ -41,8 +41,8 @@ SUMMARY=
 HOST_LOG=/dev/null
 XVFB_PID=
 
-. "$ROOT/tests/check_lib.sh"
-. "$ROOT/tests/zdxsim_lib.sh"
+. "$ROOT/tests/support/check_lib.sh"
+. "$ROOT/tests/support/zdxsim_lib.sh"
 
 # The host's and the terminal's last words beside a failed check.
 check_context() {

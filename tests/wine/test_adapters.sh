@@ -15,7 +15,7 @@
 ADAPTER_MODELS="Orv5EESI Orv5AIRM Orv5KKCI Orv5FMIR"
 ADAPTER_CHECK=$NATIVE_DIR/bin/adapter_line_check
 ADAPTER_HOST=$BUILD_DIR/bin/orv5_adapter_host.exe
-ADAPTER_PLUGINS=$BUILD_DIR/tests/adapters/win32/plugins
+ADAPTER_PLUGINS=$BUILD_DIR/tests/windows/adapters/plugins
 HOLD_PID=
 
 adapter_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }

@@ -1,13 +1,8 @@
 // sim_fs.cpp - the simulated file system: real files in the folders the tests
-// name, with faults injected by plan (sim::FsFaults).  Paths use '/' only and
-// there are no drives.
+// name, handled by the POSIX file operations (posix/file_ops_posix.cpp),
+// with faults injected by plan (sim::FsFaults) before or after each.  Paths
+// use '/' only and there are no drives; free space is what the test says.
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -15,7 +10,7 @@
 
 #include "platform/fs.h"
 #include "platform/os_reason.h"
-#include "platform/unique_name.h"
+#include "platform/posix/file_ops_posix.h"
 #include "platform/sim/sim_internal.h"
 
 namespace sim {
@@ -25,7 +20,7 @@ constexpr uint64_t PLENTY_FREE = UINT64_MAX / 4;
 FsFaults plan;
 FsCounts counts;
 uint64_t free_bytes = PLENTY_FREE;
-unsigned unique_serial;   // successive temporary names of one test run
+unsigned unique_serial;   // seeds of the successive fresh names of one test run
 std::vector<std::string> handed_out;    // paths of the files handed out, in order
 std::map<int, int> ordinal_of_fd;       // open descriptor -> its place in handed_out (1-based)
 }  // namespace
@@ -38,6 +33,8 @@ void reset_fs()
     unique_serial = 0;
     handed_out.clear();
     ordinal_of_fd.clear();
+    // Nothing to wait for on a scratch folder: no fsync.
+    posix_file_set_durable(false);
 }
 
 std::string fs_file_path(int n)
@@ -60,7 +57,8 @@ static bool planned_failure(int &count, int fails_at)
     return fails_at > 0 && count == fails_at;
 }
 
-static PlatFileStatus failed(const char *what, int err)
+// A failure the plan injects: the reason as the system would give it.
+static PlatFileStatus injected(const char *what, int err)
 {
     errno = err;
     plat_reason_note(what);
@@ -70,12 +68,11 @@ static PlatFileStatus failed(const char *what, int err)
 static int fd_of(plat_file f) { return static_cast<int>(f); }
 
 // Notes a file handed out to the library.
-static plat_file hand_out(int fd, const char *path)
+static void hand_out(plat_file f, const char *path)
 {
     ++counts.open_files;
     handed_out.emplace_back(path);
-    ordinal_of_fd[fd] = static_cast<int>(handed_out.size());
-    return fd;
+    ordinal_of_fd[fd_of(f)] = static_cast<int>(handed_out.size());
 }
 
 // True when the plan makes every call of one kind fail on this file.
@@ -94,176 +91,125 @@ PlatFileStatus plat_file_create_unique(const char *dir, char *path, int size, pl
     *out = PLAT_FILE_NONE;
     if (planned_failure(counts.creates, plan.create_fails_at)) {
         path[0] = '\0';
-        return failed(dir, EIO);
+        return injected(dir, EIO);
     }
-    for (;;) {
-        if (!plat_unique_name(dir, unique_serial++, 0, path, size))
-            return PLAT_FILE_FAILED;
-        int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            *out = hand_out(fd, path);
-            return PLAT_FILE_OK;
-        }
-        if (errno != EEXIST) {
-            PlatFileStatus st = failed(path, errno);
-            path[0] = '\0';
-            return st;
-        }
-    }
+    // Successive seeds: the names of a run are the same every time.
+    PlatFileStatus st = posix_file_create_unique(dir, unique_serial++, path, size, out);
+    if (st == PLAT_FILE_OK)
+        hand_out(*out, path);
+    return st;
 }
 
-static PlatFileStatus open_existing(const char *path, int flags, plat_file *out)
+// Opens with open_fn unless the plan makes the open fail.
+static PlatFileStatus open_existing(const char *path, plat_file *out,
+                                    PlatFileStatus (*open_fn)(const char *, plat_file *))
 {
     *out = PLAT_FILE_NONE;
     if (planned_failure(counts.opens, plan.open_fails_at))
-        return failed(path, EIO);
-    int fd = open(path, flags | O_CLOEXEC);
-    if (fd < 0)
-        return failed(path, errno);
-    *out = hand_out(fd, path);
-    return PLAT_FILE_OK;
+        return injected(path, EIO);
+    PlatFileStatus st = open_fn(path, out);
+    if (st == PLAT_FILE_OK)
+        hand_out(*out, path);
+    return st;
 }
 
 PlatFileStatus plat_file_open_read(const char *path, plat_file *out)
 {
-    return open_existing(path, O_RDONLY, out);
+    return open_existing(path, out, posix_file_open_read);
 }
 
 PlatFileStatus plat_file_open_append(const char *path, plat_file *out)
 {
-    return open_existing(path, O_WRONLY | O_APPEND, out);
+    return open_existing(path, out, posix_file_open_append);
 }
 
 PlatFileStatus plat_file_write(plat_file f, const void *bytes, uint32_t n, const char *what)
 {
     if (planned_failure(counts.writes, plan.write_fails_at))
-        return failed(what, EIO);
+        return injected(what, EIO);
+    // A disk that fills up takes the bytes that fit, then refuses.
     uint32_t fits = n;
     if (plan.full_after_bytes >= 0) {
-        uint64_t room = static_cast<uint64_t>(plan.full_after_bytes) > counts.bytes_written
-                            ? static_cast<uint64_t>(plan.full_after_bytes) - counts.bytes_written
-                            : 0;
+        uint64_t limit = static_cast<uint64_t>(plan.full_after_bytes);
+        uint64_t room = limit > counts.bytes_written ? limit - counts.bytes_written : 0;
         if (room < fits)
             fits = static_cast<uint32_t>(room);
     }
     if (fits > 0) {
-        ssize_t done = write(fd_of(f), bytes, fits);
-        if (done != static_cast<ssize_t>(fits))
-            return failed(what, done < 0 ? errno : EIO);
+        PlatFileStatus st = posix_file_write(f, bytes, fits, what);
+        if (st != PLAT_FILE_OK)
+            return st;
         counts.bytes_written += fits;
     }
-    return fits == n ? PLAT_FILE_OK : failed(what, ENOSPC);
+    return fits == n ? PLAT_FILE_OK : injected(what, ENOSPC);
 }
 
 PlatFileStatus plat_file_read(plat_file f, void *buf, uint32_t cap, uint32_t *got, const char *what)
 {
     *got = 0;
     if (planned_failure(counts.reads, plan.read_fails_at))
-        return failed(what, EIO);
-    ssize_t n = read(fd_of(f), buf, cap);
-    if (n < 0)
-        return failed(what, errno);
-    *got = static_cast<uint32_t>(n);
-    return PLAT_FILE_OK;
+        return injected(what, EIO);
+    return posix_file_read(f, buf, cap, got, what);
 }
 
 PlatFileStatus plat_file_size(plat_file f, uint64_t *bytes, const char *what)
 {
-    struct stat st;
-    if (fstat(fd_of(f), &st) != 0)
-        return failed(what, errno);
-    *bytes = static_cast<uint64_t>(st.st_size);
-    return PLAT_FILE_OK;
+    return posix_file_size(f, bytes, what);
 }
 
 PlatFileStatus plat_file_sync(plat_file f, const char *what)
 {
-    // Nothing to wait for in a test; only the planned failure matters.
     if (planned_failure(counts.syncs, plan.sync_fails_at) ||
         planned_for_file(f, plan.sync_fails_on_file))
-        return failed(what, EIO);
-    return PLAT_FILE_OK;
+        return injected(what, EIO);
+    return posix_file_sync(f, what);
 }
 
 PlatFileStatus plat_file_close(plat_file f, const char *what)
 {
+    // A failing close still closes the file.
     bool fails = planned_failure(counts.closes, plan.close_fails_at) ||
                  planned_for_file(f, plan.close_fails_on_file);
     ordinal_of_fd.erase(fd_of(f));
     --counts.open_files;
-    if (close(fd_of(f)) != 0)
-        return failed(what, errno);
-    return fails ? failed(what, EIO) : PLAT_FILE_OK;
+    PlatFileStatus st = posix_file_close(f, what);
+    if (st != PLAT_FILE_OK)
+        return st;
+    return fails ? injected(what, EIO) : PLAT_FILE_OK;
 }
 
 PlatFileStatus plat_file_truncate(const char *path, uint64_t length)
 {
     if (planned_failure(counts.truncates, plan.truncate_fails_at))
-        return failed(path, EIO);
-    return truncate(path, static_cast<off_t>(length)) == 0 ? PLAT_FILE_OK : failed(path, errno);
+        return injected(path, EIO);
+    return posix_file_truncate(path, length);
 }
 
 PlatFileStatus plat_file_replace(const char *from, const char *to)
 {
     if (planned_failure(counts.replaces, plan.replace_fails_at))
-        return failed(to, EIO);
-    struct stat old;
-    if (stat(to, &old) == 0 && chmod(from, old.st_mode & 07777) != 0)
-        return failed(from, errno);
-    return rename(from, to) == 0 ? PLAT_FILE_OK : failed(to, errno);
+        return injected(to, EIO);
+    return posix_file_replace(from, to);
 }
 
 PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup, int size)
 {
     backup[0] = '\0';
     if (planned_failure(counts.replaces, plan.replace_fails_at))
-        return failed(to, EIO);
-    struct stat old;
-    const bool had_old = stat(to, &old) == 0;
-    if (had_old) {
-        // The old file under a second name in its directory, as the real
-        // layers keep it.
-        std::string path(to);
-        size_t slash = path.rfind('/');
-        std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-        for (;;) {
-            if (!plat_unique_name(dir.c_str(), unique_serial++, 0, backup, size))
-                return PLAT_FILE_FAILED;
-            if (link(to, backup) == 0)
-                break;
-            if (errno != EEXIST) {
-                backup[0] = '\0';
-                return failed(to, errno);
-            }
-        }
-        if (chmod(from, old.st_mode & 07777) != 0) {
-            int err = errno;
-            unlink(backup);
-            backup[0] = '\0';
-            return failed(from, err);
-        }
-    }
-    if (rename(from, to) != 0) {
-        int err = errno;
-        if (had_old)
-            unlink(backup);
-        backup[0] = '\0';
-        return failed(to, err);
-    }
-    return PLAT_FILE_OK;
+        return injected(to, EIO);
+    return posix_file_replace_keeping(from, to, unique_serial++, backup, size);
 }
 
 PlatFileStatus plat_file_remove(const char *path)
 {
     if (planned_failure(counts.removes, plan.remove_fails_at))
-        return failed(path, EIO);
-    return unlink(path) == 0 ? PLAT_FILE_OK : failed(path, errno);
+        return injected(path, EIO);
+    return posix_file_remove(path);
 }
 
 bool plat_file_exists(const char *path)
 {
-    struct stat st;
-    return stat(path, &st) == 0;
+    return posix_file_exists(path);
 }
 
 bool plat_dir_free_space(const char *, uint64_t *bytes)
@@ -276,17 +222,5 @@ bool plat_dir_free_space(const char *, uint64_t *bytes)
 
 bool plat_file_local_time(const char *path, PlatLocalTime *t)
 {
-    struct stat st;
-    struct tm local;
-    if (stat(path, &st) != 0 || localtime_r(&st.st_mtime, &local) == nullptr)
-        return false;
-    if (local.tm_year + 1900 < 1980 || local.tm_year + 1900 > 2107)
-        return false;
-    t->year = local.tm_year + 1900;
-    t->month = local.tm_mon + 1;
-    t->day = local.tm_mday;
-    t->hour = local.tm_hour;
-    t->minute = local.tm_min;
-    t->second = (local.tm_sec > 59 ? 59 : local.tm_sec) & ~1;
-    return true;
+    return posix_file_local_time(path, t);
 }

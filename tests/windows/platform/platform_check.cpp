@@ -89,7 +89,18 @@ void check_paths()
 
 void check_library()
 {
-    void *lib = plat_lib_load("kernel32.dll");
+    // A bare name is looked up beside the library only, never on the
+    // system's search path: kernel32.dll is not taken from there.
+    plat_reason_clear();
+    CHECK(plat_lib_load("kernel32.dll") == nullptr);
+    CHECK(std::strncmp(plat_reason_text(), "kernel32.dll: ", 14) == 0);
+    // A name with a path is loaded as given.
+    char system_dir[MAX_PATH];
+    UINT n = GetSystemDirectoryA(system_dir, sizeof system_dir);
+    CHECK(n > 0 && n < sizeof system_dir - 16);
+    char kernel32[MAX_PATH + 16];
+    std::snprintf(kernel32, sizeof kernel32, "%s\\kernel32.dll", system_dir);
+    void *lib = plat_lib_load(kernel32);
     CHECK(lib != nullptr);
     CHECK(plat_lib_symbol(lib, "Sleep") != nullptr);
     CHECK(plat_lib_symbol(lib, "InitIrDevice") == nullptr);
