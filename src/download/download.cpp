@@ -151,7 +151,7 @@ static int prepare(Sender &snd)
     return result;
 }
 
-int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
+Orv5Result download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
 {
     Sender snd;
     start(snd, s, run, channel);
@@ -173,5 +173,6 @@ int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
         }
     }
     std::fclose(snd.file.fp);
-    return snd.first_error != 0 ? snd.first_error : result;
+    // Once the machine stops, every step's result is a result code.
+    return static_cast<Orv5Result>(snd.first_error != 0 ? snd.first_error : result);
 }

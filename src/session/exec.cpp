@@ -39,7 +39,7 @@ struct Session {
 enum SessionGuard : uint8_t { GUARD_IDLE = 0, GUARD_SENDING = 1, GUARD_RECEIVING = 2 };
 static std::atomic<uint8_t> session_guard{GUARD_IDLE};
 
-static int busy_code(uint8_t guard)
+[[nodiscard]] static Orv5Result busy_code(uint8_t guard)
 {
     return guard == GUARD_RECEIVING ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
 }
@@ -71,13 +71,13 @@ static int command_length(const char *text)
     return n;
 }
 
-static int run_transfer(Session &ses)
+[[nodiscard]] static Orv5Result run_transfer(Session &ses)
 {
     pump_messages(ses.run);
     if (Orv5Result stop = stop_code(ses.run); stop != ORV5_OK)
         return stop;
     const SessionSettings &s = ses.settings;
-    int rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
+    Orv5Result rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
     plat_sleep_ms(AFTER_TRANSFER_MS);
     return rc;
 }
@@ -95,7 +95,7 @@ static void drain_wait(SessionRun &run, uint32_t baud_rate)
     (void)timer_stop(run);
 }
 
-static int open_port(Session &ses)
+[[nodiscard]] static Orv5Result open_port(Session &ses)
 {
     const SessionSettings &s = ses.settings;
     LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity, s.line.two_stop_bits};
@@ -105,10 +105,10 @@ static int open_port(Session &ses)
 }
 
 // Port, plug-in, window, timer and transfer; releases what it acquired.
-static int run_opened_session(Session &ses)
+[[nodiscard]] static Orv5Result run_opened_session(Session &ses)
 {
     const SessionSettings &s = ses.settings;
-    int rc = open_port(ses);
+    Orv5Result rc = open_port(ses);
     if (rc != 0)
         return rc;
     rc = load_adapter(s.line.adapter_path, ses.channel.port);
@@ -132,14 +132,14 @@ static int run_opened_session(Session &ses)
     return rc;
 }
 
-static int run_session(Session &ses, const char *text)
+[[nodiscard]] static Orv5Result run_session(Session &ses, const char *text)
 {
     process_abort_request().store(0);
     plat_reason_clear();
     if (text == nullptr || command_length(text) < 0)
         return ORV5_E_COMMAND;
     build_argv(ses.args, ARGV0, text);
-    int rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
+    Orv5Result rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
     if (rc == 0)
         rc = complete_settings(ses.settings);
     if (rc != 0)

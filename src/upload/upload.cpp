@@ -305,7 +305,7 @@ static void start(Receiver &r, const SessionSettings &s, SessionRun &run, Serial
     r.state = S11;
 }
 
-int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
+Orv5Result upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
 {
     Receiver r{};
     start(r, s, run, channel);
@@ -324,5 +324,6 @@ int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
     }
     if (!r.complete)
         give_up_file(r);
-    return r.first_error;
+    // Once the machine stops, every state's result is a result code.
+    return static_cast<Orv5Result>(r.first_error);
 }
