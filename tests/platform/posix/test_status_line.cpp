@@ -11,6 +11,7 @@
 #include "platform/posix/posix_port.h"
 #include "platform/posix/status_line.h"
 #include "platform/progress_window.h"
+#include "platform/session_clock.h"
 
 namespace {
 
@@ -195,6 +196,36 @@ TEST(PosixStatusLine, ThePumpDrawsAPendingChangeWhenItIsDue)
     plat_progress_destroy(display);
     EXPECT_NE(pumped.find("00001 / 00003"), std::string::npos)
         << "the pump drew the count that came too soon: " << pumped;
+}
+
+// The session's pump services the display its clock names: the pending
+// count is drawn by a wait, with no call to the display itself.
+TEST(PosixStatusLine, TheSessionsPumpDrawsItsOwnDisplay)
+{
+    PlatDisplay display{};
+    PlatClock clock{};
+    clock.display = &display;
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Sending", {0, 0, 0}, {}));
+    plat_progress_show_counts(display, 0, 3, 0);
+    plat_progress_show_counter(display, "00000 / 00003");
+    plat_progress_show_counts(display, 2, 3, 50);
+    plat_progress_show_counter(display, "00002 / 00003");
+    pty.drain();
+    // A wait with no timer sleeps until the line is due, then draws it.
+    plat_pump_wait(clock, PLAT_PORT_INVALID);
+    std::string pumped = pty.drain();
+    // Another session's clock does not reach this display.
+    PlatClock other{};
+    plat_progress_show_counts(display, 3, 3, 60);
+    plat_progress_show_counter(display, "00003 / 00003");
+    usleep(250 * 1000);
+    plat_pump_messages(other);
+    std::string elsewhere = pty.drain();
+    plat_progress_destroy(display);
+    EXPECT_NE(pumped.find("00002 / 00003"), std::string::npos) << pumped;
+    EXPECT_EQ(elsewhere.find("00003 / 00003"), std::string::npos) << elsewhere;
 }
 
 TEST(PosixStatusLine, IsCutShortOfANarrowTerminalsWidth)
