@@ -45,7 +45,7 @@ static void disarm(Sender &snd)
     (void)timer_set(*snd.run, 0);
 }
 
-int abort_now(Sender &snd)
+Orv5Result abort_now(Sender &snd)
 {
     disarm(snd);
     com_clear_tx(*snd.channel);
@@ -53,7 +53,7 @@ int abort_now(Sender &snd)
     return stop_code(*snd.run);
 }
 
-static int give_up(Sender &snd, int state)
+[[nodiscard]] static Orv5Result give_up(Sender &snd, int state)
 {
     snd.state = state;
     if (snd.first_error == 0)
@@ -63,7 +63,7 @@ static int give_up(Sender &snd, int state)
 
 // The port is gone (device unplugged, line hung up): no answer can come,
 // and -L0 would otherwise ask for ever.  Ends as a time-out does.
-static int line_gone(Sender &snd)
+[[nodiscard]] static Orv5Result line_gone(Sender &snd)
 {
     disarm(snd);
     return give_up(snd, send_eot(snd, DQUIT));
@@ -72,15 +72,15 @@ static int line_gone(Sender &snd)
 // Connection phase: the enquiry goes out again and the answer is read from
 // its first byte, so that a half-read station pair is never completed with
 // whatever comes next.
-static int ask_again_for_connection(Sender &snd)
+[[nodiscard]] static Orv5Result ask_again_for_connection(Sender &snd)
 {
     snd.state = DS11;
     send_enq(snd);
     arm_answer_wait(snd);
-    return 0;
+    return ORV5_OK;
 }
 
-int ds_timeout(Sender &snd)
+Orv5Result ds_timeout(Sender &snd)
 {
     disarm(snd);
     if (snd.wack_wait) {   // a WACK, then 60 s of silence
@@ -98,7 +98,7 @@ int ds_timeout(Sender &snd)
             snd.state = DS310;   // send the EOT again
         else
             send_enq(snd);       // ask the terminal to answer the frame again
-        return 0;
+        return ORV5_OK;
     }
     if (snd.state >= DS310)
         return give_up(snd, DQUIT);

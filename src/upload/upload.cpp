@@ -25,7 +25,7 @@ enum class PassOrder {
 
 using ByteRule = int (*)(Receiver &r, uint8_t c);
 
-static int on_abort(Receiver &r)
+[[nodiscard]] static Orv5Result on_abort(Receiver &r)
 {
     com_clear_tx(*r.channel);
     ack_eot(r, cEOT, UQUIT);
@@ -42,7 +42,7 @@ static bool timed_out(const Receiver &r)
     return timer_expired(*r.run) && (r.state >= S211 || r.settings->exchange.timeout_s != 0);
 }
 
-static int on_timeout(Receiver &r)
+[[nodiscard]] static Orv5Result on_timeout(Receiver &r)
 {
     ack_eot(r, cEOT, UQUIT);
     return ORV5_E_RX_TIMEOUT;
