@@ -103,6 +103,12 @@ bool plat_timer_kill(PlatClock &clock)
     if (c.id == 0)
         return false;
     BOOL ok = KillTimer(c.window, c.id);
+    // A tick already taken from the system and waiting in the queue would
+    // reach timer_proc with the address of a record that may be gone by
+    // the time the host dispatches it: take it out now.
+    MSG msg;
+    while (PeekMessageA(&msg, c.window, WM_TIMER, WM_TIMER, PM_NOREMOVE) && is_tick_of(msg, c))
+        PeekMessageA(&msg, c.window, WM_TIMER, WM_TIMER, PM_REMOVE);
     c = Win32Clock{};
     return ok != 0;
 }
