@@ -68,7 +68,7 @@ typedef void *orv5_window;
     X(ORV5_E_INTERNAL,         99, "the progress window cannot be created, or an option character is invalid")
 
 #define ORV5_RESULT_ENUM_(name, value, text) name = value,
-enum orv5_result { ORV5_RESULT_LIST(ORV5_RESULT_ENUM_) };
+typedef enum orv5_result { ORV5_RESULT_LIST(ORV5_RESULT_ENUM_) } Orv5Result;
 #undef ORV5_RESULT_ENUM_
 
 struct orv5_result_text { int code; const char *text; };

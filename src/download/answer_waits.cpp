@@ -18,8 +18,7 @@ static void send_ctrl(Sender &snd, uint8_t code)
 {
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, snd.station);
-    turnaround_wait(snd.settings->exchange.turnaround_delay);
-    com_write(*snd.channel, CTRL_MSG_LEN, msg);
+    transmit(*snd.run, *snd.channel, CTRL_MSG_LEN, msg);
 }
 
 void send_enq(Sender &snd)
@@ -33,20 +32,28 @@ int send_eot(Sender &snd, int state)
     return state;
 }
 
-void arm_answer_wait()
+// A timer that cannot be armed stops the run (stop_code), which the wait
+// that follows sees: the result needs no look here.
+void arm_answer_wait(Sender &snd)
 {
-    timer_set(ANSWER_TICKS);
+    (void)timer_set(*snd.run, ANSWER_TICKS);
 }
 
-int abort_now(Sender &snd)
+// Disarms the timer; a failure stops the run, which the next wait sees.
+static void disarm(Sender &snd)
 {
-    timer_set(0);
+    (void)timer_set(*snd.run, 0);
+}
+
+Orv5Result abort_now(Sender &snd)
+{
+    disarm(snd);
     com_clear_tx(*snd.channel);
     snd.state = send_eot(snd, DQUIT);
-    return abort_code.load();
+    return stop_code(*snd.run);
 }
 
-static int give_up(Sender &snd, int state)
+[[nodiscard]] static Orv5Result give_up(Sender &snd, int state)
 {
     snd.state = state;
     if (snd.first_error == 0)
@@ -56,26 +63,26 @@ static int give_up(Sender &snd, int state)
 
 // The port is gone (device unplugged, line hung up): no answer can come,
 // and -L0 would otherwise ask for ever.  Ends as a time-out does.
-static int line_gone(Sender &snd)
+[[nodiscard]] static Orv5Result line_gone(Sender &snd)
 {
-    timer_set(0);
+    disarm(snd);
     return give_up(snd, send_eot(snd, DQUIT));
 }
 
 // Connection phase: the enquiry goes out again and the answer is read from
 // its first byte, so that a half-read station pair is never completed with
 // whatever comes next.
-static int ask_again_for_connection(Sender &snd)
+[[nodiscard]] static Orv5Result ask_again_for_connection(Sender &snd)
 {
     snd.state = DS11;
     send_enq(snd);
-    arm_answer_wait();
-    return 0;
+    arm_answer_wait(snd);
+    return ORV5_OK;
 }
 
-int ds_timeout(Sender &snd)
+Orv5Result ds_timeout(Sender &snd)
 {
-    timer_set(0);
+    disarm(snd);
     if (snd.wack_wait) {   // a WACK, then 60 s of silence
         snd.wack_wait = false;
         return give_up(snd, send_eot(snd, DQUIT));
@@ -91,7 +98,7 @@ int ds_timeout(Sender &snd)
             snd.state = DS310;   // send the EOT again
         else
             send_enq(snd);       // ask the terminal to answer the frame again
-        return 0;
+        return ORV5_OK;
     }
     if (snd.state >= DS310)
         return give_up(snd, DQUIT);
@@ -115,12 +122,12 @@ static int wait_byte(Sender &snd, ByteFn handle)
             }
             continue;
         }
-        pump_wait(snd.channel->port);
-        if (abort_code.load() != 0)
+        pump_wait(*snd.run, snd.channel->port);
+        if (stop_code(*snd.run) != ORV5_OK)
             return abort_now(snd);
-        if (com_line_gone(*snd.channel))
+        if (port_gone(*snd.run, *snd.channel))
             return line_gone(snd);
-        if (timer_expired)
+        if (timer_expired(*snd.run))
             return ds_timeout(snd);
     }
 }
@@ -161,7 +168,7 @@ static void on_ds13(Sender &snd, uint8_t c)
 {
     snd.station[snd.station_bytes_read++] = c;
     if (snd.station_bytes_read == STATION_BYTES) {
-        timer_set(0);
+        disarm(snd);
         snd.retry_limit = RETRY_LIMIT_LINKED;
         snd.state = DS210;
     }
@@ -174,7 +181,7 @@ static void on_ds313(Sender &snd, uint8_t c)
         return;
     }
     if (++snd.station_bytes_read == STATION_BYTES) {
-        timer_set(0);
+        disarm(snd);
         snd.state = DQUIT;
     }
 }
@@ -216,7 +223,7 @@ static int on_ack(Sender &snd)
     if (snd.state < DS260) {   // the header was answered
         snd.state = snd.records_total > 0 ? DS260 : DS310;
     } else {
-        progress_update(static_cast<uint32_t>(snd.serial_no), snd.records_total);
+        progress_update(*snd.run, static_cast<uint32_t>(snd.serial_no), snd.records_total);
         snd.state = snd.serial_no < snd.records_total ? DS260 : DS310;
     }
     return ANSWER_DONE;
@@ -248,7 +255,7 @@ static int on_wack(Sender &snd)
 {
     snd.retry_count = 0;
     snd.wack_wait = true;
-    timer_set(WACK_WAIT_TICKS);
+    (void)timer_set(*snd.run, WACK_WAIT_TICKS);   // a failure stops the run: the wait sees it
     return 0;
 }
 
@@ -270,16 +277,16 @@ static int await_answer(Sender &snd, int result)
     SerialChannel &ch = *snd.channel;
     while (result == 0) {
         if (com_rx_count(ch) == 0)
-            pump_wait(ch.port);
+            pump_wait(*snd.run, ch.port);
         else
-            pump_messages();
-        if (abort_code.load() != 0) {
+            pump_messages(*snd.run);
+        if (stop_code(*snd.run) != ORV5_OK) {
             result = abort_now(snd);
-        } else if (com_line_gone(ch)) {
+        } else if (port_gone(*snd.run, ch)) {
             result = line_gone(snd);
-        } else if (timer_expired) {
+        } else if (timer_expired(*snd.run)) {
             result = ds_timeout(snd);   // the frame is not sent again
-            arm_answer_wait();
+            arm_answer_wait(snd);
         } else if (com_rx_count(ch) > 0) {
             int c = com_getc(ch);
             if ((c & COM_NO_BYTE_MASK) == 0)
@@ -297,17 +304,16 @@ static int send_frame(Sender &snd, int result)
         snd.wack_wait = false;
         snd.retry_count = 0;
         answer_reader_reset(snd.answers, snd.station);
-        turnaround_wait(snd.settings->exchange.turnaround_delay);
-        com_write(*snd.channel, snd.frame_len, snd.frame);
-        arm_answer_wait();
+        transmit(*snd.run, *snd.channel, snd.frame_len, snd.frame);
+        arm_answer_wait(snd);
         result = await_answer(snd, result);
         if (result == ANSWER_DONE)   // a complete ACK, or a NAK below the limit
             result = 0;
-        if (!timer_expired)
-            timer_set(0);
+        if (!timer_expired(*snd.run))
+            disarm(snd);
     }
-    if (!timer_expired)
-        timer_set(0);
+    if (!timer_expired(*snd.run))
+        disarm(snd);
     return result;
 }
 

@@ -31,8 +31,8 @@ static bool stuff_built(Sender &snd, int built_length)
 // After building: abort, or on to sending, or DEND with the build error.
 static int after_build(Sender &snd, bool built, int next_state, int build_error)
 {
-    pump_messages();
-    if (abort_code.load() != 0)
+    pump_messages(*snd.run);
+    if (stop_code(*snd.run) != ORV5_OK)
         return abort_now(snd);
     if (built) {
         snd.state = next_state;
@@ -67,7 +67,7 @@ static int ds260(Sender &snd, int)
 
 static void clear_line(Sender &snd)
 {
-    timer_set(0);
+    (void)timer_set(*snd.run, 0);   // a failure stops the run: the next wait sees it
     com_clear_tx(*snd.channel);
     com_clear_rx(*snd.channel);
 }
@@ -76,7 +76,7 @@ static int ds10(Sender &snd, int)
 {
     clear_line(snd);
     send_enq(snd);
-    arm_answer_wait();
+    arm_answer_wait(snd);
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.state = DS11;
@@ -89,7 +89,7 @@ static int ds310(Sender &snd, int result)
         snd.first_error = result;
     clear_line(snd);
     snd.state = send_eot(snd, DS311);
-    arm_answer_wait();
+    arm_answer_wait(snd);
     return 0;
 }
 
@@ -145,13 +145,13 @@ static int prepare(Sender &snd)
         result = ORV5_E_FILE_IO;
     else if (snd.records_total > RECORDS_MAX)
         result = ORV5_E_TOO_MANY_RECORDS;
-    pump_messages();
-    if (abort_code.load() != 0)
+    pump_messages(*snd.run);
+    if (stop_code(*snd.run) != ORV5_OK)
         result = abort_now(snd);
     return result;
 }
 
-int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
+Orv5Result download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
 {
     Sender snd;
     start(snd, s, run, channel);
@@ -173,5 +173,6 @@ int download(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
         }
     }
     std::fclose(snd.file.fp);
-    return snd.first_error != 0 ? snd.first_error : result;
+    // Once the machine stops, every step's result is a result code.
+    return static_cast<Orv5Result>(snd.first_error != 0 ? snd.first_error : result);
 }

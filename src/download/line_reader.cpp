@@ -13,10 +13,11 @@ constexpr int CH_CTRL_Z = 0x1A;   // old end-of-file mark, dropped at the end
 char *read_line(char *buf, int capacity, FILE *fp, int *out_len)
 {
     // Counting lines needs no storage: allow a null buffer with capacity 0
-    // without mistaking the returned pointer for the end of the file.
-    static char no_store;
+    // without mistaking the returned pointer for the end of the file.  At
+    // capacity 0 nothing is stored, so the stand-in is read-only.
+    static const char no_store = '\0';
     if (buf == nullptr) {
-        buf = &no_store;
+        buf = const_cast<char *>(&no_store);
         capacity = 0;
     }
     int count = 0;

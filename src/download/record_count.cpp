@@ -32,15 +32,15 @@ static int count_fixed_records(std::FILE *fp, int32_t record_length)
     return count > RECORDS_MAX ? RECORDS_OVER : static_cast<int>(count);
 }
 
-static int count_lines(std::FILE *fp)
+static int count_lines(SessionRun &run, std::FILE *fp)
 {
-    static char none[1];   // read_line stores nothing at capacity 0
+    char none[1];   // read_line stores nothing at capacity 0
     int count = 0, length = 0;
     bool ok;
     for (;;) {
         if (count % PUMP_EVERY_LINES == 0) {
-            pump_messages();
-            if (abort_code.load() != 0)
+            pump_messages(run);
+            if (stop_code(run) != ORV5_OK)
                 return -1;
         }
         if (read_line(none, 0, fp, &length) == nullptr) {
@@ -64,5 +64,5 @@ int datlines(Sender &snd)
     // read by lines in every mode, so they are counted by lines too.
     if (s.send.fixed_records && s.file.file_type == FT_DATA)
         return count_fixed_records(snd.file.fp, s.send.record_length);
-    return count_lines(snd.file.fp);
+    return count_lines(*snd.run, snd.file.fp);
 }

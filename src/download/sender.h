@@ -40,7 +40,7 @@ constexpr uint32_t RETRY_LIMIT_LINKED = 60;   // time-outs once connected: 60 x 
 
 struct Sender {
     const SessionSettings *settings;   // read-only
-    SessionRun *run;                   // name buffer, progress
+    SessionRun *run;                   // run-time record: timer, stop request, progress, name buffer
     SerialChannel *channel;
     int32_t state;                     // SendState
     int32_t records_total;             // records of the file, 0..32767

@@ -26,10 +26,10 @@ void send_enq(Sender &snd);
 int send_eot(Sender &snd, int state);
 
 // Arms the 500 ms wait for an answer to the control message just sent.
-void arm_answer_wait();
+void arm_answer_wait(Sender &snd);
 
 // An abort seen in a wait: tell the terminal and leave the state machine.
-int abort_now(Sender &snd);
+[[nodiscard]] Orv5Result abort_now(Sender &snd);
 
 // A time-out in a wait: ask again, or give up with 52.
-int ds_timeout(Sender &snd);
+[[nodiscard]] Orv5Result ds_timeout(Sender &snd);

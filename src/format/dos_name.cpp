@@ -50,7 +50,7 @@ static bool valid_chars(const char *s, bool first)
     return true;
 }
 
-int check_dos_name(char *name, char *ext)
+Orv5Result check_dos_name(char *name, char *ext)
 {
     if (!name || !ext || name[0] == '\0')
         return ORV5_E_FILE_NAME;
@@ -64,5 +64,5 @@ int check_dos_name(char *name, char *ext)
         return ORV5_E_FILE_NAME;
     ascii_upper_in_place(name);
     ascii_upper_in_place(ext);
-    return 0;
+    return ORV5_OK;
 }

@@ -5,6 +5,8 @@
 // it fit the fixed buffers of Windows paths.
 #pragma once
 
+#include "orv5w32.h"
+
 // Path buffers: MAX_PATH (260) including the NUL.
 constexpr int PATH_SIZE = 260;
 constexpr int DRIVE_SIZE = 4;        // "C:" + NUL, one spare
@@ -12,7 +14,7 @@ constexpr int PART_SIZE = 256;       // directory, base name, extension
 
 // Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
 // name is the base name, ext the extension with its dot or empty.
-int check_dos_name(char *name, char *ext);
+[[nodiscard]] Orv5Result check_dos_name(char *name, char *ext);
 
 // True when base (an 8.3 base name, without its extension) is CON, PRN,
 // AUX, NUL, COM1..COM9 or LPT1..LPT9 in any case, trailing blanks ignored.

@@ -182,7 +182,7 @@ static bool set_fld_name(FldReader &r, const char *name, const char *ext)
     return true;
 }
 
-int fld_read_widths(const char *path, const char *alt_path, const char *name, const char *ext,
+Orv5Result fld_read_widths(const char *path, const char *alt_path, const char *name, const char *ext,
                     int32_t *ditems, int32_t *ddigits)
 {
     FldReader r{};
@@ -207,5 +207,5 @@ int fld_read_widths(const char *path, const char *alt_path, const char *name, co
             handle_line(r, line);
     }
     std::fclose(r.fp);
-    return r.state == FLD_DONE ? 0 : ORV5_E_FIELD_FILE;
+    return r.state == FLD_DONE ? ORV5_OK : ORV5_E_FIELD_FILE;
 }

@@ -22,7 +22,7 @@ static const char COMMENT_CREATED[] =
     "* created by Orvane Transfer Utility 5R for Windows95/NT DLL Version 1.01S";
 static const char COMMENT_NOTICE[] = "*   field layout of a file received from a terminal";
 
-static int code_of(PlatFileStatus st)
+[[nodiscard]] static Orv5Result code_of(PlatFileStatus st)
 {
     return st == PLAT_FILE_DISK_FULL ? ORV5_E_DISK_FULL : ORV5_E_FILE_IO;
 }
@@ -206,7 +206,7 @@ static bool choose_path(FldOutput &o, const char *dir, const char *base)
     return true;
 }
 
-int fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSection &section)
+Orv5Result fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSection &section)
 {
     o.tmp_path[0] = '\0';
     if (!choose_path(o, dir, base)) {
@@ -229,10 +229,10 @@ int fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSectio
         fld_drop(o);
         return code_of(st);
     }
-    return 0;
+    return ORV5_OK;
 }
 
-int fld_install(FldOutput &o)
+Orv5Result fld_install(FldOutput &o)
 {
     if (o.tmp_path[0] == '\0')
         return ORV5_E_FILE_IO;
@@ -242,7 +242,7 @@ int fld_install(FldOutput &o)
         return ORV5_E_FILE_IO;
     }
     o.tmp_path[0] = '\0';
-    return 0;
+    return ORV5_OK;
 }
 
 void fld_drop(FldOutput &o)

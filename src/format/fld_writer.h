@@ -10,6 +10,7 @@
 // file beside the old one and replaces it in one step.
 #pragma once
 
+#include "orv5w32.h"
 #include <cstdint>
 
 #include "format/dos_name.h"
@@ -46,11 +47,11 @@ struct FldOutput {
 // file in dir, synced and closed.  The file chosen is dir + base + ".FLD",
 // or the existing dir + base + ".fld" when only that one exists.
 // 0, ORV5_E_FILE_IO or ORV5_E_DISK_FULL; on failure nothing is left behind.
-int fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSection &section);
+[[nodiscard]] Orv5Result fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSection &section);
 
 // Puts the prepared content in place of the .FLD file.  0 or ORV5_E_FILE_IO;
 // the prepared file is gone either way.
-int fld_install(FldOutput &o);
+[[nodiscard]] Orv5Result fld_install(FldOutput &o);
 
 // Removes prepared content that is not to be installed.  Idempotent.
 void fld_drop(FldOutput &o);

@@ -7,19 +7,19 @@
 
 namespace {
 
-int session_result(int init_result)
+Orv5Result session_result(int init_result)
 {
     if (init_result == ORV5_ADAPTER_READY)
-        return 0;
+        return ORV5_OK;
     return init_result == ORV5_ADAPTER_BAD_SPEED ? ORV5_E_ADAPTER_SPEED : ORV5_E_ADAPTER_FAILED;
 }
 
 }  // namespace
 
-int load_adapter(const char *path, plat_port port)
+Orv5Result load_adapter(const char *path, plat_port port)
 {
     if (path == nullptr || path[0] == '\0')
-        return 0;
+        return ORV5_OK;
     void *lib = plat_lib_load(path);
     if (lib == nullptr)
         return ORV5_E_ADAPTER_LOAD;

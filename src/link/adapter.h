@@ -1,6 +1,8 @@
 // adapter.h - running the adapter plug-in named by the session.
 #pragma once
 
+#include "orv5w32.h"
+
 #include "platform/serial_port.h"
 
 // Loads the plug-in path (a bare name is looked up in the library's
@@ -9,4 +11,4 @@
 // the adapter is ready; ORV5_E_ADAPTER_LOAD when the library cannot be
 // loaded or has no InitIrDevice, ORV5_E_ADAPTER_SPEED when the adapter
 // refuses the port's speed, ORV5_E_ADAPTER_FAILED for any other failure.
-int load_adapter(const char *path, plat_port port);
+[[nodiscard]] Orv5Result load_adapter(const char *path, plat_port port);

@@ -50,7 +50,7 @@ uint32_t buffered(const SerialChannel &ch)
 
 }  // namespace
 
-int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
+Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
 {
     ch.line_errors = 0;
     ch.rx_fill = ch.rx_pos = 0;
@@ -66,18 +66,18 @@ int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
     plat_port_setup_queues(ch.port, COM_IN_QUEUE, COM_OUT_QUEUE);
     com_clear_tx(ch);
     com_clear_rx(ch);
-    int rc = com_configure(ch, com_number, line);
+    Orv5Result rc = com_configure(ch, com_number, line);
     if (rc != 0) {
         com_close(ch);
         return rc;
     }
     start_trace(ch, com_number, line);
-    return 0;
+    return ORV5_OK;
 }
 
-int com_configure(SerialChannel &ch, unsigned, const LineSettings &line)
+Orv5Result com_configure(SerialChannel &ch, unsigned, const LineSettings &line)
 {
-    return plat_port_configure(ch.port, line) ? 0 : ORV5_E_COMMAND;
+    return plat_port_configure(ch.port, line) ? ORV5_OK : ORV5_E_COMMAND;
 }
 
 void com_close(SerialChannel &ch)

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include "link/byte_trace.h"
+#include "orv5w32.h"
 #include "platform/serial_port.h"
 
 // Driver queue sizes requested at open, bytes.  The input queue is twice
@@ -52,8 +53,8 @@ struct SerialChannel {
 
 // Opens COM<com_number> and applies line.  0, 75 (cannot open) or 9
 // (settings refused); the channel is closed again on failure.
-int com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line);
-int com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line);  // 0 or 9
+[[nodiscard]] Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line);
+[[nodiscard]] Orv5Result com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line);  // 0 or 9
 void com_close(SerialChannel &ch);     // safe when closed
 void com_clear_tx(SerialChannel &ch);  // purge output, only while CTS is on
 void com_clear_rx(SerialChannel &ch);  // purge input, fetched bytes included

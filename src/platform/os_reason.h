@@ -15,7 +15,9 @@
 // Room for a path and the system's sentence.
 constexpr size_t PLAT_REASON_SIZE = 512;
 
-// The one kept text of the process (a session runs at a time).
+// The one kept text of the process.  Process-wide because
+// GetOrv5LastReason reads it after the session that noted it has ended,
+// with no session at hand (and a session runs at a time).
 inline char *plat_reason_buffer()
 {
     static char reason[PLAT_REASON_SIZE];

@@ -6,6 +6,7 @@
 // portable side it gets through ProgressCallbacks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // ProgressPlacement::pos_flags: which coordinates were given.  The same
@@ -18,20 +19,41 @@ struct ProgressPlacement {
     int32_t x, y;        // screen position, pixels
 };
 
-// Called by the window from inside the message pump.
+// Called by the window from inside the message pump, with context.
 struct ProgressCallbacks {
-    void (*on_abort)();   // the Abort button was clicked
-    void (*on_paint)();   // the window was exposed: show the stored values again
+    void (*on_abort)(void *context);   // the Abort button was clicked
+    void (*on_paint)(void *context);   // the window was exposed: show the stored values again
+    void *context;
 };
 
-// Creates the window of the given style (1 counter, 2 bar) with its title.
-// The callbacks (either may be null) are kept until plat_progress_destroy.
-// False when it cannot be created.
-bool plat_progress_create(void *owner, int dialog_mode, const char *title,
+// Room for a backend's record of one display, bytes (the terminal's status
+// line with its texts is the largest).
+constexpr size_t PLAT_DISPLAY_STATE_SIZE = 640;
+
+// The session's display, in storage the session owns (its run-time record
+// keeps one).  A value-initialised object shows nothing; it is not copied
+// while a window exists (the window holds its address).
+struct PlatDisplay {
+    alignas(8) unsigned char state[PLAT_DISPLAY_STATE_SIZE];   // the backend's record
+};
+
+// The backend's record inside a display object; all zero means none shown.
+template <typename T>
+T &plat_display_state(PlatDisplay &display)
+{
+    static_assert(sizeof(T) <= PLAT_DISPLAY_STATE_SIZE, "display record too large");
+    static_assert(alignof(T) <= 8, "display record over-aligned");
+    return *reinterpret_cast<T *>(display.state);
+}
+
+// Creates the window of the given style (1 counter, 2 bar) with its title
+// into display.  The callbacks (either may be null) are kept until
+// plat_progress_destroy.  False when it cannot be created.
+bool plat_progress_create(PlatDisplay &display, void *owner, int dialog_mode, const char *title,
                           const ProgressPlacement &place, const ProgressCallbacks &calls);
 
 // Text of the file-name line.
-void plat_progress_set_name(const char *text);
+void plat_progress_set_name(PlatDisplay &display, const char *text);
 
 // The counts behind the next counter or bar, for a display with room for
 // more than they show (the terminal's status line adds the rate and the
@@ -39,14 +61,14 @@ void plat_progress_set_name(const char *text);
 // moved on the line since the port was opened.  Called just before
 // plat_progress_show_counter or _bar, which draw; it draws nothing itself.
 // The Win32 window has no place for them and keeps them to itself.
-void plat_progress_show_counts(uint32_t done, int32_t total, uint64_t bytes);
+void plat_progress_show_counts(PlatDisplay &display, uint32_t done, int32_t total, uint64_t bytes);
 
 // Counter style: the counter line's text ("00012 / 00340").
-void plat_progress_show_counter(const char *text);
+void plat_progress_show_counter(PlatDisplay &display, const char *text);
 
 // Bar style: fill done/total of the bar (nothing when total is 0) and
 // show text (" 12.5%") over it.
-void plat_progress_show_bar(uint32_t done, int32_t total, const char *text);
+void plat_progress_show_bar(PlatDisplay &display, uint32_t done, int32_t total, const char *text);
 
 // Destroys the window and everything drawn with it.  Safe when none exists.
-void plat_progress_destroy();
+void plat_progress_destroy(PlatDisplay &display);

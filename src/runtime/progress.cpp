@@ -8,34 +8,25 @@
 #include "runtime/settings.h"
 #include "runtime/timer.h"
 
-static int shown_mode;        // 0 while no display exists, else its dialog_mode
-static uint16_t done_shown;   // records transferred (low 16 bits, as displayed)
-static int32_t total_shown;   // records announced
-static bool total_known;      // a count with its total was reported since open
-static const SerialChannel *watched_line;   // the session's channel, or null
-
 constexpr int TEXT_SIZE = 32;  // "65535 / -2147483648" and " 100.0%" fit
 
-static void show_stored();
+static void show_stored(SessionRun &run);
 
-bool progress_open(void *owner, const SessionSettings &s, const SerialChannel *line)
+bool progress_open(SessionRun &run, const SessionSettings &s)
 {
     const int dialog_mode = s.display.dialog_mode;
-    shown_mode = 0;
-    done_shown = 0;
-    total_shown = 0;
-    total_known = false;
-    watched_line = line;
+    run.progress = ProgressState{};
     if (dialog_mode == 0)
         return true;
     int mode = dialog_mode == 2 ? 2 : 1;
     char title[TEXT_SIZE];
     std::snprintf(title, sizeof title, "ZDX-Ir  %s", s.receive_mode ? "Receiving" : "Sending");
     ProgressPlacement place{s.display.win_pos_flags, s.display.win_x, s.display.win_y};
-    if (!plat_progress_create(owner, mode, title, place, {progress_on_abort, progress_on_paint}))
+    if (!plat_progress_create(run.display, run.owner_window, mode, title, place,
+                              {progress_on_abort, progress_on_paint, &run}))
         return false;
-    shown_mode = mode;
-    show_stored();   // the empty start: 0 of 0, the total not known yet
+    run.progress.shown_mode = mode;
+    show_stored(run);   // the empty start: 0 of 0, the total not known yet
     return true;
 }
 
@@ -56,54 +47,55 @@ void progress_bar_text(char *out, uint32_t done, int32_t total)
     std::snprintf(out, TEXT_SIZE, "%3d.%1d%%", whole, tenth);
 }
 
-void progress_update(uint32_t done, int32_t total)
+void progress_update(SessionRun &run, uint32_t done, int32_t total)
 {
-    if (shown_mode == 0)
+    ProgressState &p = run.progress;
+    if (p.shown_mode == 0)
         return;
     if (total >= 0) {
-        done_shown = static_cast<uint16_t>(done);
-        total_shown = total;
-        total_known = true;
+        p.done_shown = static_cast<uint16_t>(done);
+        p.total_shown = total;
+        p.total_known = true;
     }
-    show_stored();
+    show_stored(run);
 }
 
 // Draws the stored values; the counts first, for a display that adds to
 // what the counter or bar shows.
-static void show_stored()
+static void show_stored(SessionRun &run)
 {
-    uint64_t bytes = watched_line != nullptr ? watched_line->bytes_moved : 0;
-    plat_progress_show_counts(done_shown, total_known ? total_shown : -1, bytes);
+    const ProgressState &p = run.progress;
+    uint64_t bytes = run.channel != nullptr ? run.channel->bytes_moved : 0;
+    plat_progress_show_counts(run.display, p.done_shown, p.total_known ? p.total_shown : -1, bytes);
     char text[TEXT_SIZE];
-    if (shown_mode == 2) {
-        progress_bar_text(text, done_shown, total_shown);
-        plat_progress_show_bar(done_shown, total_shown, text);
+    if (p.shown_mode == 2) {
+        progress_bar_text(text, p.done_shown, p.total_shown);
+        plat_progress_show_bar(run.display, p.done_shown, p.total_shown, text);
     } else {
-        progress_counter_text(text, done_shown, total_shown);
-        plat_progress_show_counter(text);
+        progress_counter_text(text, p.done_shown, p.total_shown);
+        plat_progress_show_counter(run.display, text);
     }
 }
 
-void progress_set_name(const char *text)
+void progress_set_name(SessionRun &run, const char *text)
 {
-    if (shown_mode != 0)
-        plat_progress_set_name(text);
+    if (run.progress.shown_mode != 0)
+        plat_progress_set_name(run.display, text);
 }
 
-void progress_close()
+void progress_close(SessionRun &run)
 {
-    if (shown_mode != 0)
-        plat_progress_destroy();
-    shown_mode = 0;
-    watched_line = nullptr;
+    if (run.progress.shown_mode != 0)
+        plat_progress_destroy(run.display);
+    run.progress.shown_mode = 0;
 }
 
-void progress_on_abort()
+void progress_on_abort(void *context)
 {
-    request_abort();
+    run_request_abort(*static_cast<SessionRun *>(context));
 }
 
-void progress_on_paint()
+void progress_on_paint(void *context)
 {
-    progress_update(0, -1);
+    progress_update(*static_cast<SessionRun *>(context), 0, -1);
 }

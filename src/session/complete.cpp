@@ -20,7 +20,7 @@ bool file_can_be_read(const char *path)
     return ok;
 }
 
-int read_field_file(SessionSettings &s)
+Orv5Result read_field_file(SessionSettings &s)
 {
     char path[PATH_SIZE];
     if (s.file.file_name[0] == '\0' || !join_file_path(s, path, PATH_SIZE, nullptr) ||
@@ -34,9 +34,9 @@ int read_field_file(SessionSettings &s)
                            s.file.file_ext, &s.send.ditems, s.send.ddigits);
 }
 
-int complete_settings(SessionSettings &s)
+Orv5Result complete_settings(SessionSettings &s)
 {
-    int r = check_settings(s);
+    Orv5Result r = check_settings(s);
     if (r != 0 || s.receive_mode)
         return r;
     if (s.file.file_type == FT_DATA && s.send.ditems == 0) {
@@ -49,5 +49,5 @@ int complete_settings(SessionSettings &s)
     char path[PATH_SIZE];
     if (!s.file.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
-    return 0;
+    return ORV5_OK;
 }

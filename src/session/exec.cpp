@@ -27,15 +27,22 @@
 struct Session {
     SessionSettings settings;   // read-only once the command text is parsed and completed
     ArgVector args;             // the emulated command line
-    SessionRun run;             // the caller's window and name buffer
+    SessionRun run;             // the run-time record: timer, stop request, display, channel
     SerialChannel channel;
 };
 
-// The guard is a test-and-set: two threads entering at once must not both
-// start a session.  It stays process-wide: a nested call or AbortOrv5 from
-// another thread must see the running session.
-static std::atomic<int> session_busy{0};
-static std::atomic<uint8_t> session_receiving{0};
+// The nested-call guard: what the process is doing, in one atomic so that
+// busy and direction are read together.  Process-wide because a nested
+// ExecOrv5 (from the host's window procedure, inside the session's pump) or
+// AbortOrv5 from another thread must see the running session; the
+// test-and-set keeps two threads entering at once from both starting one.
+enum SessionGuard : uint8_t { GUARD_IDLE = 0, GUARD_SENDING = 1, GUARD_RECEIVING = 2 };
+static std::atomic<uint8_t> session_guard{GUARD_IDLE};
+
+[[nodiscard]] static Orv5Result busy_code(uint8_t guard)
+{
+    return guard == GUARD_RECEIVING ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
+}
 
 static const char ARGV0[] = "orvw.exe";
 constexpr int ARGV0_LEN = sizeof ARGV0 - 1;          // 8
@@ -64,27 +71,31 @@ static int command_length(const char *text)
     return n;
 }
 
-static int run_transfer(Session &ses)
+[[nodiscard]] static Orv5Result run_transfer(Session &ses)
 {
-    pump_messages();
-    if (abort_code.load() != 0)
-        return abort_code.load();
+    pump_messages(ses.run);
+    if (Orv5Result stop = stop_code(ses.run); stop != ORV5_OK)
+        return stop;
     const SessionSettings &s = ses.settings;
-    int rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
+    Orv5Result rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
     plat_sleep_ms(AFTER_TRANSFER_MS);
     return rc;
 }
 
-static void drain_wait(uint32_t baud_rate)
+// Lets the last bytes leave the port before it closes.  A timer that cannot
+// be armed here skips the wait: the transfer is over and its result stands.
+static void drain_wait(SessionRun &run, uint32_t baud_rate)
 {
-    if (timer_set(drain_ticks(baud_rate)) == 0) {
-        while (!timer_expired)
-            plat_pump_wait(PLAT_PORT_INVALID);
+    if (timer_set(run, drain_ticks(baud_rate)) == ORV5_OK) {
+        while (!timer_expired(run))
+            plat_pump_wait(run.clock, PLAT_PORT_INVALID);
     }
-    timer_stop();
+    // The session ends either way; a timer the platform cannot kill dies
+    // with the run's record of it (nothing ticks into it after the pump).
+    (void)timer_stop(run);
 }
 
-static int open_port(Session &ses)
+[[nodiscard]] static Orv5Result open_port(Session &ses)
 {
     const SessionSettings &s = ses.settings;
     LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity, s.line.two_stop_bits};
@@ -94,10 +105,10 @@ static int open_port(Session &ses)
 }
 
 // Port, plug-in, window, timer and transfer; releases what it acquired.
-static int run_opened_session(Session &ses)
+[[nodiscard]] static Orv5Result run_opened_session(Session &ses)
 {
     const SessionSettings &s = ses.settings;
-    int rc = open_port(ses);
+    Orv5Result rc = open_port(ses);
     if (rc != 0)
         return rc;
     rc = load_adapter(s.line.adapter_path, ses.channel.port);
@@ -105,32 +116,35 @@ static int run_opened_session(Session &ses)
         com_close(ses.channel);
         return rc;
     }
-    if (!progress_open(ses.run.owner_window, s, &ses.channel)) {
+    ses.run.channel = &ses.channel;
+    ses.run.turnaround_ms = s.exchange.turnaround_delay;
+    if (!progress_open(ses.run, s)) {
         rc = ORV5_E_INTERNAL;
-    } else if (timer_start(ses.run.owner_window) != 0) {
+    } else if (timer_start(ses.run) != ORV5_OK) {
         rc = ORV5_E_TIMER;
     } else {
         rc = run_transfer(ses);
-        drain_wait(s.line.baud_rate);
+        drain_wait(ses.run, s.line.baud_rate);
     }
-    progress_close();
+    progress_close(ses.run);
+    ses.run.channel = nullptr;
     com_close(ses.channel);
     return rc;
 }
 
-static int run_session(Session &ses, const char *text)
+[[nodiscard]] static Orv5Result run_session(Session &ses, const char *text)
 {
-    abort_code.store(0);
+    process_abort_request().store(0);
     plat_reason_clear();
     if (text == nullptr || command_length(text) < 0)
         return ORV5_E_COMMAND;
     build_argv(ses.args, ARGV0, text);
-    int rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
+    Orv5Result rc = parse_args(ses.settings, ses.args.count, ses.args.vector);
     if (rc == 0)
         rc = complete_settings(ses.settings);
     if (rc != 0)
         return rc;
-    session_receiving.store(ses.settings.receive_mode);
+    session_guard.store(ses.settings.receive_mode ? GUARD_RECEIVING : GUARD_SENDING);
     return run_opened_session(ses);
 }
 
@@ -138,24 +152,22 @@ extern "C" {
 
 ORV5_API int ORV5_CALL ExecOrv5(orv5_window owner, const char *text, char *buf)
 {
-    int idle = 0;
-    if (!session_busy.compare_exchange_strong(idle, 1))
-        return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
-    session_receiving.store(0);
+    // Sending until the command text says otherwise.
+    uint8_t guard = GUARD_IDLE;
+    if (!session_guard.compare_exchange_strong(guard, GUARD_SENDING))
+        return busy_code(guard);
     Session ses{};   // settings at their start-of-session values
-    ses.run.owner_window = (void *)owner;
-    ses.run.name_buf = buf;
+    run_begin(ses.run, (void *)owner, buf, process_abort_request());
     int rc = run_session(ses, text);
-    session_busy.store(0);
+    session_guard.store(GUARD_IDLE);
     return rc;
 }
 
 ORV5_API int ORV5_CALL AbortOrv5(void)
 {
     request_abort();
-    if (session_busy.load() == 0)
-        return 0;
-    return session_receiving.load() ? ORV5_E_BUSY_RECEIVING : ORV5_E_BUSY_SENDING;
+    uint8_t guard = session_guard.load();
+    return guard == GUARD_IDLE ? 0 : busy_code(guard);
 }
 
 ORV5_API char *ORV5_CALL GetOrv5DllVersion(char *buf)

@@ -13,7 +13,7 @@ static void copy_part(char *out, const char *from, size_t n)
     out[n] = '\0';
 }
 
-int set_file_arg(SessionSettings &s, const char **cursor)
+Orv5Result set_file_arg(SessionSettings &s, const char **cursor)
 {
     const char *arg = *cursor;
     size_t len = std::strlen(arg);
@@ -49,9 +49,9 @@ int set_file_arg(SessionSettings &s, const char **cursor)
 
     s.file.file_given = (dot > base) ? 1 : 0;
     if (!s.file.file_given)
-        return (len > dot) ? ORV5_E_FILE_NAME : 0;   // ".TXT" / a bare directory
+        return (len > dot) ? ORV5_E_FILE_NAME : ORV5_OK;   // ".TXT" / a bare directory
     if (check_dos_name(s.file.file_name, s.file.file_ext) != 0)
         return ORV5_E_FILE_NAME;
     s.file.file_type = file_kind_of_ext(s.file.file_ext);
-    return 0;
+    return ORV5_OK;
 }

@@ -24,45 +24,45 @@ static bool is_letter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-int opt_receive(SessionSettings &s, const char **, int sign)
+Orv5Result opt_receive(SessionSettings &s, const char **, int sign)
 {
     s.receive_mode = static_cast<uint8_t>(sign);
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_append(SessionSettings &s, const char **, int sign)
+Orv5Result opt_append(SessionSettings &s, const char **, int sign)
 {
     s.receive.append_flag = sign;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_fixed(SessionSettings &s, const char **, int sign)
+Orv5Result opt_fixed(SessionSettings &s, const char **, int sign)
 {
     s.send.fixed_records = sign;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_name_check(SessionSettings &s, const char **, int sign)
+Orv5Result opt_name_check(SessionSettings &s, const char **, int sign)
 {
     s.receive.name_check = sign;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_nothing(SessionSettings &, const char **, int)
+Orv5Result opt_nothing(SessionSettings &, const char **, int)
 {
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_port(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_port(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
     if (read_decimal(cursor, PORT_NUMBER_MAX, &v) == 0 || v > PORT_NUMBER_MAX)
         return ORV5_E_COMMAND;
     s.line.port_index = static_cast<int32_t>(v) - 1;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_baud(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_baud(SessionSettings &s, const char **cursor, int)
 {
     const char *p = *cursor;
     if (is_letter(*p))
@@ -80,46 +80,46 @@ int opt_baud(SessionSettings &s, const char **cursor, int)
     for (uint32_t rate : baud_rates) {
         if (v == rate) {
             s.line.baud_rate = rate;
-            return 0;
+            return ORV5_OK;
         }
     }
     return ORV5_E_COMMAND;
 }
 
 // A decimal value up to max, or the default when the option stands alone.
-static int optional_number(const char **cursor, uint32_t max, uint32_t dflt, uint32_t *value)
+[[nodiscard]] static Orv5Result optional_number(const char **cursor, uint32_t max, uint32_t dflt, uint32_t *value)
 {
     if (at_item_end(*cursor)) {
         *value = dflt;
-        return 0;
+        return ORV5_OK;
     }
     if (read_decimal(cursor, max, value) == 0 || *value > max)
         return ORV5_E_COMMAND;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_timeout(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_timeout(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
-    int r = optional_number(cursor, U16_MAX, TIMEOUT_DEFAULT_S, &v);
+    Orv5Result r = optional_number(cursor, U16_MAX, TIMEOUT_DEFAULT_S, &v);
     if (r == 0)
         s.exchange.timeout_s = static_cast<int32_t>(v);
     return r;
 }
 
-int opt_turnaround(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_turnaround(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
-    int r = optional_number(cursor, TURNAROUND_MAX, TURNAROUND_DEFAULT_MS, &v);
+    Orv5Result r = optional_number(cursor, TURNAROUND_MAX, TURNAROUND_DEFAULT_MS, &v);
     if (r == 0)
         s.exchange.turnaround_delay = static_cast<int32_t>(v);
     return r;
 }
 
-int opt_station(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_station(SessionSettings &s, const char **cursor, int)
 {
     uint32_t v;
-    int r = optional_number(cursor, U16_MAX, 0, &v);
+    Orv5Result r = optional_number(cursor, U16_MAX, 0, &v);
     if (r == 0) {
         s.exchange.station_id[0] = static_cast<uint8_t>(v >> 8);
         s.exchange.station_id[1] = static_cast<uint8_t>(v & 0xFF);
@@ -127,7 +127,7 @@ int opt_station(SessionSettings &s, const char **cursor, int)
     return r;
 }
 
-int add_field_width(SessionSettings &s, const char **cursor)
+Orv5Result add_field_width(SessionSettings &s, const char **cursor)
 {
     uint32_t v;
     if (read_decimal(cursor, DDIGITS_MAX, &v) == 0)
@@ -137,31 +137,31 @@ int add_field_width(SessionSettings &s, const char **cursor)
     if (s.send.ditems >= DITEMS_MAX)
         return ORV5_E_TOO_MANY_FIELDS;
     s.send.ddigits[s.send.ditems++] = static_cast<int32_t>(v);
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_fields(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_fields(SessionSettings &s, const char **cursor, int)
 {
     for (;;) {
-        int r = add_field_width(s, cursor);
+        Orv5Result r = add_field_width(s, cursor);
         if (r != 0) {
             skip_item(cursor);
             return r;
         }
         if (**cursor != ',' && **cursor != ';')
-            return 0;   // anything but a blank or the end is refused by the caller
+            return ORV5_OK;   // anything but a blank or the end is refused by the caller
         ++*cursor;      // a separator must be followed by another width
     }
 }
 
-int opt_separator(SessionSettings &s, const char **cursor, int sign)
+Orv5Result opt_separator(SessionSettings &s, const char **cursor, int sign)
 {
     const char *p = *cursor;
     if (!sign || *p == '\0') {
         // "-T" must stand alone; the caller refuses what follows it.
         s.receive.tsep_len = 0;
         s.receive.tsep_flag = 0;
-        return 0;
+        return ORV5_OK;
     }
     // The separator takes the rest of the token, blanks included: a blank
     // separator is written inside double quotes.
@@ -176,22 +176,22 @@ int opt_separator(SessionSettings &s, const char **cursor, int sign)
         s.receive.tsep_len = decode_escapes(s.receive.tsep_str, p);
     }
     s.receive.tsep_flag = 1;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_window(SessionSettings &s, const char **cursor, int sign)
+Orv5Result opt_window(SessionSettings &s, const char **cursor, int sign)
 {
     if (!sign) {
         s.display.dialog_mode = 0;   // "-V" must stand alone
-        return 0;
+        return ORV5_OK;
     }
     char c = **cursor;
     s.display.dialog_mode = (c == '0') ? 0 : (c == '2') ? 2 : 1;
     skip_item(cursor);
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_adapter(SessionSettings &s, const char **cursor, int sign)
+Orv5Result opt_adapter(SessionSettings &s, const char **cursor, int sign)
 {
     // The path takes the rest of the token: it may contain quoted blanks.
     const char *p = *cursor;
@@ -199,20 +199,20 @@ int opt_adapter(SessionSettings &s, const char **cursor, int sign)
     *cursor = p + n;
     if (!sign) {
         s.line.adapter_path[0] = '\0';
-        return 0;
+        return ORV5_OK;
     }
     // A cut path could name another library: refuse it instead.
     if (n >= static_cast<size_t>(PATH_SIZE))
         return ORV5_E_COMMAND;
     std::memcpy(s.line.adapter_path, p, n + 1);
-    return 0;
+    return ORV5_OK;
 }
 
-static int window_position(SessionSettings &s, const char **cursor, int32_t *coord, uint32_t given_bit)
+[[nodiscard]] static Orv5Result window_position(SessionSettings &s, const char **cursor, int32_t *coord, uint32_t given_bit)
 {
     if (at_item_end(*cursor)) {
         s.display.win_pos_flags &= ~given_bit;   // back to the default place
-        return 0;
+        return ORV5_OK;
     }
     bool negative = (**cursor == '-');
     if (negative)
@@ -222,15 +222,15 @@ static int window_position(SessionSettings &s, const char **cursor, int32_t *coo
         return ORV5_E_COMMAND;
     *coord = negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
     s.display.win_pos_flags |= given_bit;
-    return 0;
+    return ORV5_OK;
 }
 
-int opt_win_x(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_win_x(SessionSettings &s, const char **cursor, int)
 {
     return window_position(s, cursor, &s.display.win_x, WIN_X_GIVEN);
 }
 
-int opt_win_y(SessionSettings &s, const char **cursor, int)
+Orv5Result opt_win_y(SessionSettings &s, const char **cursor, int)
 {
     return window_position(s, cursor, &s.display.win_y, WIN_Y_GIVEN);
 }

@@ -64,10 +64,10 @@ static OptionHandler symbol_handler(char c)
     }
 }
 
-int parse_option(SessionSettings &s, const char **cursor, int sign)
+Orv5Result parse_option(SessionSettings &s, const char **cursor, int sign)
 {
     char c = **cursor;
-    int result;
+    Orv5Result result;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
         ++*cursor;
         OptionHandler h = letter_handlers[(c & ~0x20) - 'A'];
@@ -89,15 +89,15 @@ int parse_option(SessionSettings &s, const char **cursor, int sign)
     return result;
 }
 
-int parse_token(SessionSettings &s, const char *token)
+Orv5Result parse_token(SessionSettings &s, const char *token)
 {
-    int first = 0;
+    Orv5Result first = ORV5_OK;
     if (!token)
-        return 0;
+        return ORV5_OK;
     const char *p = token;
     while (*p != '\0') {
         unsigned char c = static_cast<unsigned char>(*p);
-        int r;
+        Orv5Result r;
         if (c == '+' || c == '-') {
             ++p;
             r = parse_option(s, &p, c == '+' ? 1 : 0);
@@ -113,19 +113,19 @@ int parse_token(SessionSettings &s, const char *token)
     return first;
 }
 
-int parse_args(SessionSettings &s, int argc, char **argv)
+Orv5Result parse_args(SessionSettings &s, int argc, char **argv)
 {
-    int first = 0;
+    Orv5Result first = ORV5_OK;
     s.file.file_given = 0;
     for (int i = 1; argv && i < argc; ++i) {
-        int r = parse_token(s, argv[i]);
+        Orv5Result r = parse_token(s, argv[i]);
         if (first == 0)
             first = r;
     }
     return first != 0 ? first : check_settings(s);
 }
 
-int settle_record_length(SessionSettings &s)
+Orv5Result settle_record_length(SessionSettings &s)
 {
     int32_t sum = 0;
     for (int i = 0; i < s.send.ditems; ++i)
@@ -134,22 +134,22 @@ int settle_record_length(SessionSettings &s)
         return ORV5_E_RECORD_TOO_LONG;
     s.send.ddigits_sum = sum;
     s.send.record_length = sum;
-    return 0;
+    return ORV5_OK;
 }
 
-int check_settings(SessionSettings &s)
+Orv5Result check_settings(SessionSettings &s)
 {
     if (s.receive_mode)
-        return 0;
+        return ORV5_OK;
     if (s.file.file_type != FT_DATA) {
         if (s.send.ditems != 0)
             return ORV5_E_WIDTHS_FOR_PROG;
         s.send.record_length = (s.file.file_type == FT_PD3) ? PD3_RECORD : EX3_RECORD;
-        return 0;
+        return ORV5_OK;
     }
     if (s.send.ditems != 0)
         return settle_record_length(s);
     // The widths come from the data file's .FLD file, which cannot itself
     // be sent as data.
-    return std::strcmp(s.file.file_ext, ".FLD") == 0 ? ORV5_E_FIELD_FILE : 0;
+    return std::strcmp(s.file.file_ext, ".FLD") == 0 ? ORV5_E_FIELD_FILE : ORV5_OK;
 }

@@ -11,28 +11,28 @@
 #include "runtime/timer.h"
 #include "upload/receiver.h"
 
+// The timer results need no look here: a timer that cannot be armed stops
+// the run (stop_code), which the next wait sees.
 void ack_eot(Receiver &r, uint8_t code, int32_t next)
 {
-    timer_set(0);
+    (void)timer_set(*r.run, 0);
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, r.settings->exchange.station_id);
     r.state = next;
     r.tail_read = 0;
     r.naks_in_row = 0;
-    turnaround_wait(r.settings->exchange.turnaround_delay);
-    com_write(*r.channel, CTRL_MSG_LEN, msg);
+    transmit(*r.run, *r.channel, CTRL_MSG_LEN, msg);
     if (next != UQUIT)
-        timer_set(REPLY_WAIT_TICKS);
+        (void)timer_set(*r.run, REPLY_WAIT_TICKS);
 }
 
 int nak(Receiver &r, int32_t retry, int32_t fail)
 {
-    timer_set(0);
+    (void)timer_set(*r.run, 0);
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, cNAK, r.settings->exchange.station_id);
-    turnaround_wait(r.settings->exchange.turnaround_delay);
-    com_write(*r.channel, CTRL_MSG_LEN, msg);
-    timer_set(REPLY_WAIT_TICKS);
+    transmit(*r.run, *r.channel, CTRL_MSG_LEN, msg);
+    (void)timer_set(*r.run, REPLY_WAIT_TICKS);
     r.tail_read = 0;
     if (++r.naks_in_row >= RX_NAK_LIMIT) {   // the tenth NAK has gone out
         r.naks_in_row = 0;
@@ -138,7 +138,7 @@ int pkt_hdr_chk(Receiver &r)
         return refuse(r, code);
     r.header_accepted = true;
     keep_header_copy(r);
-    progress_update(0, r.header.records_announced);
+    progress_update(*r.run, 0, r.header.records_announced);
     if (r.header.records_announced == 0)
         return finish(r, S311);
     ack_eot(r, cACK, S251);
@@ -167,7 +167,7 @@ int pkt_dat_chk(Receiver &r)
     if (rc != 0)
         return refuse(r, rc);
     r.records_accepted += 1;
-    progress_update(static_cast<uint32_t>(r.records_accepted), r.header.records_announced);
+    progress_update(*r.run, static_cast<uint32_t>(r.records_accepted), r.header.records_announced);
     if (r.records_accepted < r.header.records_announced) {
         ack_eot(r, cACK, S251);
         return 0;

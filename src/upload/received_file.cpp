@@ -12,7 +12,7 @@ constexpr int CRLF_LEN = 2;
 // on the end of the destination.
 constexpr uint64_t APPEND_SPACE_FACTOR = 2;
 
-static int code_of(PlatFileStatus st)
+[[nodiscard]] static Orv5Result code_of(PlatFileStatus st)
 {
     return st == PLAT_FILE_DISK_FULL ? ORV5_E_DISK_FULL : ORV5_E_FILE_IO;
 }
@@ -57,7 +57,7 @@ static PlatFileStatus open_target(ReceivedFile &f)
     return st;
 }
 
-int received_file_open(ReceivedFile &f, const SessionSettings &s, const ReceivedHeader &h)
+Orv5Result received_file_open(ReceivedFile &f, const SessionSettings &s, const ReceivedHeader &h)
 {
     received_file_discard(f);
     f.header = h;
@@ -85,7 +85,7 @@ int received_file_open(ReceivedFile &f, const SessionSettings &s, const Received
         received_file_discard(f);
         return code_of(st);
     }
-    return 0;
+    return ORV5_OK;
 }
 
 // The record with the separator between every two fields, then CR LF.
@@ -112,7 +112,7 @@ static uint32_t form_line(ReceivedFile &f, const uint8_t *record)
     return n;
 }
 
-int received_file_put(ReceivedFile &f, const uint8_t *record)
+Orv5Result received_file_put(ReceivedFile &f, const uint8_t *record)
 {
     if (!f.open || f.tmp == PLAT_FILE_NONE) {
         plat_reason_set("received file", "not open");
@@ -124,7 +124,7 @@ int received_file_put(ReceivedFile &f, const uint8_t *record)
         return code_of(st);
     f.bytes_written += n;
     ++f.records_written;
-    return 0;
+    return ORV5_OK;
 }
 
 // Closes an open handle; the slot is empty afterwards.
@@ -166,7 +166,7 @@ static bool wants_fld(const ReceivedHeader &h)
 
 // Writes the new field-definition file beside the destination, not yet in
 // place.  data_path: the file whose time the date line gives.
-static int prepare_fld(ReceivedFile &f, const char *data_path, uint64_t size)
+[[nodiscard]] static Orv5Result prepare_fld(ReceivedFile &f, const char *data_path, uint64_t size)
 {
     const ReceivedHeader &h = f.header;
     char file_text[NAME_TEXT_SIZE];
@@ -202,7 +202,7 @@ static void put_back_old_data(ReceivedFile &f)
 // takes the destination's place.  A data file and its field-definition file
 // go in place as a pair: the old data file is kept aside until the new
 // .FLD file is in place too, and comes back if that fails.
-static int commit_replacing(ReceivedFile &f)
+[[nodiscard]] static Orv5Result commit_replacing(ReceivedFile &f)
 {
     f.old_copy_path[0] = '\0';
     if (!wants_fld(f.header)) {
@@ -210,9 +210,9 @@ static int commit_replacing(ReceivedFile &f)
         if (st != PLAT_FILE_OK)
             return code_of(st);
         f.tmp_path[0] = '\0';   // the data is in place: nothing left to remove
-        return 0;
+        return ORV5_OK;
     }
-    int rc = prepare_fld(f, f.tmp_path, f.bytes_written);
+    Orv5Result rc = prepare_fld(f, f.tmp_path, f.bytes_written);
     if (rc != 0)
         return rc;
     PlatFileStatus st = plat_file_replace_keeping(f.tmp_path, f.dest_path, f.old_copy_path,
@@ -230,31 +230,31 @@ static int commit_replacing(ReceivedFile &f)
     if (f.old_copy_path[0] != '\0')
         plat_file_remove(f.old_copy_path);
     f.old_copy_path[0] = '\0';
-    return 0;
+    return ORV5_OK;
 }
 
 // Appending to a file that existed: the records go onto its end; any
 // failure up to the new field-definition file being in place cuts it back.
-static int commit_appending(ReceivedFile &f)
+[[nodiscard]] static Orv5Result commit_appending(ReceivedFile &f)
 {
     PlatFileStatus st = append_records(f);
     if (st != PLAT_FILE_OK)
         return code_of(st);
-    int rc = wants_fld(f.header)
-                 ? prepare_fld(f, f.dest_path, f.old_length + f.bytes_written) : 0;
+    Orv5Result rc = wants_fld(f.header)
+                        ? prepare_fld(f, f.dest_path, f.old_length + f.bytes_written) : ORV5_OK;
     if (rc != 0)
         return rc;
     st = plat_file_remove(f.tmp_path);
     if (st != PLAT_FILE_OK)
         return code_of(st);
     f.tmp_path[0] = '\0';
-    rc = wants_fld(f.header) ? fld_install(f.fld) : 0;
+    rc = wants_fld(f.header) ? fld_install(f.fld) : ORV5_OK;
     if (rc == 0)
         f.target_grown = false;   // done: nothing to cut back
     return rc;
 }
 
-int received_file_commit(ReceivedFile &f)
+Orv5Result received_file_commit(ReceivedFile &f)
 {
     if (!f.open) {
         plat_reason_set("received file", "not open");
@@ -262,7 +262,7 @@ int received_file_commit(ReceivedFile &f)
     }
     PlatFileStatus st = plat_file_sync(f.tmp, f.tmp_path);
     PlatFileStatus closed = close_handle(f.tmp, f.tmp_path);
-    int rc = st != PLAT_FILE_OK ? code_of(st) : closed != PLAT_FILE_OK ? code_of(closed) : 0;
+    Orv5Result rc = st != PLAT_FILE_OK ? code_of(st) : closed != PLAT_FILE_OK ? code_of(closed) : ORV5_OK;
     if (rc == 0)
         rc = f.file_existed ? commit_appending(f) : commit_replacing(f);
     received_file_discard(f);

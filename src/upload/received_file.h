@@ -12,6 +12,7 @@
 // field-definition file (format/fld_writer.h).
 #pragma once
 
+#include "orv5w32.h"
 #include <cstdint>
 
 #include "format/fld_writer.h"
@@ -59,12 +60,12 @@ int32_t received_line_length(const SessionSettings &s, const ReceivedHeader &h);
 // existing file to append to, creates the temporary file.  An output still
 // open from an earlier header is discarded first.  0, ORV5_E_FILE_IO or
 // ORV5_E_DISK_FULL (nothing open then).
-int received_file_open(ReceivedFile &f, const SessionSettings &s, const ReceivedHeader &h);
+[[nodiscard]] Orv5Result received_file_open(ReceivedFile &f, const SessionSettings &s, const ReceivedHeader &h);
 
 // Writes one record (header.record_length bytes) as one line: the record,
 // separators between its fields when asked for, CR LF.  0, ORV5_E_FILE_IO
 // or ORV5_E_DISK_FULL.
-int received_file_put(ReceivedFile &f, const uint8_t *record);
+[[nodiscard]] Orv5Result received_file_put(ReceivedFile &f, const uint8_t *record);
 
 // Everything that must happen before the terminal is told the file is
 // complete: flush and sync, close, replace or append into place, write the
@@ -72,7 +73,7 @@ int received_file_put(ReceivedFile &f, const uint8_t *record);
 // ORV5_E_DISK_FULL: the user's files are as they were; the data file and
 // its field-definition file change together or not at all.  Nothing is
 // open afterwards either way.
-int received_file_commit(ReceivedFile &f);
+[[nodiscard]] Orv5Result received_file_commit(ReceivedFile &f);
 
 // A failed reception: closes what is open, cuts an appended file back,
 // removes the temporary files.  Idempotent; nothing to do when nothing is

@@ -55,7 +55,7 @@ constexpr int HEADER_COPY_SIZE = 72;
 
 struct Receiver {
     const SessionSettings *settings;   // read-only
-    SessionRun *run;                   // name buffer, progress
+    SessionRun *run;                   // run-time record: timer, stop request, progress, name buffer
     SerialChannel *channel;
     int32_t state;                     // ReceiveState
     int32_t records_accepted;          // "rcv_count": records written so far

@@ -25,24 +25,24 @@ enum class PassOrder {
 
 using ByteRule = int (*)(Receiver &r, uint8_t c);
 
-static int on_abort(Receiver &r)
+[[nodiscard]] static Orv5Result on_abort(Receiver &r)
 {
     com_clear_tx(*r.channel);
     ack_eot(r, cEOT, UQUIT);
-    return abort_code.load();
+    return stop_code(*r.run);
 }
 
 static bool timed_out(const Receiver &r)
 {
     // A port that is gone brings no terminal any more: it ends the wait at
     // once, the -L0 wait included, as its time-out would.
-    if (com_line_gone(*r.channel))
+    if (port_gone(*r.run, *r.channel))
         return true;
     // Until the header phase -L0 waits for the terminal without limit.
-    return timer_expired && (r.state >= S211 || r.settings->exchange.timeout_s != 0);
+    return timer_expired(*r.run) && (r.state >= S211 || r.settings->exchange.timeout_s != 0);
 }
 
-static int on_timeout(Receiver &r)
+[[nodiscard]] static Orv5Result on_timeout(Receiver &r)
 {
     ack_eot(r, cEOT, UQUIT);
     return ORV5_E_RX_TIMEOUT;
@@ -56,8 +56,8 @@ static int run_state(Receiver &r, PassOrder order, ByteRule rule)
     SerialChannel &ch = *r.channel;
     for (;;) {
         if (order == PassOrder::AbortFirst) {
-            pump_messages();
-            if (abort_code.load() != 0)
+            pump_messages(*r.run);
+            if (stop_code(*r.run) != ORV5_OK)
                 return on_abort(r);
         }
         if (com_rx_count(ch) > 0) {
@@ -68,8 +68,8 @@ static int run_state(Receiver &r, PassOrder order, ByteRule rule)
         }
         if (order == PassOrder::ByteTimeoutAbort && timed_out(r))
             return on_timeout(r);
-        pump_wait(ch.port);
-        if (abort_code.load() != 0)
+        pump_wait(*r.run, ch.port);
+        if (stop_code(*r.run) != ORV5_OK)
             return on_abort(r);
         if (timed_out(r))
             return on_timeout(r);
@@ -305,14 +305,16 @@ static void start(Receiver &r, const SessionSettings &s, SessionRun &run, Serial
     r.state = S11;
 }
 
-int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
+Orv5Result upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
 {
     Receiver r{};
     start(r, s, run, channel);
-    timer_set(0);
-    pump_messages();
+    // A timer that cannot be armed stops the run (stop_code), which the
+    // first wait sees: the results need no look here.
+    (void)timer_set(run, 0);
+    pump_messages(run);
     // -L0 leaves the timer disarmed: the terminal is awaited for ever.
-    timer_set(static_cast<uint32_t>(s.exchange.timeout_s) * 100);
+    (void)timer_set(run, static_cast<uint32_t>(s.exchange.timeout_s) * 100);
     while (r.state >= S11 && r.state < UQUIT) {
         const StateStep &step = receive_steps[r.state];
         plat_note_state(step.name);
@@ -322,5 +324,6 @@ int upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)
     }
     if (!r.complete)
         give_up_file(r);
-    return r.first_error;
+    // Once the machine stops, every state's result is a result code.
+    return static_cast<Orv5Result>(r.first_error);
 }

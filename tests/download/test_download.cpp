@@ -379,6 +379,48 @@ TEST_F(Download, APortGoneWhileARecordWaitsForItsAnswerEnds52)
     EXPECT_LT(sim::now_ms(), 5000u);
 }
 
+// A port that takes no byte any more (writes fail) is as gone as one that
+// gives none: three failures in a row end the session as its silence
+// would, with 52, long before the 30-second time-out.
+TEST_F(Download, APortThatTakesNoByteEndsWith52Sooner)
+{
+    sim::faults().write_fails = true;
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 52);
+    sim::faults().write_fails = false;
+    EXPECT_TRUE(sim::writes().empty());
+    EXPECT_LT(sim::now_ms(), 2000u);
+}
+
+TEST_F(Download, APortThatTakesNoByteEndsEvenTheLimitlessConnectionWith52)
+{
+    sim::faults().write_fails = true;
+    EXPECT_EQ(exec(data_file("ABCDE\r\n") + " -L0"), 52);
+    sim::faults().write_fails = false;
+    EXPECT_LT(sim::now_ms(), 2000u);
+}
+
+TEST_F(Download, WritesFailingWhileARecordIsSentEnd52)
+{
+    term.rule = [](Kind k, int) {
+        if (k != Kind::Data)
+            return false;
+        sim::faults().write_fails = true;   // every write after the first record fails
+        return true;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\nFGHIJ\r\n")), 52);
+    sim::faults().write_fails = false;
+    EXPECT_EQ(count_kind(Kind::Data), 1);
+    EXPECT_LT(sim::now_ms(), 3000u);
+}
+
+TEST_F(Download, OneFailedWriteIsForgiven)
+{
+    sim::faults().write_fails = true;   // the first enquiry is lost
+    sim::at(1, [] { sim::faults().write_fails = false; });
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    EXPECT_EQ(count_kind(Kind::Data), 1);
+}
+
 TEST_F(Download, UnacknowledgedClosingEotIsRepeatedThenGivesUp)
 {
     term.rule = [](Kind k, int) { return k == Kind::Eot; };

@@ -19,6 +19,8 @@ protected:
         tmp.write("DATA.TXT", "ABC\r\n");
         return "+F3 -L1 " + tmp.path("DATA.TXT");
     }
+    // A receiving session into the test's folder, on a silent line.
+    std::string receiving() { return "+R -L1 " + tmp.path("(file)"); }
 };
 
 int plugin_ready(orv5_port_handle) { return ORV5_ADAPTER_READY; }
@@ -183,6 +185,26 @@ TEST_F(Exec, TimerFailureGives74AndReleasesTheWindow)
     EXPECT_EQ(exec(sending()), 74);
     EXPECT_EQ(sim::window().destroyed, 1);
     EXPECT_FALSE(sim::port_is_open());
+}
+
+// A timer that cannot be armed once the transfer runs ends the session
+// with 74 as well, the terminal told with an EOT, instead of waits that
+// measure nothing.
+TEST_F(Exec, TimerFailingDuringTheTransferEnds74)
+{
+    sim::timer_faults().arm_fails_after = 2;   // the start and the first disarm go through
+    EXPECT_EQ(exec(sending()), 74);
+    EXPECT_EQ(count_kind(Kind::Eot), 1);
+    EXPECT_LT(sim::now_ms(), 1000u);
+    EXPECT_FALSE(sim::timer_exists());
+    EXPECT_FALSE(sim::port_is_open());
+}
+
+TEST_F(Exec, TimerFailingWhileReceivingEnds74)
+{
+    sim::timer_faults().arm_fails_after = 2;
+    EXPECT_EQ(exec(receiving()), 74);
+    EXPECT_FALSE(sim::timer_exists());
 }
 
 TEST_F(Exec, NoWindowModeStillTimesOut)

@@ -298,6 +298,22 @@ TEST_F(Upload, APortGoneEndsEvenTheLimitlessWaitWith51)
     EXPECT_LT(sim::now_ms(), 150000u);
 }
 
+// A port that takes no byte any more: the terminal hears no answer and
+// asks again (an enquiry naming our station); the third answer that cannot
+// be written ends the session with 51, long before the 30-second time-out.
+TEST_F(Upload, APortThatTakesNoByteEnds51Sooner)
+{
+    data_file("DATA.TXT", {"AAAAABBB"});
+    sim::faults().write_fails = true;
+    for (uint64_t at : {1000, 2000, 3000, 4000})
+        sim::at(at, [] { sim::deliver(simtest::msg(0x05), 1); });
+    EXPECT_EQ(receive("", "(file)"), 51);
+    sim::faults().write_fails = false;
+    EXPECT_TRUE(term.answers.empty());
+    EXPECT_LT(sim::now_ms(), 5000u);
+    EXPECT_FALSE(exists("DATA.TXT"));
+}
+
 TEST_F(Upload, SilenceAfterTheHeaderEnds51After30Seconds)
 {
     data_file("DATA.TXT", {"AAAAABBB"});

@@ -32,21 +32,25 @@ constexpr int IDLE_WAIT_MS = 1000;
 // the caller, whose next fetch learns of the failure.
 constexpr int HUNG_UP_REST_MS = 100;
 
-// The session timer.  Process-wide because a process runs one session at
-// a time (the nested-call guard of ExecOrv5), whose timer this is, and the
-// session's timer flags that the protocol code reads (session/timer.cpp)
-// are process-wide as well; no port state is kept here.
-bool timer_on = false;
-int64_t interval_ns = 0;
-int64_t deadline_ns = 0;      // next tick, CLOCK_MONOTONIC
-plat_tick_fn tick_fn = nullptr;
+// The session timer: the record in the session's PlatClock.  All zero is
+// no timer.
+struct PosixClock {
+    bool timer_on;
+    int64_t interval_ns;
+    int64_t deadline_ns;      // next tick, CLOCK_MONOTONIC
+    plat_tick_fn tick_fn;
+    void *context;            // handed to tick_fn
+};
 
-// Self-pipe: [0] read end polled by pump_wait, [1] written by plat_wake.
-// Created once and kept for the life of the process: plat_wake carries the
-// abort request from signal handlers and other threads, which know no
-// session or port.
-std::atomic<int> wake_rd{-1};
-std::atomic<int> wake_wr{-1};
+// Self-pipe: rd polled by pump_wait, wr written by plat_wake.  Created once
+// and kept for the life of the process, and so process-wide: plat_wake
+// carries the abort request from signal handlers and other threads, which
+// know no session or port.  One object for both ends.
+struct WakePipe {
+    std::atomic<int> rd{-1};
+    std::atomic<int> wr{-1};
+};
+WakePipe wake_pipe;
 
 int64_t now_ns()
 {
@@ -57,19 +61,19 @@ int64_t now_ns()
 
 bool ensure_wake_pipe()
 {
-    if (wake_rd.load() >= 0)
+    if (wake_pipe.rd.load() >= 0)
         return true;
     int fds[2];
     if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
         return false;
-    wake_wr.store(fds[1]);
-    wake_rd.store(fds[0]);
+    wake_pipe.wr.store(fds[1]);
+    wake_pipe.rd.store(fds[0]);
     return true;
 }
 
 void drain_wake_pipe()
 {
-    int fd = wake_rd.load();
+    int fd = wake_pipe.rd.load();
     if (fd < 0)
         return;
     char buf[64];
@@ -79,11 +83,11 @@ void drain_wake_pipe()
 
 // Milliseconds until the next tick, rounded up so that the sleep never ends
 // before it is due; 0 when due.
-int ms_to_tick()
+int ms_to_tick(const PosixClock &c)
 {
-    if (!timer_on)
+    if (!c.timer_on)
         return IDLE_WAIT_MS;
-    int64_t left = deadline_ns - now_ns();
+    int64_t left = c.deadline_ns - now_ns();
     if (left <= 0)
         return 0;
     int64_t ms = (left + NS_PER_MS - 1) / NS_PER_MS;
@@ -92,55 +96,62 @@ int ms_to_tick()
 
 // Milliseconds a pump_wait may sleep: until the next tick, or until the
 // progress line is due, whichever is first; 0 when one of them is due.
-int ms_to_wake()
+int ms_to_wake(PlatClock &clock)
 {
-    int ms = ms_to_tick();
-    int line = posix_progress_due_in_ms();
+    int ms = ms_to_tick(plat_clock_state<PosixClock>(clock));
+    int line = clock.display != nullptr ? posix_progress_due_in_ms(*clock.display) : -1;
     return line >= 0 && line < ms ? line : ms;
 }
 
 } // namespace
 
-bool plat_timer_arm(void *, uint32_t interval_ms, plat_tick_fn tick)
+bool plat_timer_arm(PlatClock &clock, void *, uint32_t interval_ms, plat_tick_fn tick,
+                    void *context)
 {
     // The pipe is made here, before any waiting loop, so that a plat_wake
     // from a signal handler always finds it.
     ensure_wake_pipe();
     if (interval_ms < MIN_INTERVAL_MS)
         interval_ms = MIN_INTERVAL_MS;
-    interval_ns = static_cast<int64_t>(interval_ms) * NS_PER_MS;
-    deadline_ns = now_ns() + interval_ns;
-    tick_fn = tick;
-    timer_on = true;
+    PosixClock &c = plat_clock_state<PosixClock>(clock);
+    c.interval_ns = static_cast<int64_t>(interval_ms) * NS_PER_MS;
+    c.deadline_ns = now_ns() + c.interval_ns;
+    c.tick_fn = tick;
+    c.context = context;
+    c.timer_on = true;
     return true;
 }
 
-bool plat_timer_kill()
+bool plat_timer_kill(PlatClock &clock)
 {
-    timer_on = false;
-    tick_fn = nullptr;
+    PosixClock &c = plat_clock_state<PosixClock>(clock);
+    c.timer_on = false;
+    c.tick_fn = nullptr;
+    c.context = nullptr;
     return true;
 }
 
-void plat_pump_messages()
+void plat_pump_messages(PlatClock &clock)
 {
-    posix_progress_pump();
-    if (!timer_on)
+    if (clock.display != nullptr)
+        posix_progress_pump(*clock.display);
+    PosixClock &c = plat_clock_state<PosixClock>(clock);
+    if (!c.timer_on)
         return;
     int64_t now = now_ns();
-    if (now < deadline_ns)
+    if (now < c.deadline_ns)
         return;
     // One tick however many intervals passed; the next one an interval
     // from the missed deadline, or from now if more than one was missed.
     // Scheduled before the call, so a tick that re-arms the timer wins.
-    deadline_ns += interval_ns;
-    if (deadline_ns <= now)
-        deadline_ns = now + interval_ns;
-    if (tick_fn != nullptr)
-        tick_fn();
+    c.deadline_ns += c.interval_ns;
+    if (c.deadline_ns <= now)
+        c.deadline_ns = now + c.interval_ns;
+    if (c.tick_fn != nullptr)
+        c.tick_fn(c.context);
 }
 
-void plat_pump_wait(plat_port port)
+void plat_pump_wait(PlatClock &clock, plat_port port)
 {
     ensure_wake_pipe();
     // The port's backend names the descriptor that turns readable with
@@ -150,9 +161,9 @@ void plat_pump_wait(plat_port port)
         port_fd = static_cast<int>(port->ops->wait_handle(*port));
     bool watch_port = port_fd >= 0;
     bool hung_up = false;
-    int wake_fd = wake_rd.load();
+    int wake_fd = wake_pipe.rd.load();
     for (;;) {
-        int wait_ms = ms_to_wake();
+        int wait_ms = ms_to_wake(clock);
         if (wait_ms == 0)
             break;
         if (hung_up && wait_ms > HUNG_UP_REST_MS)
@@ -172,7 +183,7 @@ void plat_pump_wait(plat_port port)
         if (n < 0)
             break;   // a signal: its handler may have asked for an abort
         if (n == 0) {
-            if (!timer_on || hung_up)
+            if (!plat_clock_state<PosixClock>(clock).timer_on || hung_up)
                 break;   // the idle limit, or the rest on a hung-up port
             continue;    // the loop head sees the tick due
         }
@@ -190,13 +201,13 @@ void plat_pump_wait(plat_port port)
         }
     }
     drain_wake_pipe();
-    plat_pump_messages();
+    plat_pump_messages(clock);
 }
 
 void plat_wake()
 {
     // Async-signal-safe: one write(); a full pipe already holds a wake-up.
-    int fd = wake_wr.load();
+    int fd = wake_pipe.wr.load();
     if (fd >= 0) {
         int saved = errno;
         char one = 1;

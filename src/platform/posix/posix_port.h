@@ -27,5 +27,6 @@ bool posix_set_custom_speed(int fd, uint32_t baud);
 
 // The progress line's part in the pump (progress_posix.cpp): ms until it
 // is due to be drawn again (-1: not at all), and the draw when it is due.
-int posix_progress_due_in_ms();
-void posix_progress_pump();
+struct PlatDisplay;
+int posix_progress_due_in_ms(PlatDisplay &display);
+void posix_progress_pump(PlatDisplay &display);

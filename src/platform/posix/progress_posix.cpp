@@ -29,20 +29,29 @@ constexpr size_t VALUE_SIZE = 1 + BAR_CELLS + 2 + PART_SIZE;
 constexpr size_t LINE_SIZE = 1 + PART_SIZE + 2 + PART_SIZE + 2 + VALUE_SIZE +
                              STATUS_FIGURES_SIZE + 3;
 
-bool active = false;        // between create and destroy
-bool on_terminal = false;   // stderr was a terminal at create
-bool counter_style = true;  // dialog_mode 1; else the bar
-char title[PART_SIZE];
-char name[PART_SIZE];
-char value[VALUE_SIZE];  // counter text, or the bar with its percentage
+// The status line of one session: the record in the session's PlatDisplay.
+// All zero is no display (active false).
+struct StatusDisplay {
+    bool active;         // between create and destroy
+    bool on_terminal;    // stderr was a terminal at create
+    bool counter_style;  // dialog_mode 1; else the bar
+    char title[PART_SIZE];
+    char name[PART_SIZE];
+    char value[VALUE_SIZE];  // counter text, or the bar with its percentage
 
-// The counts behind the value, once the session reported any.
-bool have_counts = false;
-uint32_t count_done = 0;
-int32_t count_total = -1;
-uint64_t count_bytes = 0;
-StatusOrigin origin;
-StatusThrottle throttle;
+    // The counts behind the value, once the session reported any.
+    bool have_counts;
+    uint32_t count_done;
+    int32_t count_total;
+    uint64_t count_bytes;
+    StatusOrigin origin;
+    StatusThrottle throttle;
+};
+
+StatusDisplay &record(PlatDisplay &display)
+{
+    return plat_display_state<StatusDisplay>(display);
+}
 
 // Copies text, with control characters shown as '?': a file name sent by
 // the terminal must not be able to drive the user's terminal.
@@ -78,17 +87,18 @@ size_t terminal_columns()
     return ws.ws_col;
 }
 
-void draw(uint64_t now_ms)
+void draw(StatusDisplay &d, uint64_t now_ms)
 {
     char figures[STATUS_FIGURES_SIZE] = "";
-    if (have_counts)
-        status_figures(figures, sizeof figures, counter_style, count_done, count_total,
-                       count_bytes, origin, now_ms);
+    if (d.have_counts)
+        status_figures(figures, sizeof figures, d.counter_style, d.count_done, d.count_total,
+                       d.count_bytes, d.origin, now_ms);
     // "\r", the text, "erase to end of line"; the text is kept short of the
     // terminal's width: a line that wraps can no longer be redrawn in place.
     char line[LINE_SIZE];
-    int len = std::snprintf(line, sizeof line - 3, "\r%s  %s  %s%s", title, name, value, figures);
-    status_drawn(throttle, now_ms);
+    int len = std::snprintf(line, sizeof line - 3, "\r%s  %s  %s%s", d.title, d.name, d.value,
+                            figures);
+    status_drawn(d.throttle, now_ms);
     if (len <= 0)
         return;
     size_t used = static_cast<size_t>(len) < sizeof line - 3 ? static_cast<size_t>(len)
@@ -101,70 +111,69 @@ void draw(uint64_t now_ms)
 }
 
 // Something shown changed: drawn now, or by the pump when its time comes.
-void changed()
+void changed(StatusDisplay &d)
 {
-    if (!active || !on_terminal)
+    if (!d.active || !d.on_terminal)
         return;
     uint64_t now = plat_clock_ms();
-    if (status_changed(throttle, now))
-        draw(now);
+    if (status_changed(d.throttle, now))
+        draw(d, now);
 }
 
 } // namespace
 
-bool plat_progress_create(void *, int dialog_mode, const char *text, const ProgressPlacement &,
-                          const ProgressCallbacks &)
+bool plat_progress_create(PlatDisplay &display, void *, int dialog_mode, const char *text,
+                          const ProgressPlacement &, const ProgressCallbacks &)
 {
-    active = true;
-    on_terminal = isatty(STDERR_FILENO) != 0;
-    counter_style = dialog_mode != 2;
-    copy_shown(title, text);
-    name[0] = '\0';
-    value[0] = '\0';
-    have_counts = false;
-    count_done = 0;
-    count_total = -1;
-    count_bytes = 0;
-    origin = StatusOrigin();
-    throttle = StatusThrottle();
+    StatusDisplay &d = record(display);
+    d = StatusDisplay{};
+    d.active = true;
+    d.on_terminal = isatty(STDERR_FILENO) != 0;
+    d.counter_style = dialog_mode != 2;
+    copy_shown(d.title, text);
+    d.count_total = -1;
     return true;
 }
 
-void plat_progress_set_name(const char *text)
+void plat_progress_set_name(PlatDisplay &display, const char *text)
 {
-    if (!active)
+    StatusDisplay &d = record(display);
+    if (!d.active)
         return;
-    copy_shown(name, text);
-    changed();
+    copy_shown(d.name, text);
+    changed(d);
 }
 
-void plat_progress_show_counts(uint32_t done, int32_t total, uint64_t bytes)
+void plat_progress_show_counts(PlatDisplay &display, uint32_t done, int32_t total, uint64_t bytes)
 {
-    if (!active)
+    StatusDisplay &d = record(display);
+    if (!d.active)
         return;
-    have_counts = true;
-    count_done = done;
-    count_total = total;
-    count_bytes = bytes;
-    if (!origin.set && total >= 0) {
-        origin.set = true;
-        origin.at_ms = plat_clock_ms();
-        origin.done = done;
-        origin.bytes = bytes;
+    d.have_counts = true;
+    d.count_done = done;
+    d.count_total = total;
+    d.count_bytes = bytes;
+    if (!d.origin.set && total >= 0) {
+        d.origin.set = true;
+        d.origin.at_ms = plat_clock_ms();
+        d.origin.done = done;
+        d.origin.bytes = bytes;
     }
 }
 
-void plat_progress_show_counter(const char *text)
+void plat_progress_show_counter(PlatDisplay &display, const char *text)
 {
-    if (!active)
+    StatusDisplay &d = record(display);
+    if (!d.active)
         return;
-    copy_shown(value, text);
-    changed();
+    copy_shown(d.value, text);
+    changed(d);
 }
 
-void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)
+void plat_progress_show_bar(PlatDisplay &display, uint32_t done, int32_t total, const char *text)
 {
-    if (!active)
+    StatusDisplay &d = record(display);
+    if (!d.active)
         return;
     int cells = 0;
     if (total > 0) {
@@ -179,39 +188,41 @@ void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)
     bar[BAR_CELLS + 2] = '\0';
     char shown[PART_SIZE];
     copy_shown(shown, text);
-    std::snprintf(value, sizeof value, "%s %s", bar, shown);
-    changed();
+    std::snprintf(d.value, sizeof d.value, "%s %s", bar, shown);
+    changed(d);
 }
 
-void plat_progress_destroy()
+void plat_progress_destroy(PlatDisplay &display)
 {
-    if (active && on_terminal) {
+    StatusDisplay &d = record(display);
+    if (d.active && d.on_terminal) {
         // The last state stays on the screen: what waited for its turn,
         // and the figures as they stand at the end.
-        if (throttle.pending || (throttle.drawn && origin.set))
-            draw(plat_clock_ms());
-        if (throttle.drawn)
+        if (d.throttle.pending || (d.throttle.drawn && d.origin.set))
+            draw(d, plat_clock_ms());
+        if (d.throttle.drawn)
             write_all("\n", 1);
     }
-    active = false;
-    throttle = StatusThrottle();
+    d = StatusDisplay{};
 }
 
-int posix_progress_due_in_ms()
+int posix_progress_due_in_ms(PlatDisplay &display)
 {
-    if (!active || !on_terminal)
+    StatusDisplay &d = record(display);
+    if (!d.active || !d.on_terminal)
         return -1;
     // Never more than a refresh away, so it fits an int.
-    int64_t due = status_due_in(throttle, origin.set, plat_clock_ms());
+    int64_t due = status_due_in(d.throttle, d.origin.set, plat_clock_ms());
     const int64_t longest = static_cast<int64_t>(STATUS_REFRESH_MS);
     return static_cast<int>(due > longest ? longest : due);
 }
 
-void posix_progress_pump()
+void posix_progress_pump(PlatDisplay &display)
 {
-    if (!active || !on_terminal)
+    StatusDisplay &d = record(display);
+    if (!d.active || !d.on_terminal)
         return;
     uint64_t now = plat_clock_ms();
-    if (status_due_in(throttle, origin.set, now) == 0)
-        draw(now);
+    if (status_due_in(d.throttle, d.origin.set, now) == 0)
+        draw(d, now);
 }

@@ -58,8 +58,8 @@ void set_trace_path(const std::string &path);
 void at(uint64_t at_ms, std::function<void()> fn);
 // Runs fn on every pump (nested message handling, as a host window would).
 void on_pump(std::function<void()> fn);
-bool timer_exists();
-uint32_t timer_interval_ms();
+bool timer_exists();               // a session timer runs (armed, not killed)
+uint32_t timer_interval_ms();      // interval of the timer armed last
 struct TimerFaults { bool arm_fails = false; int arm_fails_after = -1; };
 TimerFaults &timer_faults();
 uint64_t slept_ms();              // total of plat_sleep_ms
@@ -108,6 +108,10 @@ struct Window {
 };
 Window &window();
 bool &window_create_fails();
+// Clicks the Abort button of the window that exists: its callback runs on
+// the calling thread (from an on_pump or at action, as a window procedure
+// would).  False when there is no window or it has no such callback.
+bool click_abort();
 
 // --- plug-ins -----------------------------------------------------------------
 using InitFn = int (*)(int port);   // the plug-in entry; the port is a descriptor here

@@ -18,12 +18,12 @@ constexpr uint64_t IDLE_STEP_MS = 10;
 // Rest of a wait on a failing port, ms (the POSIX layer's on a hang-up).
 constexpr uint64_t HUNG_UP_REST_MS = 100;
 
+// Virtual time and what the tests observe of the session timers.  The
+// timers themselves live in the sessions' PlatClock objects (SimTimer).
 struct Clock {
     uint64_t now = 0;
-    bool timer = false;
-    uint32_t interval = 0;
-    uint64_t deadline = 0;
-    plat_tick_fn tick = nullptr;
+    int timers = 0;              // timers running (armed and not killed)
+    uint32_t interval = 0;       // interval of the timer armed last, ms
     std::multimap<uint64_t, std::function<void()>> actions;
     std::function<void()> pump_hook;
     TimerFaults faults;
@@ -33,6 +33,15 @@ struct Clock {
 // Virtual time; not "clock", which <ctime> takes.  One per process, like
 // the line: the tests script it without a session at hand.
 Clock vclock;
+
+// One session timer: the record in a PlatClock.  All zero is no timer.
+struct SimTimer {
+    bool on;
+    uint32_t interval;           // ms
+    uint64_t deadline;           // virtual ms of the next tick
+    plat_tick_fn tick;
+    void *context;
+};
 
 // The hang watch; kept across reset(), which only starts a new virtual clock.
 struct Watch {
@@ -130,7 +139,7 @@ void reset_clock() { vclock = Clock(); }
 uint64_t now_ms() { return vclock.now; }
 void at(uint64_t at_ms, std::function<void()> fn) { vclock.actions.emplace(at_ms, std::move(fn)); }
 void on_pump(std::function<void()> fn) { vclock.pump_hook = std::move(fn); }
-bool timer_exists() { return vclock.timer; }
+bool timer_exists() { return vclock.timers > 0; }
 uint32_t timer_interval_ms() { return vclock.interval; }
 TimerFaults &timer_faults() { return vclock.faults; }
 uint64_t slept_ms() { return vclock.slept; }
@@ -158,40 +167,50 @@ void session_started()
 
 using namespace sim;
 
-bool plat_timer_arm(void *, uint32_t interval_ms, plat_tick_fn tick)
+bool plat_timer_arm(PlatClock &clock, void *, uint32_t interval_ms, plat_tick_fn tick,
+                    void *context)
 {
     ++vclock.arms;
     if (vclock.faults.arm_fails ||
         (vclock.faults.arm_fails_after >= 0 && vclock.arms > vclock.faults.arm_fails_after))
         return false;
-    vclock.timer = true;
+    SimTimer &t = plat_clock_state<SimTimer>(clock);
+    if (!t.on)
+        ++vclock.timers;
+    t.on = true;
+    t.interval = interval_ms;
+    t.deadline = vclock.now + interval_ms;
+    t.tick = tick;
+    t.context = context;
     vclock.interval = interval_ms;
-    vclock.deadline = vclock.now + interval_ms;
-    vclock.tick = tick;
     return true;
 }
 
-bool plat_timer_kill()
+bool plat_timer_kill(PlatClock &clock)
 {
-    bool had = vclock.timer;
-    vclock.timer = false;
+    SimTimer &t = plat_clock_state<SimTimer>(clock);
+    bool had = t.on;
+    if (had)
+        --vclock.timers;
+    t = SimTimer{};
     return had;
 }
 
-void plat_pump_messages()
+void plat_pump_messages(PlatClock &clock)
 {
     ++watch.still;
     check_watch();
     run_due_actions();
-    if (vclock.timer && vclock.now >= vclock.deadline) {
-        vclock.deadline = vclock.now + vclock.interval;
-        vclock.tick();
+    SimTimer &t = plat_clock_state<SimTimer>(clock);
+    if (t.on && vclock.now >= t.deadline) {
+        t.deadline = vclock.now + t.interval;
+        t.tick(t.context);
     }
     if (vclock.pump_hook)
         vclock.pump_hook();
 }
 
-void plat_pump_wait(plat_port port)
+void plat_pump_wait(PlatClock &clock, plat_port port)
 {
     // Input wakes the wait only when the caller watches the port.
     bool watch_port = plat_port_is_open(port);
@@ -200,8 +219,9 @@ void plat_pump_wait(plat_port port)
         uint64_t next = UINT64_MAX, t;
         if (watch_port && next_arrival(&t))
             next = std::min(next, t);
-        if (vclock.timer)
-            next = std::min(next, vclock.deadline);
+        const SimTimer &timer = plat_clock_state<SimTimer>(clock);
+        if (timer.on)
+            next = std::min(next, timer.deadline);
         if (!vclock.actions.empty())
             next = std::min(next, vclock.actions.begin()->first);
         next = std::min(next, watch_deadline());
@@ -210,7 +230,7 @@ void plat_pump_wait(plat_port port)
             next = std::min(next, vclock.now + HUNG_UP_REST_MS);
         advance_to(next == UINT64_MAX ? vclock.now + IDLE_STEP_MS : next);
     }
-    plat_pump_messages();
+    plat_pump_messages(clock);
 }
 
 void plat_wake() {}

@@ -12,6 +12,16 @@ namespace {
 Window win;
 bool create_fails = false;
 
+// One display: the record in a PlatDisplay.  What it shows goes to win,
+// the tests' view of the screen.
+struct SimDisplay {
+    bool exists;
+    ProgressCallbacks calls;
+};
+// The display that exists, for click_abort; the tests' handle on the
+// screen, as win is.
+PlatDisplay *shown_display = nullptr;
+
 struct Library {
     InitFn init;
     int loaded = 0;
@@ -24,9 +34,20 @@ intptr_t init_port = -1;
 Library *current_library;
 }  // namespace
 
-void reset_window() { win = Window(); create_fails = false; }
+void reset_window() { win = Window(); create_fails = false; shown_display = nullptr; }
 Window &window() { return win; }
 bool &window_create_fails() { return create_fails; }
+
+bool click_abort()
+{
+    if (shown_display == nullptr)
+        return false;
+    const ProgressCallbacks &calls = plat_display_state<SimDisplay>(*shown_display).calls;
+    if (calls.on_abort == nullptr)
+        return false;
+    calls.on_abort(calls.context);
+    return true;
+}
 
 void reset_libraries() { libraries.clear(); init_port = -1; }
 void add_library(const std::string &path, InitFn init) { libraries[path] = Library{init}; }
@@ -52,11 +73,13 @@ void reset()
 
 using namespace sim;
 
-bool plat_progress_create(void *, int dialog_mode, const char *title, const ProgressPlacement &place,
-                          const ProgressCallbacks &)
+bool plat_progress_create(PlatDisplay &display, void *, int dialog_mode, const char *title,
+                          const ProgressPlacement &place, const ProgressCallbacks &calls)
 {
     if (create_fails)
         return false;
+    plat_display_state<SimDisplay>(display) = SimDisplay{true, calls};
+    shown_display = &display;
     win.exists = true;
     win.mode = dialog_mode;
     win.title = title;
@@ -67,26 +90,31 @@ bool plat_progress_create(void *, int dialog_mode, const char *title, const Prog
     return true;
 }
 
-void plat_progress_set_name(const char *text) { win.name = text; }
+void plat_progress_set_name(PlatDisplay &, const char *text) { win.name = text; }
 
-void plat_progress_show_counts(uint32_t done, int32_t total, uint64_t bytes)
+void plat_progress_show_counts(PlatDisplay &, uint32_t done, int32_t total, uint64_t bytes)
 {
     win.counts.push_back({done, total, bytes});
 }
-void plat_progress_show_counter(const char *text) { win.counter = text; }
+void plat_progress_show_counter(PlatDisplay &, const char *text) { win.counter = text; }
 
-void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)
+void plat_progress_show_bar(PlatDisplay &, uint32_t done, int32_t total, const char *text)
 {
     win.bar_done = done;
     win.bar_total = total;
     win.bar_text = text;
 }
 
-void plat_progress_destroy()
+void plat_progress_destroy(PlatDisplay &display)
 {
-    if (win.exists)
+    SimDisplay &d = plat_display_state<SimDisplay>(display);
+    if (d.exists) {
         ++win.destroyed;
-    win.exists = false;
+        win.exists = false;
+    }
+    d = SimDisplay{};
+    if (shown_display == &display)
+        shown_display = nullptr;
 }
 
 // Plug-in entry with the contract's signature, bound to the library that

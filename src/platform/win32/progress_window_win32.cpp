@@ -25,20 +25,35 @@ constexpr COLORREF BAR_TEXT_COLOUR = RGB(0x00, 0x00, 0x80);    // dark blue
 constexpr int BAR_TEXT_X_TENTHS = 4;   // text starts at 4/10 of the bar width
 constexpr int BAR_TEXT_Y = 1;          // pixels below the bar's top
 
-HWND dialog = nullptr;
-HWND bar = nullptr;
-HDC bar_dc = nullptr;
-int bar_width = 0;    // pixels
-int bar_height = 0;   // pixels
-HBRUSH empty_brush = nullptr;
-HBRUSH filled_brush = nullptr;
-WNDPROC bar_static_proc = nullptr;   // the bar's own window procedure
-ProgressCallbacks callbacks = {nullptr, nullptr};
+// One session's window: the record in its PlatDisplay.  All zero is no
+// window.  The dialog and the bar find it through GWLP_USERDATA.
+struct Win32Display {
+    HWND dialog;
+    HWND bar;
+    HDC bar_dc;
+    int bar_width;    // pixels
+    int bar_height;   // pixels
+    HBRUSH empty_brush;
+    HBRUSH filled_brush;
+    WNDPROC bar_static_proc;   // the bar's own window procedure
+    ProgressCallbacks callbacks;
+};
 
-void call(void (*fn)())
+// What CreateDialogParam hands to WM_INITDIALOG.
+struct DialogStart {
+    const ProgressPlacement *place;
+    Win32Display *display;
+};
+
+Win32Display *display_of(HWND wnd)
+{
+    return reinterpret_cast<Win32Display *>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
+}
+
+void call(const ProgressCallbacks &calls, void (*fn)(void *))
 {
     if (fn != nullptr)
-        fn();
+        fn(calls.context);
 }
 
 // Moves the dialog to the requested screen position, keeping its size.
@@ -57,19 +72,23 @@ void place_dialog(HWND wnd, const ProgressPlacement *place)
 INT_PTR CALLBACK dialog_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
     switch (msg) {
-    case WM_INITDIALOG:
-        place_dialog(wnd, reinterpret_cast<const ProgressPlacement *>(lparam));
+    case WM_INITDIALOG: {
+        const DialogStart *start = reinterpret_cast<const DialogStart *>(lparam);
+        SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(start->display));
+        place_dialog(wnd, start->place);
         return TRUE;
+    }
     case WM_COMMAND:
         if (wparam == IDC_ABORT) {   // clicked (notification 0), or Esc/Alt+F4
-            call(callbacks.on_abort);
+            if (Win32Display *d = display_of(wnd))
+                call(d->callbacks, d->callbacks.on_abort);
             return TRUE;
         }
         return FALSE;
     case WM_PAINT:
         // Drawn before the default painting, which still takes place.
-        if (dialog != nullptr)
-            call(callbacks.on_paint);
+        if (Win32Display *d = display_of(wnd); d != nullptr && d->dialog != nullptr)
+            call(d->callbacks, d->callbacks.on_paint);
         return FALSE;
     default:
         return FALSE;
@@ -80,113 +99,128 @@ INT_PTR CALLBACK dialog_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 // exposed, possibly after the dialog's own paint: redraw the bar after it.
 LRESULT CALLBACK bar_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
 {
-    LRESULT r = CallWindowProcA(bar_static_proc, wnd, msg, wparam, lparam);
-    if (msg == WM_PAINT && bar_dc != nullptr)
-        call(callbacks.on_paint);
+    Win32Display *d = display_of(wnd);   // set before the bar is subclassed
+    LRESULT r = CallWindowProcA(d->bar_static_proc, wnd, msg, wparam, lparam);
+    if (msg == WM_PAINT && d->bar_dc != nullptr)
+        call(d->callbacks, d->callbacks.on_paint);
     return r;
 }
 
 // Size, device context and brushes of the bar; stays without them (and
 // then draws nothing) if any part is missing.
-void prepare_bar()
+void prepare_bar(Win32Display &d)
 {
-    bar = GetDlgItem(dialog, IDC_BAR);
-    if (bar == nullptr)
+    d.bar = GetDlgItem(d.dialog, IDC_BAR);
+    if (d.bar == nullptr)
         return;
     RECT r;
-    if (GetWindowRect(bar, &r)) {
-        bar_width = r.right - r.left;
-        bar_height = r.bottom - r.top;
+    if (GetWindowRect(d.bar, &r)) {
+        d.bar_width = r.right - r.left;
+        d.bar_height = r.bottom - r.top;
     }
-    bar_dc = GetDC(bar);
-    if (bar_dc != nullptr) {
-        SetBkMode(bar_dc, TRANSPARENT);
-        SetTextColor(bar_dc, BAR_TEXT_COLOUR);
+    d.bar_dc = GetDC(d.bar);
+    if (d.bar_dc != nullptr) {
+        SetBkMode(d.bar_dc, TRANSPARENT);
+        SetTextColor(d.bar_dc, BAR_TEXT_COLOUR);
         // The static class may draw with its parent's clipping: keep every
         // stroke inside the bar.
-        IntersectClipRect(bar_dc, 0, 0, bar_width, bar_height);
+        IntersectClipRect(d.bar_dc, 0, 0, d.bar_width, d.bar_height);
     }
-    empty_brush = CreateSolidBrush(BAR_EMPTY_COLOUR);
-    filled_brush = CreateSolidBrush(BAR_FILLED_COLOUR);
-    bar_static_proc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar_proc)));
+    d.empty_brush = CreateSolidBrush(BAR_EMPTY_COLOUR);
+    d.filled_brush = CreateSolidBrush(BAR_FILLED_COLOUR);
+    // The record first: the bar's procedure looks for it from the first
+    // message on.
+    SetWindowLongPtrA(d.bar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&d));
+    d.bar_static_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(d.bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar_proc)));
 }
 
 }  // namespace
 
-bool plat_progress_create(void *owner, int dialog_mode, const char *title,
+bool plat_progress_create(PlatDisplay &display, void *owner, int dialog_mode, const char *title,
                           const ProgressPlacement &place, const ProgressCallbacks &calls)
 {
-    plat_progress_destroy();   // only ever one window
-    callbacks = calls;   // WM_INITDIALOG may already paint
+    plat_progress_destroy(display);   // only ever one window per display
+    Win32Display &d = plat_display_state<Win32Display>(display);
+    d.callbacks = calls;   // WM_INITDIALOG may already paint
     int resource = dialog_mode == BAR_STYLE ? IDD_PROGRESS_BAR : IDD_PROGRESS_COUNTER;
+    DialogStart start{&place, &d};
     HWND wnd = CreateDialogParamA(own_module(), MAKEINTRESOURCEA(resource),
                                   static_cast<HWND>(owner), dialog_proc,
-                                  reinterpret_cast<LPARAM>(&place));
+                                  reinterpret_cast<LPARAM>(&start));
     if (wnd == nullptr) {
-        callbacks = {nullptr, nullptr};
+        d = Win32Display{};
         return false;
     }
-    dialog = wnd;
-    SetWindowTextA(dialog, title ? title : "");
+    d.dialog = wnd;
+    SetWindowTextA(d.dialog, title ? title : "");
     if (dialog_mode == BAR_STYLE)
-        prepare_bar();
+        prepare_bar(d);
     return true;
 }
 
-void plat_progress_set_name(const char *text)
+void plat_progress_set_name(PlatDisplay &display, const char *text)
 {
-    if (dialog != nullptr)
-        SetDlgItemTextA(dialog, IDC_NAME, text ? text : "");
+    Win32Display &d = plat_display_state<Win32Display>(display);
+    if (d.dialog != nullptr)
+        SetDlgItemTextA(d.dialog, IDC_NAME, text ? text : "");
 }
 
 // The window shows the counter or the bar only: its layout has no room for
 // a rate or a time left.
-void plat_progress_show_counts(uint32_t, int32_t, uint64_t) {}
+void plat_progress_show_counts(PlatDisplay &, uint32_t, int32_t, uint64_t) {}
 
-void plat_progress_show_counter(const char *text)
+void plat_progress_show_counter(PlatDisplay &display, const char *text)
 {
-    if (dialog != nullptr)
-        SetDlgItemTextA(dialog, IDC_COUNTER, text ? text : "");
+    Win32Display &d = plat_display_state<Win32Display>(display);
+    if (d.dialog != nullptr)
+        SetDlgItemTextA(d.dialog, IDC_COUNTER, text ? text : "");
 }
 
-void plat_progress_show_bar(uint32_t done, int32_t total, const char *text)
+void plat_progress_show_bar(PlatDisplay &display, uint32_t done, int32_t total, const char *text)
 {
-    if (dialog == nullptr || bar_dc == nullptr || empty_brush == nullptr ||
-        filled_brush == nullptr)
+    Win32Display &d = plat_display_state<Win32Display>(display);
+    if (d.dialog == nullptr || d.bar_dc == nullptr || d.empty_brush == nullptr ||
+        d.filled_brush == nullptr)
         return;
     // Filled width, pixels: done/total of the bar, never past its end.
     int64_t filled = 0;
     if (total > 0) {
-        filled = static_cast<int64_t>(bar_width) * done / total;
-        if (filled > bar_width)
-            filled = bar_width;
+        filled = static_cast<int64_t>(d.bar_width) * done / total;
+        if (filled > d.bar_width)
+            filled = d.bar_width;
     }
-    RECT whole = {0, 0, bar_width, bar_height};
-    RECT part = {0, 0, static_cast<LONG>(filled), bar_height};
-    FillRect(bar_dc, &whole, empty_brush);
-    FillRect(bar_dc, &part, filled_brush);
+    RECT whole = {0, 0, d.bar_width, d.bar_height};
+    RECT part = {0, 0, static_cast<LONG>(filled), d.bar_height};
+    FillRect(d.bar_dc, &whole, d.empty_brush);
+    FillRect(d.bar_dc, &part, d.filled_brush);
     if (text != nullptr)
-        TextOutA(bar_dc, bar_width * BAR_TEXT_X_TENTHS / 10, BAR_TEXT_Y, text,
+        TextOutA(d.bar_dc, d.bar_width * BAR_TEXT_X_TENTHS / 10, BAR_TEXT_Y, text,
                  static_cast<int>(std::strlen(text)));
-    InvertRect(bar_dc, &part);
+    InvertRect(d.bar_dc, &part);
 }
 
-void plat_progress_destroy()
+void plat_progress_destroy(PlatDisplay &display)
 {
-    if (empty_brush != nullptr)
-        DeleteObject(empty_brush);
-    if (filled_brush != nullptr)
-        DeleteObject(filled_brush);
-    empty_brush = filled_brush = nullptr;
-    if (bar_dc != nullptr)
-        ReleaseDC(bar, bar_dc);
-    bar_dc = nullptr;
-    HWND wnd = dialog;
-    dialog = nullptr;   // no drawing from messages sent while destroying
-    bar = nullptr;
-    bar_width = bar_height = 0;
-    if (wnd != nullptr)
+    Win32Display &d = plat_display_state<Win32Display>(display);
+    if (d.empty_brush != nullptr)
+        DeleteObject(d.empty_brush);
+    if (d.filled_brush != nullptr)
+        DeleteObject(d.filled_brush);
+    d.empty_brush = d.filled_brush = nullptr;
+    if (d.bar_dc != nullptr)
+        ReleaseDC(d.bar, d.bar_dc);
+    d.bar_dc = nullptr;
+    HWND wnd = d.dialog;
+    d.dialog = nullptr;   // no drawing from messages sent while destroying
+    // The bar gets its own procedure back before the record goes.
+    if (d.bar != nullptr && d.bar_static_proc != nullptr) {
+        SetWindowLongPtrA(d.bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(d.bar_static_proc));
+        SetWindowLongPtrA(d.bar, GWLP_USERDATA, 0);
+    }
+    if (wnd != nullptr) {
+        SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
         DestroyWindow(wnd);
-    callbacks = {nullptr, nullptr};
+    }
+    d = Win32Display{};
 }

@@ -1,8 +1,8 @@
 // session_clock_win32.cpp - the session timer and the message pump on Win32.
 //
-// The timer is a user timer whose WM_TIMER is dispatched by the pump to
-// timer_proc: identifier 1 on the host's window, or a thread timer when the
-// host gave no window.
+// The timer is a user timer on the host's window, or a thread timer when
+// the host gave no window; the pump hands its WM_TIMER to the session's
+// clock record.
 //
 // A waiting loop sleeps in plat_pump_wait.  With a port to watch it sleeps
 // in a one-byte read of the port, which returns when a byte arrives or
@@ -17,22 +17,24 @@
 
 namespace {
 
-constexpr UINT_PTR SESSION_TIMER_ID = 1;   // on the owner window
-
 // Longest sleep without a port, ms: a lost wake-up costs no more.
 constexpr DWORD IDLE_WAIT_MS = 1000;
 
-// The session timer.  Process-wide because a process runs one session at
-// a time (the nested-call guard of ExecOrv5), whose timer this is, and the
-// session's timer flags that the protocol code reads (session/timer.cpp)
-// are process-wide as well; no port state is kept here.
-HWND timer_window = nullptr;   // window the timer belongs to (null: thread timer)
-UINT_PTR timer_id = 0;         // identifier of the live timer, 0 = none
-plat_tick_fn tick_fn = nullptr;
+// The session timer: the record in the session's PlatClock.  All zero is no
+// timer.  On a window the timer's identifier is the record's address, so
+// that timer_proc finds the record from the message alone (a window's
+// timer identifiers are the caller's to choose); a thread timer's
+// identifier is the system's, and the pump hands its ticks to the record.
+struct Win32Clock {
+    HWND window;          // window the timer belongs to (null: thread timer)
+    UINT_PTR id;          // identifier of the live timer, 0 = none
+    plat_tick_fn tick;
+    void *context;        // handed to tick
+};
 
 // Auto-reset event set by plat_wake; created once, kept for the life of
-// the process: plat_wake carries the abort request from other threads and
-// console handlers, which know no session or port.
+// the process, and so process-wide: plat_wake carries the abort request
+// from other threads and console handlers, which know no session or port.
 HANDLE wake_event = nullptr;
 
 HANDLE ensure_wake_event()
@@ -45,68 +47,90 @@ HANDLE ensure_wake_event()
     return wake_event;
 }
 
-LARGE_INTEGER counter_frequency()
+void tick(Win32Clock &c)
 {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
+    if (c.tick != nullptr)
+        c.tick(c.context);
 }
 
-void CALLBACK timer_proc(HWND, UINT, UINT_PTR, DWORD)
+// A window timer's tick, dispatched by any message loop that runs (the
+// session's pump, or a modal loop while the progress window is dragged).
+void CALLBACK timer_proc(HWND, UINT, UINT_PTR id, DWORD)
 {
-    if (tick_fn)
-        tick_fn();
+    tick(*reinterpret_cast<Win32Clock *>(id));
+}
+
+// True when msg is a tick of c's timer.
+bool is_tick_of(const MSG &msg, const Win32Clock &c)
+{
+    return msg.message == WM_TIMER && c.id != 0 && msg.hwnd == c.window && msg.wParam == c.id;
 }
 
 }  // namespace
 
-bool plat_timer_arm(void *owner, uint32_t interval_ms, plat_tick_fn tick)
+bool plat_timer_arm(PlatClock &clock, void *owner, uint32_t interval_ms, plat_tick_fn tick_fn,
+                    void *context)
 {
     // Made before any waiting loop, so that a plat_wake always finds it.
     ensure_wake_event();
+    Win32Clock &c = plat_clock_state<Win32Clock>(clock);
     HWND wnd = static_cast<HWND>(owner);
     // A timer left on another window (the owner changed) would outlive us.
-    if (timer_id != 0 && wnd != timer_window)
-        plat_timer_kill();
-    tick_fn = tick;
+    if (c.id != 0 && wnd != c.window)
+        plat_timer_kill(clock);
     UINT_PTR id;
     if (wnd != nullptr) {
         // Same identifier on the same window replaces the timer.
-        id = SetTimer(wnd, SESSION_TIMER_ID, interval_ms, timer_proc) ? SESSION_TIMER_ID : 0;
+        UINT_PTR own = reinterpret_cast<UINT_PTR>(&c);
+        id = SetTimer(wnd, own, interval_ms, timer_proc) ? own : 0;
     } else {
-        // A thread timer is replaced by passing its identifier back.
-        id = SetTimer(nullptr, timer_id, interval_ms, timer_proc);
+        // A thread timer is replaced by passing its identifier back; its
+        // ticks reach the record through the pump.
+        id = SetTimer(nullptr, c.id, interval_ms, nullptr);
     }
     if (id == 0)
         return false;
-    timer_window = wnd;
-    timer_id = id;
+    c.window = wnd;
+    c.id = id;
+    c.tick = tick_fn;
+    c.context = context;
     return true;
 }
 
-bool plat_timer_kill()
+bool plat_timer_kill(PlatClock &clock)
 {
-    if (timer_id == 0)
+    Win32Clock &c = plat_clock_state<Win32Clock>(clock);
+    if (c.id == 0)
         return false;
-    BOOL ok = KillTimer(timer_window, timer_id);
-    timer_id = 0;
-    timer_window = nullptr;
+    BOOL ok = KillTimer(c.window, c.id);
+    // A tick already taken from the system and waiting in the queue would
+    // reach timer_proc with the address of a record that may be gone by
+    // the time the host dispatches it: take it out now.
+    MSG msg;
+    while (PeekMessageA(&msg, c.window, WM_TIMER, WM_TIMER, PM_NOREMOVE) && is_tick_of(msg, c))
+        PeekMessageA(&msg, c.window, WM_TIMER, WM_TIMER, PM_REMOVE);
+    c = Win32Clock{};
     return ok != 0;
 }
 
-void plat_pump_messages()
+void plat_pump_messages(PlatClock &clock)
 {
+    Win32Clock &c = plat_clock_state<Win32Clock>(clock);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
         // Consumes a quit message without passing it on.
         if (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (is_tick_of(msg, c)) {
+                tick(c);
+                continue;
+            }
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
     }
 }
 
-void plat_pump_wait(plat_port port)
+void plat_pump_wait(PlatClock &clock, plat_port port)
 {
     // The callers have just pumped, and look at the abort request before
     // they wait: every call here costs a trip to the window system under
@@ -120,7 +144,7 @@ void plat_pump_wait(plat_port port)
         else
             Sleep(1);   // no event could be made: a short nap instead of a spin
     }
-    plat_pump_messages();
+    plat_pump_messages(clock);
 }
 
 void plat_wake()
@@ -135,9 +159,17 @@ void plat_sleep_ms(uint32_t ms)
     Sleep(ms);
 }
 
+static LARGE_INTEGER counter_frequency()
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+}
+
 uint64_t plat_clock_ms()
 {
-    static const LARGE_INTEGER freq = counter_frequency();
+    // Asked each time: the frequency is fixed at boot and cheap to read.
+    const LARGE_INTEGER freq = counter_frequency();
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return static_cast<uint64_t>(now.QuadPart / (freq.QuadPart / 1000));

@@ -17,7 +17,8 @@ constexpr uint32_t FAR_AWAY_MS = 65535;   // the idle timer of a session
 constexpr int MAX_WAITS = 5;              // a sleeping pump needs one or two
 
 std::atomic<int> ticks{0};
-void count_tick() { ++ticks; }
+// The tick's context is the counter it counts on.
+void count_tick(void *context) { ++*static_cast<std::atomic<int> *>(context); }
 
 class PosixClock : public ::testing::Test {
 protected:
@@ -25,20 +26,21 @@ protected:
     {
         ticks = 0;
         // A stale wake-up from an earlier test ends the first wait early.
-        plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick);
+        plat_timer_arm(clock, nullptr, FAR_AWAY_MS, count_tick, &ticks);
         plat_wake();
-        plat_pump_wait(PLAT_PORT_INVALID);
+        plat_pump_wait(clock, PLAT_PORT_INVALID);
         ticks = 0;
     }
-    void TearDown() override { plat_timer_kill(); }
+    void TearDown() override { plat_timer_kill(clock); }
+    PlatClock clock{};   // the session's timer, as its run-time record keeps it
 };
 
 TEST_F(PosixClock, PumpWaitSleepsUntilTheTick)
 {
-    ASSERT_TRUE(plat_timer_arm(nullptr, 20, count_tick));
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, 20, count_tick, &ticks));
     int waits = 0;
     while (ticks == 0 && waits < MAX_WAITS) {
-        plat_pump_wait(PLAT_PORT_INVALID);
+        plat_pump_wait(clock, PLAT_PORT_INVALID);
         ++waits;
     }
     EXPECT_EQ(ticks, 1);
@@ -47,26 +49,26 @@ TEST_F(PosixClock, PumpWaitSleepsUntilTheTick)
 
 TEST_F(PosixClock, MissedIntervalsGiveOneTickAndKillStopsIt)
 {
-    ASSERT_TRUE(plat_timer_arm(nullptr, 10, count_tick));
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, 10, count_tick, &ticks));
     plat_sleep_ms(60);
-    plat_pump_messages();
+    plat_pump_messages(clock);
     EXPECT_EQ(ticks, 1);
 
-    ASSERT_TRUE(plat_timer_kill());
+    ASSERT_TRUE(plat_timer_kill(clock));
     ticks = 0;
     plat_sleep_ms(30);
-    plat_pump_messages();
+    plat_pump_messages(clock);
     EXPECT_EQ(ticks, 0);
 }
 
 TEST_F(PosixClock, WakeFromAnotherThreadEndsTheWait)
 {
-    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, FAR_AWAY_MS, count_tick, &ticks));
     std::thread waker([] {
         plat_sleep_ms(50);
         plat_wake();
     });
-    plat_pump_wait(PLAT_PORT_INVALID);   // hangs for 65 s if the wake is lost
+    plat_pump_wait(clock, PLAT_PORT_INVALID);   // hangs for 65 s if the wake is lost
     waker.join();
     EXPECT_EQ(ticks, 0);
 }
@@ -82,12 +84,12 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     ASSERT_NE(port, PLAT_PORT_INVALID);
     ASSERT_TRUE(plat_port_configure(port, LineSettings{9600, 1, 0, 0}));
 
-    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, FAR_AWAY_MS, count_tick, &ticks));
     std::thread far_end([master] {
         plat_sleep_ms(50);
         ASSERT_EQ(write(master, "x", 1), 1);
     });
-    plat_pump_wait(port);
+    plat_pump_wait(clock, port);
     far_end.join();
     EXPECT_EQ(ticks, 0);
     uint8_t b = 0, err = 0;
@@ -99,10 +101,10 @@ TEST_F(PosixClock, InputOnThePortEndsTheWaitAndHangUpDoesNotSpin)
     // The far end goes away: the port stays "ready" with a hang-up, and the
     // wait must still sleep to the tick.
     close(master);
-    ASSERT_TRUE(plat_timer_arm(nullptr, 20, count_tick));
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, 20, count_tick, &ticks));
     int waits = 0;
     while (ticks == 0 && waits < MAX_WAITS) {
-        plat_pump_wait(port);
+        plat_pump_wait(clock, port);
         ++waits;
     }
     EXPECT_EQ(ticks, 1);
@@ -129,19 +131,43 @@ TEST_F(PosixClock, InputOnAnotherPortDoesNotEndTheWait)
     ASSERT_EQ(write(masters[0], "x", 1), 1);
     plat_sleep_ms(50);   // the byte waits on the first port
 
-    ASSERT_TRUE(plat_timer_arm(nullptr, 100, count_tick));
-    plat_pump_wait(ports[1]);
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, 100, count_tick, &ticks));
+    plat_pump_wait(clock, ports[1]);
     EXPECT_EQ(ticks, 1) << "the wait on the second port ended for the first port's input";
 
     // And the first port's wait ends for its byte at once.
     ticks = 0;
-    ASSERT_TRUE(plat_timer_arm(nullptr, FAR_AWAY_MS, count_tick));
-    plat_pump_wait(ports[0]);
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, FAR_AWAY_MS, count_tick, &ticks));
+    plat_pump_wait(clock, ports[0]);
     EXPECT_EQ(ticks, 0);
     for (int i = 0; i < 2; ++i) {
         plat_port_close(ports[i]);
         close(masters[i]);
     }
+}
+
+// Two sessions' timers are separate records: a pump services the clock it
+// is handed, and each tick reaches its own context.
+TEST_F(PosixClock, TwoClocksTickIndependently)
+{
+    PlatClock other{};
+    std::atomic<int> other_ticks{0};
+    ASSERT_TRUE(plat_timer_arm(clock, nullptr, 10, count_tick, &ticks));
+    ASSERT_TRUE(plat_timer_arm(other, nullptr, FAR_AWAY_MS, count_tick, &other_ticks));
+    plat_sleep_ms(30);
+    plat_pump_messages(other);
+    EXPECT_EQ(ticks, 0) << "the other clock's pump ticked this clock's timer";
+    EXPECT_EQ(other_ticks, 0);
+    plat_pump_messages(clock);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(other_ticks, 0) << "a tick went to the wrong context";
+
+    // Killing one leaves the other running.
+    ASSERT_TRUE(plat_timer_kill(other));
+    ticks = 0;
+    plat_sleep_ms(30);
+    plat_pump_messages(clock);
+    EXPECT_EQ(ticks, 1);
 }
 
 } // namespace

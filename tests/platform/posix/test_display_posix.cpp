@@ -45,15 +45,16 @@ std::string drain(int fd)
 
 TEST(PosixProgress, DrawsOneLineInPlaceOnATerminal)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     std::string created;
     with_stderr(slave, [&] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
+        ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
         created = drain(master);
-        plat_progress_set_name("DATA.TXT");
-        plat_progress_show_counter("00001 / 00002");
-        plat_progress_destroy();
+        plat_progress_set_name(display, "DATA.TXT");
+        plat_progress_show_counter(display, "00001 / 00002");
+        plat_progress_destroy(display);
     });
     std::string out = drain(master);
     close(slave);
@@ -65,18 +66,19 @@ TEST(PosixProgress, DrawsOneLineInPlaceOnATerminal)
 
 TEST(PosixProgress, BarFillsItsShareAndNamesCannotSendEscapes)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     int master = -1, slave = -1;
     ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
     // Two displays: within one, the second bar would follow the first too
     // soon to be drawn on its own.
     with_stderr(slave, [&] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
-        plat_progress_set_name("A\033]0;x\007");
-        plat_progress_show_bar(1, 3, " 33.3%");
-        plat_progress_destroy();
-        ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
-        plat_progress_show_bar(9, 3, "300.0%");   // more done than announced
-        plat_progress_destroy();
+        ASSERT_TRUE(plat_progress_create(display, nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
+        plat_progress_set_name(display, "A\033]0;x\007");
+        plat_progress_show_bar(display, 1, 3, " 33.3%");
+        plat_progress_destroy(display);
+        ASSERT_TRUE(plat_progress_create(display, nullptr, 2, "ZDX-Ir  Receiving", NOWHERE, {}));
+        plat_progress_show_bar(display, 9, 3, "300.0%");   // more done than announced
+        plat_progress_destroy(display);
     });
     std::string out = drain(master);
     close(slave);
@@ -88,13 +90,14 @@ TEST(PosixProgress, BarFillsItsShareAndNamesCannotSendEscapes)
 
 TEST(PosixProgress, SilentWhenStderrIsNoTerminal)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    with_stderr(fds[1], [] {
-        ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
-        plat_progress_show_counter("00000 / 00000");
-        plat_progress_destroy();
+    with_stderr(fds[1], [&] {
+        ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Sending", NOWHERE, {}));
+        plat_progress_show_counter(display, "00000 / 00000");
+        plat_progress_destroy(display);
     });
     close(fds[1]);
     EXPECT_EQ(drain(fds[0]), "");

@@ -11,6 +11,7 @@
 #include "platform/posix/posix_port.h"
 #include "platform/posix/status_line.h"
 #include "platform/progress_window.h"
+#include "platform/session_clock.h"
 
 namespace {
 
@@ -148,19 +149,20 @@ size_t count_of(const std::string &s, char c)
 
 TEST(PosixStatusLine, ManyQuickRecordsDrawAFewLinesAndTheLastOneAtTheEnd)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     Pty pty;
     ASSERT_GE(pty.master, 0);
-    ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Receiving", {0, 0, 0}, {}));
-    plat_progress_set_name("DATA.TXT");
+    ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Receiving", {0, 0, 0}, {}));
+    plat_progress_set_name(display, "DATA.TXT");
     char text[32];
     for (int done = 0; done <= 100; ++done) {
-        plat_progress_show_counts(static_cast<uint32_t>(done), 100, 1000u + 10u * done);
+        plat_progress_show_counts(display, static_cast<uint32_t>(done), 100, 1000u + 10u * done);
         std::snprintf(text, sizeof text, "%05d / 00100", done);
-        plat_progress_show_counter(text);
+        plat_progress_show_counter(display, text);
     }
-    EXPECT_GE(posix_progress_due_in_ms(), 0) << "the pending count waits for the pump";
-    plat_progress_destroy();
-    EXPECT_EQ(posix_progress_due_in_ms(), -1) << "no display, nothing due";
+    EXPECT_GE(posix_progress_due_in_ms(display), 0) << "the pending count waits for the pump";
+    plat_progress_destroy(display);
+    EXPECT_EQ(posix_progress_due_in_ms(display), -1) << "no display, nothing due";
     std::string out = pty.drain();
     // The name, maybe a count or two if the machine was slow, and the
     // last state at the end: far fewer than the 101 counts.
@@ -175,39 +177,71 @@ TEST(PosixStatusLine, ManyQuickRecordsDrawAFewLinesAndTheLastOneAtTheEnd)
 
 TEST(PosixStatusLine, ThePumpDrawsAPendingChangeWhenItIsDue)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     Pty pty;
     ASSERT_GE(pty.master, 0);
-    ASSERT_TRUE(plat_progress_create(nullptr, 1, "ZDX-Ir  Sending", {0, 0, 0}, {}));
-    plat_progress_show_counts(0, 3, 0);
-    plat_progress_show_counter("00000 / 00003");
-    plat_progress_show_counts(1, 3, 50);
-    plat_progress_show_counter("00001 / 00003");
-    int due = posix_progress_due_in_ms();
+    ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Sending", {0, 0, 0}, {}));
+    plat_progress_show_counts(display, 0, 3, 0);
+    plat_progress_show_counter(display, "00000 / 00003");
+    plat_progress_show_counts(display, 1, 3, 50);
+    plat_progress_show_counter(display, "00001 / 00003");
+    int due = posix_progress_due_in_ms(display);
     EXPECT_GT(due, 0);
     EXPECT_LE(due, 200);
     std::string first = pty.drain();
     EXPECT_EQ(first.find("00001 / 00003"), std::string::npos) << "drawn too soon: " << first;
     usleep(static_cast<useconds_t>(due + 20) * 1000);
-    posix_progress_pump();
+    posix_progress_pump(display);
     std::string pumped = pty.drain();
-    plat_progress_destroy();
+    plat_progress_destroy(display);
     EXPECT_NE(pumped.find("00001 / 00003"), std::string::npos)
         << "the pump drew the count that came too soon: " << pumped;
 }
 
+// The session's pump services the display its clock names: the pending
+// count is drawn by a wait, with no call to the display itself.
+TEST(PosixStatusLine, TheSessionsPumpDrawsItsOwnDisplay)
+{
+    PlatDisplay display{};
+    PlatClock clock{};
+    clock.display = &display;
+    Pty pty;
+    ASSERT_GE(pty.master, 0);
+    ASSERT_TRUE(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Sending", {0, 0, 0}, {}));
+    plat_progress_show_counts(display, 0, 3, 0);
+    plat_progress_show_counter(display, "00000 / 00003");
+    plat_progress_show_counts(display, 2, 3, 50);
+    plat_progress_show_counter(display, "00002 / 00003");
+    pty.drain();
+    // A wait with no timer sleeps until the line is due, then draws it.
+    plat_pump_wait(clock, PLAT_PORT_INVALID);
+    std::string pumped = pty.drain();
+    // Another session's clock does not reach this display.
+    PlatClock other{};
+    plat_progress_show_counts(display, 3, 3, 60);
+    plat_progress_show_counter(display, "00003 / 00003");
+    usleep(250 * 1000);
+    plat_pump_messages(other);
+    std::string elsewhere = pty.drain();
+    plat_progress_destroy(display);
+    EXPECT_NE(pumped.find("00002 / 00003"), std::string::npos) << pumped;
+    EXPECT_EQ(elsewhere.find("00003 / 00003"), std::string::npos) << elsewhere;
+}
+
 TEST(PosixStatusLine, IsCutShortOfANarrowTerminalsWidth)
 {
+    PlatDisplay display{};   // the session's display, as its run-time record keeps it
     Pty pty;
     ASSERT_GE(pty.master, 0);
     struct winsize ws = {};
     ws.ws_col = 40;
     ws.ws_row = 24;
     ASSERT_EQ(ioctl(pty.master, TIOCSWINSZ, &ws), 0);
-    ASSERT_TRUE(plat_progress_create(nullptr, 2, "ZDX-Ir  Receiving", {0, 0, 0}, {}));
-    plat_progress_set_name("DATA.TXT");
-    plat_progress_show_counts(1, 3, 100);
-    plat_progress_show_bar(1, 3, " 33.3%");
-    plat_progress_destroy();
+    ASSERT_TRUE(plat_progress_create(display, nullptr, 2, "ZDX-Ir  Receiving", {0, 0, 0}, {}));
+    plat_progress_set_name(display, "DATA.TXT");
+    plat_progress_show_counts(display, 1, 3, 100);
+    plat_progress_show_bar(display, 1, 3, " 33.3%");
+    plat_progress_destroy(display);
     std::string out = pty.drain();
     size_t last = out.rfind("\rZDX");
     ASSERT_NE(last, std::string::npos) << out;

@@ -28,21 +28,31 @@ int failures = 0;
         }                                                                    \
     } while (0)
 
-int aborts = 0;
+// The session's timer and display, as its run-time record keeps them.
+PlatClock clock{};
+PlatDisplay display{};
+
 int ticks = 0;
-uint32_t shown_done = 0;   // what the portable side would redraw on paint
-int32_t shown_total = 0;
+// The tick's context is the counter it counts on.
+void count_tick(void *context) { ++*static_cast<int *>(context); }
 
-void count_tick() { ++ticks; }
+// What the portable progress code keeps for the window's callbacks: their
+// context.
+struct Shown {
+    int aborts = 0;
+    uint32_t done = 0;   // what the portable side would redraw on paint
+    int32_t total = 0;
+};
+Shown shown;
 
-// What the portable progress code would do on the window's callbacks.
-void on_abort() { ++aborts; }
-void on_paint()
+void on_abort(void *context) { ++static_cast<Shown *>(context)->aborts; }
+void on_paint(void *context)
 {
-    if (shown_total > 0)
-        plat_progress_show_bar(shown_done, shown_total, "");
+    const Shown &s = *static_cast<Shown *>(context);
+    if (s.total > 0)
+        plat_progress_show_bar(display, s.done, s.total, "");
 }
-const ProgressCallbacks CALLBACKS = {on_abort, on_paint};
+const ProgressCallbacks CALLBACKS = {on_abort, on_paint, &shown};
 
 DWORD WINAPI wake_later(LPVOID)
 {
@@ -56,7 +66,7 @@ void pump_for(DWORD ms)
 {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < ms) {
-        plat_pump_messages();
+        plat_pump_messages(clock);
         Sleep(1);
     }
 }
@@ -116,51 +126,84 @@ void check_library()
 // one must stop ticking.
 void check_timer_replaced(HWND owner)
 {
-    CHECK(plat_timer_arm(owner, 20, count_tick));
+    CHECK(plat_timer_arm(clock, owner, 20, count_tick, &ticks));
     ticks = 0;
     pump_for(300);
     CHECK(ticks >= 5);
-    CHECK(plat_timer_arm(owner, 65535, count_tick));
+    CHECK(plat_timer_arm(clock, owner, 65535, count_tick, &ticks));
     ticks = 0;
     pump_for(200);
     CHECK(ticks == 0);
-    CHECK(plat_timer_kill());
-    CHECK(!plat_timer_kill());   // nothing left to kill
+    CHECK(plat_timer_kill(clock));
+    CHECK(!plat_timer_kill(clock));   // nothing left to kill
+}
+
+// Two sessions' clocks are separate records: a pump hands each tick to
+// the record of its timer, and a timer on a window ticks through any
+// message loop (a modal one while the window is dragged).
+void check_clocks_apart(HWND owner)
+{
+    PlatClock other{};
+    int other_ticks = 0;
+    ticks = 0;
+    CHECK(plat_timer_arm(clock, owner, 20, count_tick, &ticks));
+    CHECK(plat_timer_arm(other, owner, 65535, count_tick, &other_ticks));
+    pump_for(200);
+    CHECK(ticks >= 3 && other_ticks == 0);
+    CHECK(plat_timer_kill(other));
+    CHECK(plat_timer_kill(clock));
+}
+
+void check_window_timer_in_any_loop(HWND owner)
+{
+    ticks = 0;
+    CHECK(plat_timer_arm(clock, owner, 20, count_tick, &ticks));
+    DWORD start = GetTickCount();
+    MSG msg;
+    while (ticks == 0 && GetTickCount() - start < 1000) {
+        if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);   // not the session's pump
+        else
+            Sleep(1);
+    }
+    CHECK(ticks >= 1);
+    CHECK(plat_timer_kill(clock));
 }
 
 void check_timer_and_pump()
 {
-    CHECK(!plat_timer_kill());
+    check_clocks_apart(nullptr);
+    CHECK(!plat_timer_kill(clock));
     check_timer_replaced(nullptr);   // thread timer
-    CHECK(!plat_timer_arm(reinterpret_cast<void *>(0x12345), 10, count_tick));
+    CHECK(!plat_timer_arm(clock, reinterpret_cast<void *>(0x12345), 10, count_tick, &ticks));
 
     PostQuitMessage(0);
-    plat_pump_messages();
+    plat_pump_messages(clock);
     MSG msg;
     CHECK(!PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 
     // A wait with nothing to do sleeps until the tick: a handful of
     // waits, not thousands of spins.
-    CHECK(plat_timer_arm(nullptr, 100, count_tick));
+    CHECK(plat_timer_arm(clock, nullptr, 100, count_tick, &ticks));
     ticks = 0;
     int waits = 0;
     DWORD start = GetTickCount();
     while (ticks == 0 && GetTickCount() - start < 2000) {
-        plat_pump_wait(PLAT_PORT_INVALID);
+        plat_pump_wait(clock, PLAT_PORT_INVALID);
         ++waits;
     }
     CHECK(ticks == 1);
     CHECK(waits <= 3);
 
     // A wake-up from another thread ends a wait on a far-away tick.
-    CHECK(plat_timer_arm(nullptr, 65535, count_tick));
+    CHECK(plat_timer_arm(clock, nullptr, 65535, count_tick, &ticks));
     HANDLE waker = CreateThread(nullptr, 0, wake_later, nullptr, 0, nullptr);
     start = GetTickCount();
-    plat_pump_wait(PLAT_PORT_INVALID);
+    plat_pump_wait(clock, PLAT_PORT_INVALID);
     CHECK(GetTickCount() - start < 900);
     WaitForSingleObject(waker, INFINITE);
     CloseHandle(waker);
-    CHECK(plat_timer_kill());
+    CHECK(plat_timer_kill(clock));
 
     uint64_t t0 = plat_clock_ms();
     Sleep(30);
@@ -171,7 +214,7 @@ void check_timer_and_pump()
 void check_bar_dialog()
 {
     ProgressPlacement place = {PROGRESS_X_GIVEN | PROGRESS_Y_GIVEN, 100, 50};
-    CHECK(plat_progress_create(nullptr, 2, "ZDX-Ir  Sending", place, CALLBACKS));
+    CHECK(plat_progress_create(display, nullptr, 2, "ZDX-Ir  Sending", place, CALLBACKS));
     HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Sending");
     CHECK(dlg != nullptr);
     if (dlg == nullptr)
@@ -181,17 +224,19 @@ void check_bar_dialog()
     CHECK(r.left == 100 && r.top == 50);
     CHECK((GetWindowLongA(dlg, GWL_STYLE) & WS_SYSMENU) == 0);
     check_timer_replaced(dlg);   // timer on the owner window
+    check_clocks_apart(dlg);
+    check_window_timer_in_any_loop(dlg);
 
     HWND bar = GetDlgItem(dlg, 1003);
     CHECK(bar != nullptr);
-    plat_progress_set_name("DATA.TXT");
+    plat_progress_set_name(display, "DATA.TXT");
     char text[32] = "";
     GetDlgItemTextA(dlg, 1030, text, sizeof text);
     CHECK(std::strcmp(text, "DATA.TXT") == 0);
 
-    shown_done = 1;
-    shown_total = 3;
-    plat_progress_show_bar(1, 3, " 33.3%");
+    shown.done = 1;
+    shown.total = 3;
+    plat_progress_show_bar(display, 1, 3, " 33.3%");
     CHECK(bar_pixel(bar, 2) == FILLED_INVERTED);
     CHECK(bar_pixel(bar, -2) == WHITE);
 
@@ -204,36 +249,36 @@ void check_bar_dialog()
     CHECK(bar_pixel(bar, 2) == FILLED_INVERTED);
 
     // More done than total fills the bar and no further.
-    plat_progress_show_bar(5, 3, "166.6%");
+    plat_progress_show_bar(display, 5, 3, "166.6%");
     CHECK(bar_pixel(bar, -2) == FILLED_INVERTED);
-    plat_progress_show_bar(0, 0, "  0.0%");
+    plat_progress_show_bar(display, 0, 0, "  0.0%");
     CHECK(bar_pixel(bar, 2) == WHITE);
-    plat_progress_show_bar(1, -1, nullptr);
+    plat_progress_show_bar(display, 1, -1, nullptr);
     CHECK(bar_pixel(bar, 2) == WHITE);
 
     // Only a click of Abort (id 2, notification 0) asks to abort.
     HWND button = GetDlgItem(dlg, 2);
     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(2, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    CHECK(aborts == 1);
+    CHECK(shown.aborts == 1);
     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(2, BN_SETFOCUS), reinterpret_cast<LPARAM>(button));
-    CHECK(aborts == 1);
+    CHECK(shown.aborts == 1);
     CHECK(IsWindow(dlg));   // the window stays until destroyed
 
     if (std::getenv("ORV5_HOLD_WINDOW_MS"))
         pump_for(static_cast<DWORD>(std::atoi(std::getenv("ORV5_HOLD_WINDOW_MS"))));
-    plat_progress_destroy();
+    plat_progress_destroy(display);
     CHECK(!IsWindow(dlg));
-    plat_progress_destroy();   // safe without a window
-    plat_progress_show_bar(1, 2, "x");
-    plat_progress_show_counter("x");
-    plat_progress_set_name("x");
-    shown_total = 0;
+    plat_progress_destroy(display);   // safe without a window
+    plat_progress_show_bar(display, 1, 2, "x");
+    plat_progress_show_counter(display, "x");
+    plat_progress_set_name(display, "x");
+    shown.total = 0;
 }
 
 void check_counter_dialog()
 {
     ProgressPlacement place = {PROGRESS_Y_GIVEN, 300, 60};
-    CHECK(plat_progress_create(nullptr, 1, "ZDX-Ir  Receiving", place, CALLBACKS));
+    CHECK(plat_progress_create(display, nullptr, 1, "ZDX-Ir  Receiving", place, CALLBACKS));
     HWND dlg = FindWindowA(nullptr, "ZDX-Ir  Receiving");
     CHECK(dlg != nullptr);
     if (dlg == nullptr)
@@ -241,15 +286,15 @@ void check_counter_dialog()
     RECT r;
     GetWindowRect(dlg, &r);
     CHECK(r.top == 60 && r.left != 300);   // only the given coordinate
-    plat_progress_show_counter("00012 / 00340");
+    plat_progress_show_counter(display, "00012 / 00340");
     char text[32] = "";
     GetDlgItemTextA(dlg, 1029, text, sizeof text);
     CHECK(std::strcmp(text, "00012 / 00340") == 0);
     pump_for(100);
-    plat_progress_destroy();
+    plat_progress_destroy(display);
     CHECK(!IsWindow(dlg));
 
-    CHECK(!plat_progress_create(reinterpret_cast<void *>(0x12345), 1, "t", place, CALLBACKS));
+    CHECK(!plat_progress_create(display, reinterpret_cast<void *>(0x12345), 1, "t", place, CALLBACKS));
 }
 
 // Opens COM<n> as the channel does: the name resolved, then opened into
@@ -307,7 +352,7 @@ void check_port(unsigned com_number)
     CHECK(n == 0 && GetTickCount() - start < 100);
     // The pump's wait on a silent port sleeps its slice, and returns.
     start = GetTickCount();
-    plat_pump_wait(port);
+    plat_pump_wait(clock, port);
     CHECK(GetTickCount() - start < 500);
     uint32_t written = 0;
     CHECK(plat_port_write(port, "\x10\x04\x30\x30", 4, &written) && written == 4);
