@@ -159,6 +159,12 @@ void plat_pump_wait(plat_port port)
             wait_ms = HUNG_UP_REST_MS;
         if (watch_port && port->ops->input_ready(*port))
             break;
+        // A hinted wait (the rest of a frame) sleeps no longer than the
+        // port allows: the loop head then sees whatever came meanwhile.
+        int port_ms = watch_port ? posix_port_wait_limit_ms(*port) : -1;
+        bool port_limited = port_ms >= 0 && port_ms < wait_ms;
+        if (port_limited)
+            wait_ms = port_ms;
         struct pollfd fds[2];
         int nfds = 0;
         if (wake_fd >= 0)
@@ -172,6 +178,8 @@ void plat_pump_wait(plat_port port)
         if (n < 0)
             break;   // a signal: its handler may have asked for an abort
         if (n == 0) {
+            if (port_limited)
+                continue;   // the loop head ends the hinted wait
             if (!timer_on || hung_up)
                 break;   // the idle limit, or the rest on a hung-up port
             continue;    // the loop head sees the tick due

@@ -9,6 +9,16 @@
 // Line errors are learnt from the PARMRK marks that the line discipline
 // puts in the data stream, so each one is pinned on the damaged byte, and
 // from the driver's overrun counter where it has one.
+//
+// Wait hints (expect): while the rest of a frame is due, VMIN is raised to
+// the bytes due, VTIME stays 0.  In that mode the line discipline reports
+// the descriptor readable only once VMIN bytes wait, so the pump's poll
+// sleeps through the frame instead of waking per byte on a line that hands
+// bytes over one at a time; with VTIME > 0 poll would report the first
+// byte again.  A non-blocking read still returns whatever waits.  The
+// hinted wait lasts at most HINT_SLACK_FACTOR times the bytes' line time
+// plus HINT_SLACK_MS (posix_port_wait_limit_ms bounds the pump's poll), so
+// a frame that comes short or slow is read soon after all the same.
 #include "platform/serial_port.h"
 #include "platform/os_reason.h"
 #include "platform/posix/posix_port.h"
@@ -45,6 +55,16 @@ constexpr uint32_t RAW_CHUNK = 2048;
 // (flow-controlled, or a pseudo-terminal nobody reads) gets there.
 constexpr int WRITE_STALL_MS = 5000;
 
+// A hinted wait ends at the latest after this many times the due bytes'
+// line time plus HINT_SLACK_MS: late enough for a terminal that sends a
+// little slower than the line's pace, early enough that a frame that lost
+// bytes on the way is answered about when it would have been.
+constexpr int64_t HINT_SLACK_FACTOR = 2;
+constexpr int64_t HINT_SLACK_MS = 10;
+
+// Largest VMIN: c_cc holds a byte.  More bytes due are waited for in steps.
+constexpr uint32_t VMIN_MAX = 255;
+
 // The record of one open tty port, inside its PlatPort.
 struct TtyPort {
     int fd;
@@ -52,6 +72,12 @@ struct TtyPort {
     uint8_t pending;          // PLAT_LINE_* flags for the next byte fetched
     bool have_icount;         // the driver counts overruns
     uint32_t overruns;        // last seen count
+    uint32_t bits_per_byte;   // on the line: start, data, parity, stop bits
+    uint32_t baud;            // bit/s; 0 before the first configure
+    uint32_t hint_due;        // bytes due by the last hint (expect)
+    bool hint_new;            // the hint changed: applied at the next wait
+    uint8_t vmin;             // VMIN in force: 1, or the bytes a hinted wait waits for
+    int64_t hint_until_ms;    // end of the hinted wait (now_ms clock); 0: none
     char name[SHOWN_NAME_SIZE];
 };
 
@@ -218,7 +244,7 @@ bool tty_open(PlatPort &port, const char *path)
         close(fd);
         return false;
     }
-    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, {}};
+    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, 10, 0, 0, false, 1, 0, {}};
     std::snprintf(p.name, sizeof p.name, "%.*s", static_cast<int>(sizeof p.name - 1), path);
     p.overruns = read_overruns(fd, &p.have_icount);
     return true;
@@ -265,6 +291,13 @@ bool tty_configure(PlatPort &port, const LineSettings &settings)
         return refuse(*p, "the device does not take this line speed");
     p->dec = ParmrkDecoder{};
     p->pending = 0;
+    // VMIN is 1 again (set_framing); a hint given before counts from now.
+    p->vmin = 1;
+    p->hint_until_ms = 0;
+    p->hint_new = p->hint_due > 1;
+    p->baud = settings.baud_rate;
+    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7) + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
+                       + (settings.two_stop_bits ? 2 : 1);
 
     int lines = TIOCM_RTS | TIOCM_DTR;
     if (ioctl(fd, TIOCMBIS, &lines) != 0 && !not_supported(errno)) {
@@ -392,14 +425,76 @@ intptr_t tty_fd(const PlatPort &port)
     return tty(port).fd;
 }
 
+// Sets VMIN (VTIME 0) on the device; p.vmin follows only when it took.
+void set_vmin(TtyPort &p, uint8_t vmin)
+{
+    if (p.vmin == vmin)
+        return;
+    struct termios tio;
+    if (tcgetattr(p.fd, &tio) != 0)
+        return;
+    tio.c_cc[VMIN] = vmin;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(p.fd, TCSANOW, &tio) == 0)
+        p.vmin = vmin;
+}
+
+// Line time of bytes at the configured speed, ms, rounded up.
+int64_t line_ms(const TtyPort &p, uint32_t bytes)
+{
+    if (p.baud == 0)
+        return 0;
+    uint64_t bits = static_cast<uint64_t>(bytes) * p.bits_per_byte;
+    return static_cast<int64_t>((bits * 1000 + p.baud - 1) / p.baud);
+}
+
+// Starts the wait a new hint asks for, or ends the hinted wait.
+void apply_hint(TtyPort &p)
+{
+    p.hint_new = false;
+    uint32_t due = p.hint_due < VMIN_MAX ? p.hint_due : VMIN_MAX;
+    if (due <= 1 || p.baud == 0) {
+        set_vmin(p, 1);
+        p.hint_until_ms = 0;
+        return;
+    }
+    set_vmin(p, static_cast<uint8_t>(due));
+    p.hint_until_ms = p.vmin > 1 ? now_ms() + HINT_SLACK_FACTOR * line_ms(p, due) + HINT_SLACK_MS : 0;
+}
+
+void tty_expect(PlatPort &port, uint32_t bytes_due)
+{
+    TtyPort &p = tty(port);
+    // Applied when the pump next waits (tty_input_ready): a hint that is
+    // taken back before then costs no system call.
+    p.hint_due = bytes_due;
+    p.hint_new = true;
+}
+
+// Called by the pump before each poll: applies a new hint, ends a hinted
+// wait that ran out (the bytes come short or slow: each byte wakes the
+// pump again until the next hint), then says whether as many bytes wait
+// as the wait is for.
 bool tty_input_ready(PlatPort &port)
 {
-    return posix_port_input_ready(tty(port).fd);
+    TtyPort &p = tty(port);
+    if (p.hint_new)
+        apply_hint(p);
+    else if (p.hint_until_ms != 0 && now_ms() >= p.hint_until_ms) {
+        set_vmin(p, 1);
+        p.hint_until_ms = 0;
+    }
+    if (p.vmin <= 1)
+        return posix_port_input_ready(p.fd);
+    int waiting = 0;
+    return ioctl(p.fd, FIONREAD, &waiting) == 0 && waiting >= p.vmin;
 }
 
 void tty_close(PlatPort &port)
 {
     TtyPort &p = tty(port);
+    // The device keeps its settings: leave it waking on the first byte.
+    set_vmin(p, 1);
     // Clear the exclusive flag: it belongs to the device, not to this
     // descriptor, and would keep out the next opener while any other
     // descriptor of the device stays open.
@@ -414,8 +509,19 @@ void tty_close(PlatPort &port)
 extern const PortOps POSIX_TTY_OPS = {
     tty_open,     tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,
     tty_purge_rx, tty_write,        tty_read,      tty_fd,           tty_fd,
-    tty_input_ready, nullptr,      tty_close,
+    tty_input_ready, nullptr,      tty_close,        tty_expect,
 };
+
+int posix_port_wait_limit_ms(const PlatPort &port)
+{
+    if (port.ops != &POSIX_TTY_OPS)
+        return -1;
+    const TtyPort &p = tty(port);
+    if (p.hint_until_ms == 0)
+        return -1;
+    int64_t left = p.hint_until_ms - now_ms();
+    return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+}
 
 bool plat_trace_path(char *out, size_t size)
 {
