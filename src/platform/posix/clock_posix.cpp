@@ -159,9 +159,13 @@ void plat_pump_wait(plat_port port)
             wait_ms = HUNG_UP_REST_MS;
         if (watch_port && port->ops->input_ready(*port))
             break;
-        // A hinted wait (the rest of a frame) sleeps no longer than the
+        // A hinted wait (the rest of a frame) first sleeps without watching
+        // the port until the bytes can be in, and sleeps no longer than the
         // port allows: the loop head then sees whatever came meanwhile.
+        int quiet_ms = watch_port ? posix_port_quiet_ms(*port) : 0;
         int port_ms = watch_port ? posix_port_wait_limit_ms(*port) : -1;
+        if (quiet_ms > 0 && quiet_ms < port_ms)
+            port_ms = quiet_ms;
         bool port_limited = port_ms >= 0 && port_ms < wait_ms;
         if (port_limited)
             wait_ms = port_ms;
@@ -170,7 +174,7 @@ void plat_pump_wait(plat_port port)
         if (wake_fd >= 0)
             fds[nfds++] = {wake_fd, POLLIN, 0};
         int port_slot = -1;
-        if (watch_port) {
+        if (watch_port && quiet_ms == 0) {
             port_slot = nfds;
             fds[nfds++] = {port_fd, POLLIN, 0};
         }

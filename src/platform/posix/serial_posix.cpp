@@ -10,15 +10,17 @@
 // puts in the data stream, so each one is pinned on the damaged byte, and
 // from the driver's overrun counter where it has one.
 //
-// Wait hints (expect): while the rest of a frame is due, VMIN is raised to
-// the bytes due, VTIME stays 0.  In that mode the line discipline reports
-// the descriptor readable only once VMIN bytes wait, so the pump's poll
-// sleeps through the frame instead of waking per byte on a line that hands
-// bytes over one at a time; with VTIME > 0 poll would report the first
-// byte again.  A non-blocking read still returns whatever waits.  The
-// hinted wait lasts at most HINT_SLACK_FACTOR times the bytes' line time
-// plus HINT_SLACK_MS (posix_port_wait_limit_ms bounds the pump's poll), so
-// a frame that comes short or slow is read soon after all the same.
+// Wait hints (expect): while the rest of a frame is due, the pump first
+// sleeps without watching the port until shortly before the due bytes can
+// all be in at the line's speed (posix_port_quiet_ms): the line discipline
+// wakes a poller on every byte it receives, whatever VMIN says.  Then it
+// polls with VMIN raised to the bytes due and VTIME 0, a mode in which the
+// line discipline reports the descriptor readable only once VMIN bytes
+// wait (with VTIME > 0 it would report the first byte again).  A
+// non-blocking read still returns whatever waits.  The hinted wait lasts at
+// most HINT_SLACK_FACTOR times the bytes' line time plus HINT_SLACK_MS
+// (posix_port_wait_limit_ms), so a frame that comes short or slow is read
+// soon after all the same.
 #include "platform/serial_port.h"
 #include "platform/os_reason.h"
 #include "platform/posix/posix_port.h"
@@ -62,6 +64,13 @@ constexpr int WRITE_STALL_MS = 5000;
 constexpr int64_t HINT_SLACK_FACTOR = 2;
 constexpr int64_t HINT_SLACK_MS = 10;
 
+// The quiet sleep ends this long before the due bytes' line time has
+// passed, us, and at least two bytes' time before: the hint is given a
+// little after the frame's bytes began to come (the opening was read and
+// stepped first), so the last of them may be in that much earlier.
+constexpr int64_t HINT_EARLY_US = 500;
+constexpr int64_t HINT_EARLY_BYTES = 2;
+
 // Largest VMIN: c_cc holds a byte.  More bytes due are waited for in steps.
 constexpr uint32_t VMIN_MAX = 255;
 
@@ -77,7 +86,8 @@ struct TtyPort {
     uint32_t hint_due;        // bytes due by the last hint (expect)
     bool hint_new;            // the hint changed: applied at the next wait
     uint8_t vmin;             // VMIN in force: 1, or the bytes a hinted wait waits for
-    int64_t hint_until_ms;    // end of the hinted wait (now_ms clock); 0: none
+    int64_t hint_until_us;    // end of the hinted wait (now_us clock); 0: none
+    int64_t quiet_until_us;   // end of its sleep without watching the port; 0: none
     char name[SHOWN_NAME_SIZE];
 };
 
@@ -132,6 +142,13 @@ int64_t now_ms()
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int64_t now_us()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 bool speed_constant(uint32_t baud, speed_t *out)
@@ -244,7 +261,7 @@ bool tty_open(PlatPort &port, const char *path)
         close(fd);
         return false;
     }
-    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, 10, 0, 0, false, 1, 0, {}};
+    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, 10, 0, 0, false, 1, 0, 0, {}};
     std::snprintf(p.name, sizeof p.name, "%.*s", static_cast<int>(sizeof p.name - 1), path);
     p.overruns = read_overruns(fd, &p.have_icount);
     return true;
@@ -293,7 +310,7 @@ bool tty_configure(PlatPort &port, const LineSettings &settings)
     p->pending = 0;
     // VMIN is 1 again (set_framing); a hint given before counts from now.
     p->vmin = 1;
-    p->hint_until_ms = 0;
+    p->hint_until_us = p->quiet_until_us = 0;
     p->hint_new = p->hint_due > 1;
     p->baud = settings.baud_rate;
     p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7) + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
@@ -439,13 +456,19 @@ void set_vmin(TtyPort &p, uint8_t vmin)
         p.vmin = vmin;
 }
 
-// Line time of bytes at the configured speed, ms, rounded up.
-int64_t line_ms(const TtyPort &p, uint32_t bytes)
+// Line time of bytes at the configured speed, us, rounded up.
+int64_t line_us(const TtyPort &p, uint32_t bytes)
 {
     if (p.baud == 0)
         return 0;
     uint64_t bits = static_cast<uint64_t>(bytes) * p.bits_per_byte;
-    return static_cast<int64_t>((bits * 1000 + p.baud - 1) / p.baud);
+    return static_cast<int64_t>((bits * 1000000 + p.baud - 1) / p.baud);
+}
+
+void end_hinted_wait(TtyPort &p)
+{
+    set_vmin(p, 1);
+    p.hint_until_us = p.quiet_until_us = 0;
 }
 
 // Starts the wait a new hint asks for, or ends the hinted wait.
@@ -454,12 +477,21 @@ void apply_hint(TtyPort &p)
     p.hint_new = false;
     uint32_t due = p.hint_due < VMIN_MAX ? p.hint_due : VMIN_MAX;
     if (due <= 1 || p.baud == 0) {
-        set_vmin(p, 1);
-        p.hint_until_ms = 0;
+        end_hinted_wait(p);
         return;
     }
     set_vmin(p, static_cast<uint8_t>(due));
-    p.hint_until_ms = p.vmin > 1 ? now_ms() + HINT_SLACK_FACTOR * line_ms(p, due) + HINT_SLACK_MS : 0;
+    if (p.vmin <= 1) {
+        end_hinted_wait(p);   // refused: wake on the first byte as ever
+        return;
+    }
+    const int64_t now = now_us();
+    const int64_t line = line_us(p, due);
+    int64_t early = line_us(p, HINT_EARLY_BYTES);
+    if (early < HINT_EARLY_US)
+        early = HINT_EARLY_US;
+    p.hint_until_us = now + HINT_SLACK_FACTOR * line + HINT_SLACK_MS * 1000;
+    p.quiet_until_us = line > early ? now + line - early : 0;
 }
 
 void tty_expect(PlatPort &port, uint32_t bytes_due)
@@ -480,10 +512,8 @@ bool tty_input_ready(PlatPort &port)
     TtyPort &p = tty(port);
     if (p.hint_new)
         apply_hint(p);
-    else if (p.hint_until_ms != 0 && now_ms() >= p.hint_until_ms) {
-        set_vmin(p, 1);
-        p.hint_until_ms = 0;
-    }
+    else if (p.hint_until_us != 0 && now_us() >= p.hint_until_us)
+        end_hinted_wait(p);
     if (p.vmin <= 1)
         return posix_port_input_ready(p.fd);
     int waiting = 0;
@@ -517,9 +547,21 @@ int posix_port_wait_limit_ms(const PlatPort &port)
     if (port.ops != &POSIX_TTY_OPS)
         return -1;
     const TtyPort &p = tty(port);
-    if (p.hint_until_ms == 0)
+    if (p.hint_until_us == 0)
         return -1;
-    int64_t left = p.hint_until_ms - now_ms();
+    int64_t left = (p.hint_until_us - now_us() + 999) / 1000;
+    return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+}
+
+int posix_port_quiet_ms(const PlatPort &port)
+{
+    if (port.ops != &POSIX_TTY_OPS)
+        return 0;
+    const TtyPort &p = tty(port);
+    if (p.quiet_until_us == 0)
+        return 0;
+    // Rounded down: the poll with VMIN takes over for the rest.
+    int64_t left = (p.quiet_until_us - now_us()) / 1000;
     return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
 }
 
