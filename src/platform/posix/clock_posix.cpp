@@ -164,7 +164,7 @@ void plat_pump_wait(plat_port port)
         // port allows: the loop head then sees whatever came meanwhile.
         int quiet_ms = watch_port ? posix_port_quiet_ms(*port) : 0;
         int port_ms = watch_port ? posix_port_wait_limit_ms(*port) : -1;
-        if (quiet_ms > 0 && quiet_ms < port_ms)
+        if (quiet_ms > 0 && (port_ms < 0 || quiet_ms < port_ms))
             port_ms = quiet_ms;
         bool port_limited = port_ms >= 0 && port_ms < wait_ms;
         if (port_limited)
