@@ -159,13 +159,22 @@ void plat_pump_wait(plat_port port)
             wait_ms = HUNG_UP_REST_MS;
         if (watch_port && port->ops->input_ready(*port))
             break;
-        // A hinted wait (the rest of a frame) first sleeps without watching
-        // the port until the bytes can be in, and sleeps no longer than the
-        // port allows: the loop head then sees whatever came meanwhile.
-        int quiet_ms = watch_port ? posix_port_quiet_ms(*port) : 0;
+        // A hinted wait (the rest of a frame) sleeps without watching the
+        // port, to the microsecond, while the bytes cannot all be in yet;
+        // a wake-up still ends it.  The loop head then looks again.
+        int64_t quiet_us = watch_port ? posix_port_quiet_us(*port) : 0;
+        if (quiet_us > 0) {
+            if (quiet_us > static_cast<int64_t>(wait_ms) * 1000)
+                quiet_us = static_cast<int64_t>(wait_ms) * 1000;
+            struct pollfd wake = {wake_fd, POLLIN, 0};
+            struct timespec ts = {static_cast<time_t>(quiet_us / 1000000),
+                                  static_cast<long>(quiet_us % 1000000) * 1000};
+            if (ppoll(&wake, wake_fd >= 0 ? 1 : 0, &ts, nullptr) != 0)
+                break;   // woken, or a signal
+            continue;
+        }
+        // Nor does it last longer than the port allows.
         int port_ms = watch_port ? posix_port_wait_limit_ms(*port) : -1;
-        if (quiet_ms > 0 && (port_ms < 0 || quiet_ms < port_ms))
-            port_ms = quiet_ms;
         bool port_limited = port_ms >= 0 && port_ms < wait_ms;
         if (port_limited)
             wait_ms = port_ms;
@@ -174,7 +183,7 @@ void plat_pump_wait(plat_port port)
         if (wake_fd >= 0)
             fds[nfds++] = {wake_fd, POLLIN, 0};
         int port_slot = -1;
-        if (watch_port && quiet_ms == 0) {
+        if (watch_port) {
             port_slot = nfds;
             fds[nfds++] = {port_fd, POLLIN, 0};
         }

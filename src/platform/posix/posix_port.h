@@ -25,10 +25,10 @@ bool posix_port_input_ready(int fd);
 // runs out, ms; -1 when no hinted wait runs (or the port is no tty).
 int posix_port_wait_limit_ms(const PlatPort &port);
 
-// How long, at the start of a hinted wait, the pump sleeps without
-// watching port (the due bytes cannot all be in yet, and a tty wakes a
-// poller on every byte), ms; 0 when it watches the port now.
-int posix_port_quiet_ms(const PlatPort &port);
+// How long, in a hinted wait, the pump sleeps without watching port (the
+// due bytes cannot all be in yet, and a tty wakes a poller on every byte),
+// us; 0 when it watches the port now.
+int64_t posix_port_quiet_us(const PlatPort &port);
 
 // Sets a line speed that has no Bnnn constant (56000, 128000, 256000 ...)
 // on a port already configured otherwise.  False when the platform cannot.

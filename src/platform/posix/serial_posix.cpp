@@ -13,8 +13,10 @@
 // Wait hints (expect): while the rest of a frame is due, the pump first
 // sleeps without watching the port until shortly before the due bytes can
 // all be in at the line's speed (posix_port_quiet_ms): the line discipline
-// wakes a poller on every byte it receives, whatever VMIN says.  Then it
-// polls with VMIN raised to the bytes due and VTIME 0, a mode in which the
+// wakes a poller on every byte it receives, whatever VMIN says; when they
+// are not all in by then, it sleeps again for as long as the missing ones
+// take.  At the last it polls with VMIN raised to the bytes due and VTIME
+// 0, so the wait ends as the last byte arrives, a mode in which the
 // line discipline reports the descriptor readable only once VMIN bytes
 // wait (with VTIME > 0 it would report the first byte again).  A
 // non-blocking read still returns whatever waits.  The hinted wait lasts at
@@ -465,6 +467,21 @@ int64_t line_us(const TtyPort &p, uint32_t bytes)
     return static_cast<int64_t>((bits * 1000000 + p.baud - 1) / p.baud);
 }
 
+// End of a sleep without watching the port while bytes come, from now: a
+// little before their line time has passed, never past the hinted wait's
+// end; 0 when too short to be worth it.
+int64_t quiet_end(const TtyPort &p, int64_t now, uint32_t bytes)
+{
+    int64_t early = line_us(p, HINT_EARLY_BYTES);
+    if (early < HINT_EARLY_US)
+        early = HINT_EARLY_US;
+    const int64_t line = line_us(p, bytes);
+    if (line <= early)
+        return 0;
+    int64_t end = now + line - early;
+    return p.hint_until_us != 0 && end > p.hint_until_us ? p.hint_until_us : end;
+}
+
 void end_hinted_wait(TtyPort &p)
 {
     set_vmin(p, 1);
@@ -486,12 +503,8 @@ void apply_hint(TtyPort &p)
         return;
     }
     const int64_t now = now_us();
-    const int64_t line = line_us(p, due);
-    int64_t early = line_us(p, HINT_EARLY_BYTES);
-    if (early < HINT_EARLY_US)
-        early = HINT_EARLY_US;
-    p.hint_until_us = now + HINT_SLACK_FACTOR * line + HINT_SLACK_MS * 1000;
-    p.quiet_until_us = line > early ? now + line - early : 0;
+    p.hint_until_us = now + HINT_SLACK_FACTOR * line_us(p, due) + HINT_SLACK_MS * 1000;
+    p.quiet_until_us = quiet_end(p, now, due);
 }
 
 void tty_expect(PlatPort &port, uint32_t bytes_due)
@@ -517,7 +530,18 @@ bool tty_input_ready(PlatPort &port)
     if (p.vmin <= 1)
         return posix_port_input_ready(p.fd);
     int waiting = 0;
-    return ioctl(p.fd, FIONREAD, &waiting) == 0 && waiting >= p.vmin;
+    if (ioctl(p.fd, FIONREAD, &waiting) != 0)
+        return false;
+    if (waiting >= p.vmin)
+        return true;
+    // Not all in yet (the terminal sends slower than the line's pace):
+    // sleep again without watching the port while the missing bytes come.
+    const int64_t now = now_us();
+    if (p.quiet_until_us <= now) {
+        uint32_t missing = p.vmin - static_cast<uint32_t>(waiting > 0 ? waiting : 0);
+        p.quiet_until_us = quiet_end(p, now, missing);
+    }
+    return false;
 }
 
 void tty_close(PlatPort &port)
@@ -553,16 +577,15 @@ int posix_port_wait_limit_ms(const PlatPort &port)
     return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
 }
 
-int posix_port_quiet_ms(const PlatPort &port)
+int64_t posix_port_quiet_us(const PlatPort &port)
 {
     if (port.ops != &POSIX_TTY_OPS)
         return 0;
     const TtyPort &p = tty(port);
     if (p.quiet_until_us == 0)
         return 0;
-    // Rounded down: the poll with VMIN takes over for the rest.
-    int64_t left = (p.quiet_until_us - now_us()) / 1000;
-    return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+    int64_t left = p.quiet_until_us - now_us();
+    return left > 0 ? left : 0;
 }
 
 bool plat_trace_path(char *out, size_t size)
