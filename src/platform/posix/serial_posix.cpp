@@ -13,10 +13,11 @@
 // Wait hints (expect): while the rest of a frame is due, the pump first
 // sleeps without watching the port until shortly before the due bytes can
 // all be in at the line's speed (posix_port_quiet_ms): the line discipline
-// wakes a poller on every byte it receives, whatever VMIN says; when they
-// are not all in by then, it sleeps again for as long as the missing ones
-// take.  At the last it polls with VMIN raised to the bytes due and VTIME
-// 0, so the wait ends as the last byte arrives, a mode in which the
+// wakes a poller on every byte it receives, whatever VMIN says.  (Only
+// once: bytes that come late may come faster than the line's pace after,
+// as from a relay that catches up, and a second such sleep would outlast
+// them.)  Then it polls with VMIN raised to the bytes due and VTIME 0, so
+// the wait ends as the last byte arrives, a mode in which the
 // line discipline reports the descriptor readable only once VMIN bytes
 // wait (with VTIME > 0 it would report the first byte again).  A
 // non-blocking read still returns whatever waits.  The hinted wait lasts at
@@ -70,7 +71,7 @@ constexpr int64_t HINT_SLACK_MS = 10;
 // passed, us, and at least two bytes' time before: the hint is given a
 // little after the frame's bytes began to come (the opening was read and
 // stepped first), so the last of them may be in that much earlier.
-constexpr int64_t HINT_EARLY_US = 500;
+constexpr int64_t HINT_EARLY_US = 1000;
 constexpr int64_t HINT_EARLY_BYTES = 2;
 
 // Largest VMIN: c_cc holds a byte.  More bytes due are waited for in steps.
@@ -530,18 +531,7 @@ bool tty_input_ready(PlatPort &port)
     if (p.vmin <= 1)
         return posix_port_input_ready(p.fd);
     int waiting = 0;
-    if (ioctl(p.fd, FIONREAD, &waiting) != 0)
-        return false;
-    if (waiting >= p.vmin)
-        return true;
-    // Not all in yet (the terminal sends slower than the line's pace):
-    // sleep again without watching the port while the missing bytes come.
-    const int64_t now = now_us();
-    if (p.quiet_until_us <= now) {
-        uint32_t missing = p.vmin - static_cast<uint32_t>(waiting > 0 ? waiting : 0);
-        p.quiet_until_us = quiet_end(p, now, missing);
-    }
-    return false;
+    return ioctl(p.fd, FIONREAD, &waiting) == 0 && waiting >= p.vmin;
 }
 
 void tty_close(PlatPort &port)
