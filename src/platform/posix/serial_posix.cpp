@@ -12,7 +12,7 @@
 //
 // Wait hints (expect): while the rest of a frame is due, the pump first
 // sleeps without watching the port until shortly before the due bytes can
-// all be in at the line's speed (posix_port_quiet_ms): the line discipline
+// all be in at the line's speed (posix_port_quiet_us): the line discipline
 // wakes a poller on every byte it receives, whatever VMIN says.  (Only
 // once: bytes that come late may come faster than the line's pace after,
 // as from a relay that catches up, and a second such sleep would outlast
@@ -316,7 +316,8 @@ bool tty_configure(PlatPort &port, const LineSettings &settings)
     p->hint_until_us = p->quiet_until_us = 0;
     p->hint_new = p->hint_due > 1;
     p->baud = settings.baud_rate;
-    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7) + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
+    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7)
+                       + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
                        + (settings.two_stop_bits ? 2 : 1);
 
     int lines = TIOCM_RTS | TIOCM_DTR;
