@@ -34,6 +34,10 @@ bool refill(SerialChannel &ch)
     ch.failed_fetches = 0;
     ch.rx_fill = n;
     ch.bytes_moved += n;
+    if (n > 0 && ch.rx_due > 0) {
+        ch.rx_due = n < ch.rx_due ? ch.rx_due - n : 0;
+        plat_port_expect(ch.port, ch.rx_due);
+    }
     if (n > 0) {
         ch.line_errors = 0;
         for (uint32_t i = 0; i < n; ++i)
@@ -55,6 +59,7 @@ Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &
     ch.line_errors = 0;
     ch.rx_fill = ch.rx_pos = 0;
     ch.failed_fetches = 0;
+    ch.rx_due = 0;
     ch.bytes_moved = 0;
     ch.trace.file = nullptr;
     char name[PLAT_PORT_NAME_SIZE];
@@ -88,6 +93,7 @@ void com_close(SerialChannel &ch)
     plat_port_close(ch.port);
     ch.port = PLAT_PORT_INVALID;
     ch.rx_fill = ch.rx_pos = 0;
+    ch.rx_due = 0;
     trace_close(ch.trace);
 }
 
@@ -113,6 +119,8 @@ void com_clear_rx(SerialChannel &ch)
     }
     ch.rx_fill = ch.rx_pos = 0;
     plat_port_purge_rx(ch.port);
+    // What was due went with the purge.
+    com_expect(ch, 0);
 }
 
 int com_write(SerialChannel &ch, int length, const void *bytes)
@@ -159,6 +167,17 @@ uint32_t com_rx_count(SerialChannel &ch)
     if (buffered(ch) == 0 && !refill(ch))
         return 0;   // keeps the polling loops on their time-out paths
     return buffered(ch);
+}
+
+void com_expect(SerialChannel &ch, uint32_t bytes_due)
+{
+    // Those already fetched are no longer the port's to wait for.
+    uint32_t unread = buffered(ch);
+    uint32_t due = bytes_due > unread ? bytes_due - unread : 0;
+    if (due == 0 && ch.rx_due == 0)
+        return;   // no hint given, none to take back
+    ch.rx_due = due;
+    plat_port_expect(ch.port, due);
 }
 
 bool com_line_gone(const SerialChannel &ch)

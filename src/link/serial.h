@@ -6,6 +6,12 @@
 // pump messages between polls.  Underneath, the channel fetches everything
 // that waits in the driver in one read and hands it out byte by byte.
 //
+// While a frame of known length comes in, the receiver tells the channel
+// with com_expect how many bytes are still due; the channel keeps the port
+// told how many of them it has not fetched yet, so that the pump waits for
+// them in one go instead of waking per byte on a line that hands bytes
+// over one at a time.
+//
 // Byte trace: when the process environment has ORV5_TRACE naming a file at
 // com_open, every byte written and fetched is appended to it (format in
 // byte_trace.h) until com_close.  A file that cannot be opened leaves the
@@ -47,6 +53,7 @@ struct SerialChannel {
     uint32_t rx_fill = 0;                // bytes in rx_bytes
     uint32_t rx_pos = 0;                 // next byte to hand out
     uint32_t failed_fetches = 0;         // fetches in a row that failed
+    uint32_t rx_due = 0;                 // bytes still due (com_expect) and not fetched yet
     uint64_t bytes_moved = 0;            // written and fetched since com_open (the display's rate)
     ByteTrace trace;                     // off unless ORV5_TRACE was set at open
 };
@@ -61,6 +68,10 @@ void com_clear_rx(SerialChannel &ch);  // purge input, fetched bytes included
 int com_write(SerialChannel &ch, int length, const void *bytes);  // bytes written, or -1
 int com_getc(SerialChannel &ch);       // 0..255, COM_FLAGGED + byte, or -1
 uint32_t com_rx_count(SerialChannel &ch);  // bytes waiting (0 when the query fails)
+// At least bytes_due more bytes follow those handed out so far (the rest
+// of a frame whose length is known; a lower bound); 0 when the frame ended
+// or broke off.  Only a hint for the waits: nothing is held back.
+void com_expect(SerialChannel &ch, uint32_t bytes_due);
 // True once COM_GONE_AFTER_FAILURES fetches in a row failed: no byte will
 // come any more, and waiting for one would wait out the time-out (or for
 // ever, where no time-out applies).

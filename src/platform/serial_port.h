@@ -98,6 +98,16 @@ struct PortOps {
 
     // Releases the port; the dispatcher resets the object afterwards.
     void (*close)(PlatPort &port);
+
+    // A hint for the next waits: at least bytes_due more bytes are on
+    // their way (the rest of a frame whose length is known), so a wait may
+    // sleep until that many have arrived instead of waking on the first
+    // one.  0: wake on the first byte again.  The hint never holds input
+    // back (read still fetches whatever waits), and a hinted wait is
+    // bounded by a little more than the bytes' line time, so that a frame
+    // that comes short or slow is still seen soon; the session's time-outs
+    // and plat_wake end it as any wait.  Null: the backend takes no hints.
+    void (*expect)(PlatPort &port, uint32_t bytes_due);
 };
 
 // Room for a backend's record of one port, bytes: the POSIX tty's (the
@@ -217,6 +227,13 @@ inline bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint
 {
     *count = 0;
     return plat_port_is_open(port) && port->ops->read(*port, bytes, errors, capacity, count);
+}
+
+// Passes a wait hint (PortOps::expect) to an open port that takes hints.
+inline void plat_port_expect(plat_port port, uint32_t bytes_due)
+{
+    if (plat_port_is_open(port) && port->ops->expect != nullptr)
+        port->ops->expect(*port, bytes_due);
 }
 
 // The OS handle for plug-ins; -1 when the port is not open.

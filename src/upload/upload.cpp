@@ -295,6 +295,37 @@ static const StateStep receive_steps[UQUIT] = {
     {PassOrder::ByteAbortTimeout, s283, "S283"},
 };
 
+// --- wait hints --------------------------------------------------------------------
+// (To move onto a shared frame reader: it knows the bytes still due.)
+
+// Wire bytes of a data frame after its DLE STX, fewest possible (no DLE
+// doubled): station, serial number, record, separators, the DLE and the
+// terminator, the check field.
+static uint32_t data_frame_bytes_due(const Receiver &r)
+{
+    const ReceivedHeader &h = r.header;
+    const int separators = h.file_type == FT_DATA ? (h.ditems - 1) * SEPstr.len : 0;
+    const int bytes = DATA_RECORD_OFFSET + h.record_length + separators + DLEstr.len
+                      + ETXstr.len + h.chk_len;
+    return bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
+}
+
+static bool in_data_frame(int32_t state)
+{
+    return state == S261 || state == S262 || state == S27;
+}
+
+// Tells the channel, after each state, how many bytes the frame in progress
+// still brings: its length is known once a data frame opens (the header
+// gave the record length), and nothing is due once it ended or broke off.
+static void hint_bytes_due(Receiver &r, int32_t before)
+{
+    if (!in_data_frame(before) && in_data_frame(r.state) && r.header_accepted)
+        com_expect(*r.channel, data_frame_bytes_due(r));
+    else if (in_data_frame(before) && !in_data_frame(r.state))
+        com_expect(*r.channel, 0);
+}
+
 // --- the reception -------------------------------------------------------------------
 
 static void start(Receiver &r, const SessionSettings &s, SessionRun &run, SerialChannel &channel)
@@ -318,7 +349,9 @@ Orv5Result upload(const SessionSettings &s, SessionRun &run, SerialChannel &chan
     while (r.state >= S11 && r.state < UQUIT) {
         const StateStep &step = receive_steps[r.state];
         plat_note_state(step.name);
+        const int32_t before = r.state;
         int result = run_state(r, step.order, step.rule);
+        hint_bytes_due(r, before);
         if (r.first_error == 0)
             r.first_error = result;
     }

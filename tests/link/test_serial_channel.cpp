@@ -113,6 +113,34 @@ TEST_F(Channel, AWriteDiscardsFetchedButUnreadInput)
     EXPECT_EQ(drain(), (std::vector<int>{'o', 'k'}));
 }
 
+// The port is told how many of the due bytes it has still to bring: those
+// already fetched are not, each fetch counts down, and a purge ends it.
+TEST_F(Channel, TheWaitHintCountsOnlyBytesNotFetchedYet)
+{
+    open();
+    arrive("\x10\x02" "ABC");
+    EXPECT_EQ(com_getc(ch), 0x10);
+    EXPECT_EQ(com_getc(ch), 0x02);
+    com_expect(ch, 10);   // "ABC" is fetched already: 7 more
+    EXPECT_EQ(sim::bytes_due_hint(), 7u);
+    EXPECT_EQ(drain().size(), 3u);
+    EXPECT_EQ(sim::bytes_due_hint(), 7u) << "handing out fetched bytes brings nothing new";
+    arrive("DEFG");
+    EXPECT_EQ(com_rx_count(ch), 4u);
+    EXPECT_EQ(sim::bytes_due_hint(), 3u);
+    arrive("HIJKLM");   // more than due (doubled DLEs): no wrap below 0
+    EXPECT_EQ(drain().size(), 10u);
+    EXPECT_EQ(sim::bytes_due_hint(), 0u);
+
+    com_expect(ch, 5);
+    EXPECT_EQ(sim::bytes_due_hint(), 5u);
+    com_clear_rx(ch);
+    EXPECT_EQ(sim::bytes_due_hint(), 0u) << "a purge ends the frame it was for";
+    com_expect(ch, 4);
+    com_expect(ch, 0);
+    EXPECT_EQ(sim::bytes_due_hint(), 0u);
+}
+
 TEST_F(Channel, BytesStillOnTheLineAreNotSeenEarly)
 {
     open();

@@ -58,6 +58,19 @@ check "$ARCH: receive: DATA.FLD written with CR LF: name, date, size, records, w
     has_line "$FLD" $'^size\t60\r$' -- has_line "$FLD" $'^records\t6\r$' -- \
     has_line "$FLD" $'^fields\t5 3\r$'
 
+# The same from a line that hands the bytes over one at a time: the port
+# reads the rest of each data frame in one go (all-bytes time-outs).
+new_case rx-bytewise
+if start_sender rx-bytewise --send-records 12 --widths 40,20 --send-name DATA.TXT \
+        --baud 19200 --pace bytes; then
+    HOST_LOG=$CASE_DIR/orvw.log
+    run_wine "$HOST_LOG" "$ORVW" "-P$COM" -B19200 +R +V0 DATA.TXT
+fi
+stop_sim
+check "$ARCH: receive: byte by byte at 19200 bit/s, exit 0, the file byte-identical" \
+    is rc "$RC" 0 -- is status "$(json status)" ok -- \
+    same_file "$CASE_DIR/DATA.TXT" "$SIM_DIR/DATA.TXT"
+
 # A program file: 128-byte records, no field-definition file.
 new_case rx-program
 if start_sender rx-program --send-records 3 --send-name APP.PD3; then

@@ -29,7 +29,7 @@ constexpr size_t SUMMARY_SIZE = 512;
 constexpr int64_t NS_PER_US = 1000;
 
 struct Server {
-    Server(sim_line l, const SimOptions &o) : opt(o), answers(l, o.baud) {}
+    Server(sim_line l, const SimOptions &o) : opt(o), answers(l, o.baud, o.pace_bytes) {}
     const SimOptions &opt;
     PacedQueue<zdxsim::TerminalReply, PENDING_MAX> answers;
     LineBytes bytes = {0, 0};     // of the current transfer

@@ -6,6 +6,10 @@
 // queue gives every output the moment its last byte is on the PC's side
 // and writes it when that moment has come.  With no speed given (baud 0)
 // bytes take no time and only the answer delays count.
+//
+// Paced by bytes, each byte is written on its own at the moment its last
+// bit arrives, as a UART without a FIFO hands bytes over: the PC's side
+// sees single bytes, not whole outputs.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +25,11 @@ constexpr int64_t LINE_NS_PER_S = 1000000000, LINE_NS_PER_MS = 1000000;
 template <class Output, int CAPACITY>
 class PacedQueue {
 public:
-    PacedQueue(sim_line line, uint32_t baud)
-        : line_(line), byte_ns_(baud ? LINE_BITS_PER_BYTE * LINE_NS_PER_S / baud : 0) {}
+    // per_byte: write each byte at its own moment instead of each output
+    // whole at its last byte's.
+    PacedQueue(sim_line line, uint32_t baud, bool per_byte = false)
+        : line_(line), byte_ns_(baud ? LINE_BITS_PER_BYTE * LINE_NS_PER_S / baud : 0),
+          per_byte_(per_byte) {}
 
     // A byte was read at now_ns: it had fully arrived one byte time after
     // the previous one at the earliest.
@@ -46,6 +53,7 @@ public:
                             int64_t(e.out.delay_ms) * LINE_NS_PER_MS;
             if (start < tx_free_) start = tx_free_;
             e.due_ns = start + byte_ns_ * e.out.len;
+            e.written = 0;
             tx_free_ = e.due_ns;
             ++count_;
             ++taken;
@@ -57,10 +65,14 @@ public:
     // false on a line failure.
     bool flush_due(int64_t now_ns, long *sent)
     {
-        while (count_ > 0 && entries_[head_].due_ns <= now_ns) {
-            const Output &o = entries_[head_].out;
-            if (!sim_line_write(line_, o.bytes, o.len)) return false;
-            *sent += o.len;
+        while (count_ > 0 && next_due_ns() <= now_ns) {
+            Entry &e = entries_[head_];
+            const Output &o = e.out;
+            int n = per_byte_ ? 1 : o.len - e.written;
+            if (n > 0 && !sim_line_write(line_, o.bytes + e.written, n)) return false;
+            *sent += n;
+            e.written += n;
+            if (e.written < o.len) continue;
             head_ = (head_ + 1) % CAPACITY;
             --count_;
         }
@@ -68,8 +80,14 @@ public:
     }
 
     bool empty() const { return count_ == 0; }
-    // When the first queued output is due, ns; only when not empty().
-    int64_t next_due_ns() const { return entries_[head_].due_ns; }
+    // When the next write is due, ns: the first queued output's last byte,
+    // or paced by bytes its next byte; only when not empty().
+    int64_t next_due_ns() const
+    {
+        const Entry &e = entries_[head_];
+        if (!per_byte_ || e.written >= e.out.len) return e.due_ns;
+        return e.due_ns - byte_ns_ * (e.out.len - 1 - e.written);
+    }
     // When the last queued output is out and our side is free again, ns.
     int64_t line_free_ns() const { return tx_free_; }
     sim_line line() const { return line_; }
@@ -77,10 +95,12 @@ public:
 private:
     struct Entry {
         int64_t due_ns;      // when its last byte is on the PC's side
+        int written;         // bytes of out already written (paced by bytes)
         Output out;
     };
     sim_line line_;
     int64_t byte_ns_;        // line time of one byte, ns; 0 = no pacing
+    bool per_byte_;          // each byte written at its own moment
     Entry entries_[CAPACITY];
     int head_ = 0, count_ = 0;
     int64_t rx_clock_ = 0;   // when the last byte received had fully arrived

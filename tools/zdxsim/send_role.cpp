@@ -22,7 +22,7 @@ constexpr size_t SEND_SUMMARY_SIZE = zdxsim::ANSWER_LOG + 640;
 constexpr int64_t NS_PER_US = 1000, NS_PER_MS = 1000000;
 
 struct Sender {
-    Sender(sim_line l, const SimOptions &o) : opt(o), outputs(l, o.baud) {}
+    Sender(sim_line l, const SimOptions &o) : opt(o), outputs(l, o.baud, o.pace_bytes) {}
     const SimOptions &opt;
     PacedQueue<zdxsim::SenderOutput, PENDING_MAX> outputs;
     // When the answer we wait for is overdue, ns of the monotonic clock

@@ -13,6 +13,10 @@ const char SIM_USAGE[] =
     "  --pty               create a pseudo-terminal; prints 'PTY <path>'\n"
     "  --device=PATH       serve on a serial device\n"
     "  --baud N            pace the line as N bit/s, 10 bits per byte\n"
+    "  --pace frames|bytes with --baud: write each output whole when its\n"
+    "                      last byte has arrived (frames, the default), or\n"
+    "                      each byte on its own when it has (bytes, as a\n"
+    "                      UART without a FIFO hands them over)\n"
     "  --station N         the terminal's station number (default 0)\n"
     "  --out DIR           write the records (CR LF lines) and summary.json\n"
     "  --timeout S         give up after S seconds of silence (default 60)\n"
@@ -263,6 +267,10 @@ bool parse_sim_options(int argc, char **argv, SimOptions *o) {
         } else if (!std::strcmp(name, "--baud")) {
             ok = to_long(need(), 0, 4000000, &a);
             o->baud = uint32_t(a);
+        } else if (!std::strcmp(name, "--pace")) {
+            const char *v = need();
+            ok = v != nullptr && (!std::strcmp(v, "bytes") || !std::strcmp(v, "frames"));
+            o->pace_bytes = ok && !std::strcmp(v, "bytes");
         } else if (!std::strcmp(name, "--station")) {
             ok = to_long(need(), 0, 65535, &a);
             o->terminal.station = uint16_t(a);

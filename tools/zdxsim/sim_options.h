@@ -11,6 +11,7 @@ struct SimOptions {
     const char *device = nullptr;   // --device=PATH
     bool pty = false;               // --pty
     uint32_t baud = 0;              // --baud N: pace as a line of N bit/s; 0 = no pacing
+    bool pace_bytes = false;        // --pace bytes: each byte written when it arrives
     const char *out_dir = nullptr;  // --out DIR
     int timeout_s = 60;             // --timeout S: give up after S s of silence
     int count = 1;                  // --count N: transfers to serve

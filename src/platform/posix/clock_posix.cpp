@@ -170,6 +170,25 @@ void plat_pump_wait(PlatClock &clock, plat_port port)
             wait_ms = HUNG_UP_REST_MS;
         if (watch_port && port->ops->input_ready(*port))
             break;
+        // A hinted wait (the rest of a frame) sleeps without watching the
+        // port, to the microsecond, while the bytes cannot all be in yet;
+        // a wake-up still ends it.  The loop head then looks again.
+        int64_t quiet_us = watch_port ? posix_port_quiet_us(*port) : 0;
+        if (quiet_us > 0) {
+            if (quiet_us > static_cast<int64_t>(wait_ms) * 1000)
+                quiet_us = static_cast<int64_t>(wait_ms) * 1000;
+            struct pollfd wake = {wake_fd, POLLIN, 0};
+            struct timespec ts = {static_cast<time_t>(quiet_us / 1000000),
+                                  static_cast<long>(quiet_us % 1000000) * 1000};
+            if (ppoll(&wake, wake_fd >= 0 ? 1 : 0, &ts, nullptr) != 0)
+                break;   // woken, or a signal
+            continue;
+        }
+        // Nor does it last longer than the port allows.
+        int port_ms = watch_port ? posix_port_wait_limit_ms(*port) : -1;
+        bool port_limited = port_ms >= 0 && port_ms < wait_ms;
+        if (port_limited)
+            wait_ms = port_ms;
         struct pollfd fds[2];
         int nfds = 0;
         if (wake_fd >= 0)
@@ -183,6 +202,8 @@ void plat_pump_wait(PlatClock &clock, plat_port port)
         if (n < 0)
             break;   // a signal: its handler may have asked for an abort
         if (n == 0) {
+            if (port_limited)
+                continue;   // the loop head ends the hinted wait
             if (!plat_clock_state<PosixClock>(clock).timer_on || hung_up)
                 break;   // the idle limit, or the rest on a hung-up port
             continue;    // the loop head sees the tick due

@@ -21,6 +21,15 @@ bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint8_t *errors)
 // True when the tty descriptor fd has raw input waiting in the driver.
 bool posix_port_input_ready(int fd);
 
+// How long the pump may sleep on port before a hinted wait (PortOps::expect)
+// runs out, ms; -1 when no hinted wait runs (or the port is no tty).
+int posix_port_wait_limit_ms(const PlatPort &port);
+
+// How long, in a hinted wait, the pump sleeps without watching port (the
+// due bytes cannot all be in yet, and a tty wakes a poller on every byte),
+// us; 0 when it watches the port now.
+int64_t posix_port_quiet_us(const PlatPort &port);
+
 // Sets a line speed that has no Bnnn constant (56000, 128000, 256000 ...)
 // on a port already configured otherwise.  False when the platform cannot.
 bool posix_set_custom_speed(int fd, uint32_t baud);

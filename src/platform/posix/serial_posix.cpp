@@ -9,6 +9,21 @@
 // Line errors are learnt from the PARMRK marks that the line discipline
 // puts in the data stream, so each one is pinned on the damaged byte, and
 // from the driver's overrun counter where it has one.
+//
+// Wait hints (expect): while the rest of a frame is due, the pump first
+// sleeps without watching the port until shortly before the due bytes can
+// all be in at the line's speed (posix_port_quiet_us): the line discipline
+// wakes a poller on every byte it receives, whatever VMIN says.  (Only
+// once: bytes that come late may come faster than the line's pace after,
+// as from a relay that catches up, and a second such sleep would outlast
+// them.)  Then it polls with VMIN raised to the bytes due and VTIME 0, so
+// the wait ends as the last byte arrives, a mode in which the
+// line discipline reports the descriptor readable only once VMIN bytes
+// wait (with VTIME > 0 it would report the first byte again).  A
+// non-blocking read still returns whatever waits.  The hinted wait lasts at
+// most HINT_SLACK_FACTOR times the bytes' line time plus HINT_SLACK_MS
+// (posix_port_wait_limit_ms), so a frame that comes short or slow is read
+// soon after all the same.
 #include "platform/serial_port.h"
 #include "platform/os_reason.h"
 #include "platform/posix/posix_port.h"
@@ -45,6 +60,23 @@ constexpr uint32_t RAW_CHUNK = 2048;
 // (flow-controlled, or a pseudo-terminal nobody reads) gets there.
 constexpr int WRITE_STALL_MS = 5000;
 
+// A hinted wait ends at the latest after this many times the due bytes'
+// line time plus HINT_SLACK_MS: late enough for a terminal that sends a
+// little slower than the line's pace, early enough that a frame that lost
+// bytes on the way is answered about when it would have been.
+constexpr int64_t HINT_SLACK_FACTOR = 2;
+constexpr int64_t HINT_SLACK_MS = 10;
+
+// The quiet sleep ends this long before the due bytes' line time has
+// passed, us, and at least two bytes' time before: the hint is given a
+// little after the frame's bytes began to come (the opening was read and
+// stepped first), so the last of them may be in that much earlier.
+constexpr int64_t HINT_EARLY_US = 1000;
+constexpr int64_t HINT_EARLY_BYTES = 2;
+
+// Largest VMIN: c_cc holds a byte.  More bytes due are waited for in steps.
+constexpr uint32_t VMIN_MAX = 255;
+
 // The record of one open tty port, inside its PlatPort.
 struct TtyPort {
     int fd;
@@ -52,6 +84,13 @@ struct TtyPort {
     uint8_t pending;          // PLAT_LINE_* flags for the next byte fetched
     bool have_icount;         // the driver counts overruns
     uint32_t overruns;        // last seen count
+    uint32_t bits_per_byte;   // on the line: start, data, parity, stop bits
+    uint32_t baud;            // bit/s; 0 before the first configure
+    uint32_t hint_due;        // bytes due by the last hint (expect)
+    bool hint_new;            // the hint changed: applied at the next wait
+    uint8_t vmin;             // VMIN in force: 1, or the bytes a hinted wait waits for
+    int64_t hint_until_us;    // end of the hinted wait (now_us clock); 0: none
+    int64_t quiet_until_us;   // end of its sleep without watching the port; 0: none
     char name[SHOWN_NAME_SIZE];
 };
 
@@ -106,6 +145,13 @@ int64_t now_ms()
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+int64_t now_us()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
 bool speed_constant(uint32_t baud, speed_t *out)
@@ -218,7 +264,7 @@ bool tty_open(PlatPort &port, const char *path)
         close(fd);
         return false;
     }
-    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, {}};
+    TtyPort &p = *new (port.state) TtyPort{fd, {}, 0, false, 0, 10, 0, 0, false, 1, 0, 0, {}};
     std::snprintf(p.name, sizeof p.name, "%.*s", static_cast<int>(sizeof p.name - 1), path);
     p.overruns = read_overruns(fd, &p.have_icount);
     return true;
@@ -265,6 +311,14 @@ bool tty_configure(PlatPort &port, const LineSettings &settings)
         return refuse(*p, "the device does not take this line speed");
     p->dec = ParmrkDecoder{};
     p->pending = 0;
+    // VMIN is 1 again (set_framing); a hint given before counts from now.
+    p->vmin = 1;
+    p->hint_until_us = p->quiet_until_us = 0;
+    p->hint_new = p->hint_due > 1;
+    p->baud = settings.baud_rate;
+    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7)
+                       + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
+                       + (settings.two_stop_bits ? 2 : 1);
 
     int lines = TIOCM_RTS | TIOCM_DTR;
     if (ioctl(fd, TIOCMBIS, &lines) != 0 && !not_supported(errno)) {
@@ -392,14 +446,100 @@ intptr_t tty_fd(const PlatPort &port)
     return tty(port).fd;
 }
 
+// Sets VMIN (VTIME 0) on the device; p.vmin follows only when it took.
+void set_vmin(TtyPort &p, uint8_t vmin)
+{
+    if (p.vmin == vmin)
+        return;
+    struct termios tio;
+    if (tcgetattr(p.fd, &tio) != 0)
+        return;
+    tio.c_cc[VMIN] = vmin;
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(p.fd, TCSANOW, &tio) == 0)
+        p.vmin = vmin;
+}
+
+// Line time of bytes at the configured speed, us, rounded up.
+int64_t line_us(const TtyPort &p, uint32_t bytes)
+{
+    if (p.baud == 0)
+        return 0;
+    uint64_t bits = static_cast<uint64_t>(bytes) * p.bits_per_byte;
+    return static_cast<int64_t>((bits * 1000000 + p.baud - 1) / p.baud);
+}
+
+// End of a sleep without watching the port while bytes come, from now: a
+// little before their line time has passed, never past the hinted wait's
+// end; 0 when too short to be worth it.
+int64_t quiet_end(const TtyPort &p, int64_t now, uint32_t bytes)
+{
+    int64_t early = line_us(p, HINT_EARLY_BYTES);
+    if (early < HINT_EARLY_US)
+        early = HINT_EARLY_US;
+    const int64_t line = line_us(p, bytes);
+    if (line <= early)
+        return 0;
+    int64_t end = now + line - early;
+    return p.hint_until_us != 0 && end > p.hint_until_us ? p.hint_until_us : end;
+}
+
+void end_hinted_wait(TtyPort &p)
+{
+    set_vmin(p, 1);
+    p.hint_until_us = p.quiet_until_us = 0;
+}
+
+// Starts the wait a new hint asks for, or ends the hinted wait.
+void apply_hint(TtyPort &p)
+{
+    p.hint_new = false;
+    uint32_t due = p.hint_due < VMIN_MAX ? p.hint_due : VMIN_MAX;
+    if (due <= 1 || p.baud == 0) {
+        end_hinted_wait(p);
+        return;
+    }
+    set_vmin(p, static_cast<uint8_t>(due));
+    if (p.vmin <= 1) {
+        end_hinted_wait(p);   // refused: wake on the first byte as ever
+        return;
+    }
+    const int64_t now = now_us();
+    p.hint_until_us = now + HINT_SLACK_FACTOR * line_us(p, due) + HINT_SLACK_MS * 1000;
+    p.quiet_until_us = quiet_end(p, now, due);
+}
+
+void tty_expect(PlatPort &port, uint32_t bytes_due)
+{
+    TtyPort &p = tty(port);
+    // Applied when the pump next waits (tty_input_ready): a hint that is
+    // taken back before then costs no system call.
+    p.hint_due = bytes_due;
+    p.hint_new = true;
+}
+
+// Called by the pump before each poll: applies a new hint, ends a hinted
+// wait that ran out (the bytes come short or slow: each byte wakes the
+// pump again until the next hint), then says whether as many bytes wait
+// as the wait is for.
 bool tty_input_ready(PlatPort &port)
 {
-    return posix_port_input_ready(tty(port).fd);
+    TtyPort &p = tty(port);
+    if (p.hint_new)
+        apply_hint(p);
+    else if (p.hint_until_us != 0 && now_us() >= p.hint_until_us)
+        end_hinted_wait(p);
+    if (p.vmin <= 1)
+        return posix_port_input_ready(p.fd);
+    int waiting = 0;
+    return ioctl(p.fd, FIONREAD, &waiting) == 0 && waiting >= p.vmin;
 }
 
 void tty_close(PlatPort &port)
 {
     TtyPort &p = tty(port);
+    // The device keeps its settings: leave it waking on the first byte.
+    set_vmin(p, 1);
     // Clear the exclusive flag: it belongs to the device, not to this
     // descriptor, and would keep out the next opener while any other
     // descriptor of the device stays open.
@@ -414,8 +554,30 @@ void tty_close(PlatPort &port)
 extern const PortOps POSIX_TTY_OPS = {
     tty_open,     tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,
     tty_purge_rx, tty_write,        tty_read,      tty_fd,           tty_fd,
-    tty_input_ready, nullptr,      tty_close,
+    tty_input_ready, nullptr,      tty_close,        tty_expect,
 };
+
+int posix_port_wait_limit_ms(const PlatPort &port)
+{
+    if (port.ops != &POSIX_TTY_OPS)
+        return -1;
+    const TtyPort &p = tty(port);
+    if (p.hint_until_us == 0)
+        return -1;
+    int64_t left = (p.hint_until_us - now_us() + 999) / 1000;
+    return left <= 0 ? 0 : left > INT32_MAX ? INT32_MAX : static_cast<int>(left);
+}
+
+int64_t posix_port_quiet_us(const PlatPort &port)
+{
+    if (port.ops != &POSIX_TTY_OPS)
+        return 0;
+    const TtyPort &p = tty(port);
+    if (p.quiet_until_us == 0)
+        return 0;
+    int64_t left = p.quiet_until_us - now_us();
+    return left > 0 ? left : 0;
+}
 
 bool plat_trace_path(char *out, size_t size)
 {

@@ -50,6 +50,7 @@ unsigned opened_com_number();     // COM number of the last open
 std::string last_mode();          // last configure as "COMn:baud,p,d,s"
 uint32_t purges_rx();             // input purges so far
 uint32_t port_reads();            // fetches from the port so far
+uint32_t bytes_due_hint();        // the port's last wait hint (PortOps::expect), bytes
 // The byte-trace file the platform reports (ORV5_TRACE); "" for none.
 void set_trace_path(const std::string &path);
 

@@ -6,6 +6,11 @@
 // A port opened on it is a PlatPort like any other, whose record names the
 // line it is attached to; only one port can hold the line at a time, as
 // only one program can hold a device.
+//
+// A wait hint (expect) makes the pump's wait last until the due bytes have
+// arrived, as a tty's VMIN does, but at most twice their line time plus
+// HINT_SLACK_MS of virtual time; then the wait wakes on the first byte
+// again until the next hint.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,9 +39,18 @@ struct Line {
     PeerFn peer;
     uint32_t purges_rx = 0;
     uint32_t reads = 0;
+    uint32_t baud = 0;            // bit/s of the last configure
+    uint32_t bits_per_byte = 10;
+    uint32_t due = 0;             // bytes due by the last hint
+    bool hint_new = false;        // the hint changed: applied at the next wait
+    uint64_t hint_until = 0;      // end of the hinted wait, virtual ms; 0: none
     std::string trace_path;
 };
 Line line;   // the world the tests script; see the head of this file
+
+// A hinted wait ends at the latest after twice the due bytes' line time
+// plus this, ms (the POSIX tty's bound).
+constexpr uint64_t HINT_SLACK_MS = 10;
 
 // What plug-ins get as the simulated port's OS handle: any valid-looking one.
 constexpr intptr_t SIM_OS_HANDLE = 7;
@@ -82,14 +96,30 @@ unsigned opened_com_number() { return line.com; }
 std::string last_mode() { return line.mode; }
 uint32_t purges_rx() { return line.purges_rx; }
 uint32_t port_reads() { return line.reads; }
+uint32_t bytes_due_hint() { return line.due; }
 void set_trace_path(const std::string &path) { line.trace_path = path; }
+
+namespace {
+// Bytes a wait is for: the due ones while a hinted wait runs, else one.
+size_t bytes_awaited()
+{
+    return line.hint_until != 0 ? line.due : 1;
+}
+}  // namespace
 
 bool next_arrival(uint64_t *at_ms)
 {
-    if (!line.open || line.incoming.empty())
+    if (!line.open)
         return false;
-    *at_ms = line.incoming.front().at_ms;
-    return true;
+    size_t want = bytes_awaited();
+    bool known = line.incoming.size() >= want;
+    if (known)
+        *at_ms = line.incoming[want - 1].at_ms;
+    if (line.hint_until != 0 && (!known || line.hint_until < *at_ms)) {
+        *at_ms = line.hint_until;
+        known = true;
+    }
+    return known;
 }
 
 bool input_waiting()
@@ -127,6 +157,10 @@ bool sim_configure(PlatPort &port, const LineSettings &settings)
                   static_cast<unsigned long>(settings.baud_rate), parity,
                   settings.eight_data_bits ? '8' : '7', settings.two_stop_bits ? '2' : '1');
     sp.line->mode = mode;
+    sp.line->baud = settings.baud_rate;
+    sp.line->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7)
+                             + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
+                             + (settings.two_stop_bits ? 2 : 1);
     return !sp.line->faults.configure_fails;
 }
 
@@ -188,9 +222,31 @@ intptr_t sim_os_handle(const PlatPort &)
     return SIM_OS_HANDLE;
 }
 
-bool sim_input_ready(PlatPort &)
+void sim_expect(PlatPort &port, uint32_t bytes_due)
 {
-    return input_waiting();
+    Line &l = *sim_port(port).line;
+    l.due = bytes_due;
+    l.hint_new = true;
+}
+
+// Called by the pump before it waits: applies a new hint or ends a hinted
+// wait that ran out, then says whether the bytes waited for are there.
+bool sim_input_ready(PlatPort &port)
+{
+    Line &l = *sim_port(port).line;
+    const uint64_t now = now_ms();
+    if (l.hint_new) {
+        l.hint_new = false;
+        l.hint_until = 0;
+        if (l.due > 1 && l.baud != 0) {
+            uint64_t line_ms = (uint64_t{l.due} * l.bits_per_byte * 1000 + l.baud - 1) / l.baud;
+            l.hint_until = now + 2 * line_ms + HINT_SLACK_MS;
+        }
+    } else if (l.hint_until != 0 && now >= l.hint_until) {
+        l.hint_until = 0;
+    }
+    size_t want = bytes_awaited();
+    return l.incoming.size() >= want && l.incoming[want - 1].at_ms <= now;
 }
 
 void sim_close(PlatPort &port)
@@ -205,7 +261,7 @@ void sim_close(PlatPort &port)
 const PortOps SIM_OPS = {
     sim_open,  sim_setup_queues, sim_configure, sim_modem_status, sim_purge_tx,
     sim_purge_rx, sim_write, sim_read, sim_os_handle, nullptr, sim_input_ready,
-    nullptr, sim_close,
+    nullptr, sim_close, sim_expect,
 };
 
 }  // namespace

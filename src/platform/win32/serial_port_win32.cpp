@@ -7,6 +7,12 @@
 // sleeps in such a one-byte read while the session waits for the terminal,
 // and the channel fetches with one read of the count ClearCommError gives.
 //
+// While a wait hint (expect) says the rest of a frame is due, the pump's
+// read asks for those bytes instead, under time-outs that make it wait for
+// all of them (no interval limit, no per-byte allowance), again at most the
+// slice: one read takes a frame that comes byte by byte, and a frame that
+// comes short or slow is handed over at the slice's end as it stands.
+//
 // Each open port is a PlatPort whose record (ComPort) holds the handle,
 // the byte read ahead by the pump and the flags waiting for the next byte;
 // nothing here is kept per process.
@@ -41,15 +47,27 @@ constexpr char XON_CHAR = 0x11;
 constexpr char XOFF_CHAR = 0x13;
 constexpr WORD XON_XOFF_LIMIT = 300;   // bytes
 
+// Most bytes one hinted wait reads ahead; more due are read in steps.
+constexpr uint32_t AHEAD_MAX = 192;
+
 // The record of one open COM port, inside its PlatPort.
 struct ComPort {
     HANDLE handle;
     unsigned com;
-    bool have_ahead;        // a byte read while the pump waited
-    uint8_t ahead;
+    uint32_t hint_due;      // bytes due by the last hint (expect)
+    bool hinted_timeouts;   // the read time-outs wait for all bytes asked for
     uint8_t pending;        // PLAT_LINE_* flags for the next byte fetched
+    uint16_t ahead_len;     // bytes read while the pump waited, handed out
+    uint16_t ahead_pos;     // first by the next read from ahead_pos
+    uint8_t ahead[AHEAD_MAX];
     char name[SHOWN_NAME_SIZE];
 };
+
+// Read time-outs: a read returns at once with what the driver holds and,
+// when it holds nothing, waits at most the slice for the first byte.
+const COMMTIMEOUTS FIRST_BYTE_TIMEOUTS = {MAXDWORD, MAXDWORD, WIN32_READ_SLICE_MS, 0, 0};
+// A read waits until it has every byte asked for, at most the slice.
+const COMMTIMEOUTS ALL_BYTES_TIMEOUTS = {0, 0, WIN32_READ_SLICE_MS, 0, 0};
 
 ComPort &com_port(PlatPort &port)
 {
@@ -119,16 +137,13 @@ bool com_open(PlatPort &port, const char *shown)
     // A read returns at once with what the driver holds; when it holds
     // nothing it waits for the first byte, at most the slice.  Writes have
     // no time-out.
-    COMMTIMEOUTS to = {};
-    to.ReadIntervalTimeout = MAXDWORD;
-    to.ReadTotalTimeoutMultiplier = MAXDWORD;
-    to.ReadTotalTimeoutConstant = WIN32_READ_SLICE_MS;
+    COMMTIMEOUTS to = FIRST_BYTE_TIMEOUTS;
     if (!SetCommTimeouts(h, &to)) {
         plat_reason_note(shown);
         CloseHandle(h);
         return false;
     }
-    ComPort &p = *new (port.state) ComPort{h, com_number, false, 0, 0, {}};
+    ComPort &p = *new (port.state) ComPort{h, com_number, 0, false, 0, 0, 0, {}, {}};
     std::snprintf(p.name, sizeof p.name, "COM%u", com_number);
     return true;
 }
@@ -175,7 +190,7 @@ bool com_configure(PlatPort &port, const LineSettings &settings)
         plat_reason_note(mode);
         return false;
     }
-    p->have_ahead = false;
+    p->ahead_len = p->ahead_pos = 0;
     p->pending = 0;
     return true;
 }
@@ -215,7 +230,7 @@ void com_purge_rx(PlatPort &port)
 {
     ComPort &p = com_port(port);
     PurgeComm(p.handle, PURGE_RXCLEAR);
-    p.have_ahead = false;   // it was input waiting, like the rest
+    p.ahead_len = p.ahead_pos = 0;   // it was input waiting, like the rest
 }
 
 bool com_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *written)
@@ -243,10 +258,10 @@ bool com_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
     if (capacity == 0)
         return true;
     uint32_t n = 0;
-    if (p->have_ahead) {
-        bytes[n++] = p->ahead;
-        p->have_ahead = false;
-    }
+    while (p->ahead_pos < p->ahead_len && n < capacity)
+        bytes[n++] = p->ahead[p->ahead_pos++];
+    if (p->ahead_pos == p->ahead_len)
+        p->ahead_len = p->ahead_pos = 0;
     DWORD waiting = 0;
     bool ok = take_errors(*p, &waiting);
     if (!ok)
@@ -280,30 +295,53 @@ intptr_t com_os_handle(const PlatPort &port)
     return reinterpret_cast<intptr_t>(com_port(port).handle);
 }
 
+void com_expect(PlatPort &port, uint32_t bytes_due)
+{
+    com_port(port).hint_due = bytes_due;
+}
+
+// Puts the read time-outs for a read of all bytes asked for (hinted) or of
+// the first byte; only when they change.  False when the driver refused.
+bool use_timeouts(ComPort &p, bool hinted)
+{
+    if (p.hinted_timeouts == hinted)
+        return true;
+    COMMTIMEOUTS to = hinted ? ALL_BYTES_TIMEOUTS : FIRST_BYTE_TIMEOUTS;
+    if (!SetCommTimeouts(p.handle, &to))
+        return false;
+    p.hinted_timeouts = hinted;
+    return true;
+}
+
 bool com_wait_input(PlatPort &port)
 {
     ComPort *p = &com_port(port);
-    if (p->have_ahead)
+    if (p->ahead_pos < p->ahead_len)
         return true;
-    uint8_t b = 0;
+    DWORD want = p->hint_due < AHEAD_MAX ? p->hint_due : AHEAD_MAX;
+    // Back to waking on the first byte when no hint asks for more, or the
+    // time-outs for more cannot be had.
+    if (want <= 1 || !use_timeouts(*p, true)) {
+        want = 1;
+        use_timeouts(*p, false);
+    }
     DWORD got = 0;
-    if (!ReadFile(p->handle, &b, 1, &got, nullptr)) {
+    if (!ReadFile(p->handle, p->ahead, want, &got, nullptr)) {
         DWORD waiting = 0;
         take_errors(*p, &waiting);
         // A failing port fails at once: sleep the slice rather than spin.
         Sleep(WIN32_READ_SLICE_MS);
         return false;
     }
-    if (got == 1) {
-        p->ahead = b;
-        p->have_ahead = true;
-    }
-    return p->have_ahead;
+    p->ahead_pos = 0;
+    p->ahead_len = static_cast<uint16_t>(got);
+    return got > 0;
 }
 
 void com_close(PlatPort &port)
 {
     ComPort &p = com_port(port);
+    use_timeouts(p, false);   // as the device was opened
     CloseHandle(p.handle);
     p.handle = INVALID_HANDLE_VALUE;
 }
@@ -315,7 +353,7 @@ void com_close(PlatPort &port)
 extern const PortOps WIN32_COM_OPS = {
     com_open,  com_setup_queues, com_configure, com_modem_status, com_purge_tx,
     com_purge_rx, com_write, com_read, com_os_handle, nullptr, nullptr,
-    com_wait_input, com_close,
+    com_wait_input, com_close, com_expect,
 };
 
 bool plat_trace_path(char *out, size_t size)

@@ -12,7 +12,8 @@
 constexpr uint32_t WIN32_READ_SLICE_MS = 10;
 
 // The backend of COM handles (serial_port_win32.cpp).  Its wait_input
-// waits until a byte arrives on the port or WIN32_READ_SLICE_MS have
-// passed; a byte that arrives is kept in the port's record and handed out
-// first by the next read.  True when input is waiting.
+// waits until a byte arrives on the port (under a wait hint: until the due
+// bytes have) or WIN32_READ_SLICE_MS have passed; what arrives is kept in
+// the port's record and handed out first by the next read.  True when
+// input is waiting.
 extern const PortOps WIN32_COM_OPS;
