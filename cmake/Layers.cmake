@@ -33,10 +33,13 @@ target_include_directories(orv5_platform_if INTERFACE
 target_compile_definitions(orv5_platform_if INTERFACE ORV5_BUILDING_LIBRARY)
 
 # The platform backend of this build sees the whole platform folder (its
-# own headers included) and nothing above it.
+# own headers included) and nothing above it.  Network ports (net/: the
+# telnet codec and the port backend) are portable code that both real
+# platforms compile in, each with its own socket calls.
 orv5_layer_scope(platform_impl platform)
 file(GLOB ORV5_PLATFORM_SOURCES CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/src/platform/${ORV5_PLATFORM}/*.cpp)
+  ${PROJECT_SOURCE_DIR}/src/platform/${ORV5_PLATFORM}/*.cpp
+  ${PROJECT_SOURCE_DIR}/src/platform/net/*.cpp)
 add_library(orv5platform OBJECT ${ORV5_PLATFORM_SOURCES})
 target_include_directories(orv5platform PRIVATE ${ORV5_LAYER_ROOT}/platform_impl)
 target_link_libraries(orv5platform PUBLIC orv5_platform_if)

@@ -4,6 +4,7 @@
 #include "orv5_adapter.h"
 #include "orv5w32.h"
 #include "platform/library.h"
+#include "platform/os_reason.h"
 
 namespace {
 
@@ -20,6 +21,12 @@ int load_adapter(const char *path, plat_port port)
 {
     if (path == nullptr || path[0] == '\0')
         return 0;
+    // A plug-in acts on the port's OS handle directly; a port without one
+    // (a network port) cannot serve it.
+    if (plat_port_os_handle(port) == -1) {
+        plat_reason_set(path, "adapter plug-ins need a local port; this port is on the network");
+        return ORV5_E_ADAPTER_FAILED;
+    }
     void *lib = plat_lib_load(path);
     if (lib == nullptr)
         return ORV5_E_ADAPTER_LOAD;

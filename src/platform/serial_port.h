@@ -98,12 +98,20 @@ struct PortOps {
 
     // Releases the port; the dispatcher resets the object afterwards.
     void (*close)(PlatPort &port);
+
+    // Waits until the output written so far has left (a line: gone out of
+    // the UART; a socket: sent), within a bound of the backend's.  False
+    // when it did not, or the port failed.
+    bool (*drain)(PlatPort &port);
+
+    // Sets RTS and DTR (true = on).  False when refused or not possible.
+    bool (*set_lines)(PlatPort &port, bool rts, bool dtr);
 };
 
-// Room for a backend's record of one port, bytes: the POSIX tty's (the
-// device path as reasons show it, 128, plus the decoder) is the largest
-// today; a network backend's host name and protocol state fit as well.
-constexpr size_t PLAT_PORT_STATE_SIZE = 256;
+// Room for a backend's record of one port, bytes: the network port's (a
+// host name of up to 255 bytes as reasons show it, the telnet codec) is
+// the largest.
+constexpr size_t PLAT_PORT_STATE_SIZE = 512;
 
 struct PlatPort {
     const PortOps *ops;   // null while closed
@@ -126,10 +134,13 @@ const T &plat_port_state(const PlatPort &port)
     return *reinterpret_cast<const T *>(port.state);
 }
 
-// Size of a port name buffer: a device path on POSIX, "COMn" on Win32.
+// Size of a port name buffer: a device path on POSIX, "COMn" on Win32, or
+// a network port's address ("rfc2217://HOST:PORT", "tcp://HOST:PORT").
 constexpr size_t PLAT_PORT_NAME_SIZE = 4096;
 
-// The name of COM<com_number> as plat_port_open takes it.  Win32: "COMn".
+// The name of COM<com_number> as plat_port_open takes it.  Win32: the
+// network address in $ORV5_DEVICE or else in $ORV5_COM<n> (process
+// environment; a value of another form is not used), else "COMn".
 // POSIX: $ORV5_DEVICE when set (the CLI's --device), else $ORV5_COM<n>,
 // else /dev/ttyS<n-1>.  False (and the reason kept) when there is no such
 // name: COM0 on POSIX, or a device path longer than size - 1.
@@ -219,7 +230,18 @@ inline bool plat_port_read(plat_port port, uint8_t *bytes, uint8_t *errors, uint
     return plat_port_is_open(port) && port->ops->read(*port, bytes, errors, capacity, count);
 }
 
-// The OS handle for plug-ins; -1 when the port is not open.
+inline bool plat_port_drain(plat_port port)
+{
+    return plat_port_is_open(port) && port->ops->drain(*port);
+}
+
+inline bool plat_port_set_lines(plat_port port, bool rts, bool dtr)
+{
+    return plat_port_is_open(port) && port->ops->set_lines(*port, rts, dtr);
+}
+
+// The OS handle for plug-ins; -1 when the port is not open, and for a
+// port that has no such handle (a network port).
 inline intptr_t plat_port_os_handle(plat_port port)
 {
     return plat_port_is_open(port) ? port->ops->os_handle(*port) : -1;

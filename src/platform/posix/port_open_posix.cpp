@@ -1,14 +1,14 @@
 // port_open_posix.cpp - which port a name means on POSIX, and which
 // backend opens it.
 //
-// Every name is a device path today, opened as a terminal.  A network port
-// is one more row in BACKENDS: a name such as "tcp://host:port" or
-// "rfc2217://host:port" picks a backend whose record holds the socket and
-// the protocol's state, whose wait_handle is the socket (so the pump polls
-// it as it polls a tty) and whose os_handle is -1 (no plug-in drives an
-// adapter over a network).  The channel and the pump stay as they are.
+// A name of the form "rfc2217://HOST:PORT" or "tcp://HOST:PORT" is a
+// network port (platform/net/net_port.h): its wait_handle is the socket, so
+// the pump polls it as it polls a tty, and its os_handle is -1 (no plug-in
+// drives an adapter over a network).  Every other name is a device path,
+// opened as a terminal.
 #include "platform/serial_port.h"
 #include "platform/os_reason.h"
+#include "platform/net/net_port.h"
 #include "platform/posix/posix_port.h"
 
 #include <cstdio>
@@ -58,6 +58,8 @@ bool plat_port_name(unsigned com_number, char *out, size_t size)
 
 const PortOps *plat_port_backend(const char *name)
 {
+    if (net_scheme(name) != NetScheme::None)
+        return &NET_PORT_OPS;
     for (const Backend &b : BACKENDS)
         if (std::strncmp(name, b.prefix, std::strlen(b.prefix)) == 0)
             return b.ops;

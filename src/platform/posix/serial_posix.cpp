@@ -45,6 +45,9 @@ constexpr uint32_t RAW_CHUNK = 2048;
 // (flow-controlled, or a pseudo-terminal nobody reads) gets there.
 constexpr int WRITE_STALL_MS = 5000;
 
+// Poll interval while waiting for the output queue to empty, ms.
+constexpr long DRAIN_STEP_MS = 2;
+
 // The record of one open tty port, inside its PlatPort.
 struct TtyPort {
     int fd;
@@ -397,6 +400,40 @@ bool tty_input_ready(PlatPort &port)
     return posix_port_input_ready(tty(port).fd);
 }
 
+bool tty_drain(PlatPort &port)
+{
+    // tcdrain could wait for ever on a stalled line: the output queue is
+    // watched instead, for as long as a write may stall.
+    TtyPort &p = tty(port);
+    int64_t give_up = now_ms() + WRITE_STALL_MS;
+    for (;;) {
+        int queued = 0;
+        if (ioctl(p.fd, TIOCOUTQ, &queued) != 0)
+            return not_supported(errno) && tcdrain(p.fd) == 0;
+        if (queued <= 0)
+            return true;
+        if (now_ms() >= give_up)
+            return refuse(p, "output did not drain (flow control, or nobody reads the line)");
+        struct timespec nap = {0, DRAIN_STEP_MS * 1000000L};
+        nanosleep(&nap, nullptr);
+    }
+}
+
+bool tty_set_lines(PlatPort &port, bool rts, bool dtr)
+{
+    TtyPort &p = tty(port);
+    int on = (rts ? TIOCM_RTS : 0) | (dtr ? TIOCM_DTR : 0);
+    int off = (rts ? 0 : TIOCM_RTS) | (dtr ? 0 : TIOCM_DTR);
+    if ((on != 0 && ioctl(p.fd, TIOCMBIS, &on) != 0) ||
+        (off != 0 && ioctl(p.fd, TIOCMBIC, &off) != 0)) {
+        if (not_supported(errno))
+            return true;   // no modem lines (a pseudo-terminal): nothing to set
+        plat_reason_note(p.name);
+        return false;
+    }
+    return true;
+}
+
 void tty_close(PlatPort &port)
 {
     TtyPort &p = tty(port);
@@ -414,7 +451,7 @@ void tty_close(PlatPort &port)
 extern const PortOps POSIX_TTY_OPS = {
     tty_open,     tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,
     tty_purge_rx, tty_write,        tty_read,      tty_fd,           tty_fd,
-    tty_input_ready, nullptr,      tty_close,
+    tty_input_ready, nullptr,      tty_close,     tty_drain,        tty_set_lines,
 };
 
 bool plat_trace_path(char *out, size_t size)

@@ -200,12 +200,24 @@ void sim_close(PlatPort &port)
     l.incoming.clear();
 }
 
+// Every byte written has arrived at the terminal already; the simulated
+// line has no modem lines to set.
+bool sim_drain(PlatPort &)
+{
+    return true;
+}
+
+bool sim_set_lines(PlatPort &, bool, bool)
+{
+    return true;
+}
+
 // The simulated pump jumps virtual time to the line's next arrival itself:
 // no handle to wait on, no slice to sleep.
 const PortOps SIM_OPS = {
     sim_open,  sim_setup_queues, sim_configure, sim_modem_status, sim_purge_tx,
     sim_purge_rx, sim_write, sim_read, sim_os_handle, nullptr, sim_input_ready,
-    nullptr, sim_close,
+    nullptr, sim_close, sim_drain, sim_set_lines,
 };
 
 }  // namespace

@@ -301,6 +301,27 @@ bool com_wait_input(PlatPort &port)
     return p->have_ahead;
 }
 
+bool com_drain(PlatPort &port)
+{
+    // A synchronous write returns once the driver took the bytes; this
+    // waits until they have gone out of it.
+    ComPort &p = com_port(port);
+    if (FlushFileBuffers(p.handle))
+        return true;
+    plat_reason_note(p.name);
+    return false;
+}
+
+bool com_set_lines(PlatPort &port, bool rts, bool dtr)
+{
+    ComPort &p = com_port(port);
+    if (EscapeCommFunction(p.handle, rts ? SETRTS : CLRRTS) &&
+        EscapeCommFunction(p.handle, dtr ? SETDTR : CLRDTR))
+        return true;
+    plat_reason_note(p.name);
+    return false;
+}
+
 void com_close(PlatPort &port)
 {
     ComPort &p = com_port(port);
@@ -315,7 +336,7 @@ void com_close(PlatPort &port)
 extern const PortOps WIN32_COM_OPS = {
     com_open,  com_setup_queues, com_configure, com_modem_status, com_purge_tx,
     com_purge_rx, com_write, com_read, com_os_handle, nullptr, nullptr,
-    com_wait_input, com_close,
+    com_wait_input, com_close, com_drain, com_set_lines,
 };
 
 bool plat_trace_path(char *out, size_t size)
