@@ -178,7 +178,7 @@ check "tcp: the server's speed stays (19200 for -B115200)" \
 
 # ---- plug-ins need a local port ---------------------------------------------
 
-net_sim plugin "$RFC" --timeout 3 && send "$C" +IOrv5EESI -B19200 S.TXT; wait_sim
+net_sim plugin "$RFC" && send "$C" +IOrv5EESI -B19200 S.TXT; sim_finish "$SIM_LOG" 1
 check "rfc2217 with +I: result 80, nothing sent to the terminal" \
     is rc "$RC" 80 -- is "bytes at the tty" "$(s2n_written plugin)" ""
 
@@ -214,7 +214,8 @@ fi
 
 # stop_mid_session CASE: once the server has written 3 times to the tty
 # (the session is under way), ser2net is stopped; STOP_MS is how long orvw
-# took to end after that.  orvw runs in the background (ORVW_PID).
+# took to end after that.  orvw runs in the background (ORVW_PID).  The
+# terminal is left waiting for a line that is gone: it is stopped after.
 stop_mid_session() {
     local i t0
     for i in $(seq 400); do
@@ -237,7 +238,7 @@ ORVW_LOG=$C/orvw.log
 (cd "$C" && exec timeout 60 "$ORVW" --verbose -V --device="$PTY" -L60 D.TXT >"$ORVW_LOG" 2>&1) &
 ORVW_PID=$!
 stop_mid_session stop-send
-wait_sim
+sim_finish "$SIM_LOG" 1
 check "server stopped while sending: 52 at once, the reason names the server" \
     is rc "$RC" 52 -- at_most "ms after the stop" "$STOP_MS" 2500 -- \
     has_line "$ORVW_LOG" "reason: .*127\.0\.0\.1:$S2N_RFC"
@@ -251,7 +252,7 @@ ORVW_LOG=$C/orvw.log
 (cd "$C" && exec timeout 60 "$ORVW" --verbose -V --device="$PTY" +R -L60 D.TXT >"$ORVW_LOG" 2>&1) &
 ORVW_PID=$!
 stop_mid_session stop-recv
-wait_sim
+sim_finish "$SIM_LOG" 1
 check "server stopped while receiving: 51 at once, the user's file as it was, no partial file" \
     is rc "$RC" 51 -- at_most "ms after the stop" "$STOP_MS" 2500 -- \
     same_file "$C/D.TXT" "$WORK/keep" -- only_files "$C" D.TXT
