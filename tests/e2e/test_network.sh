@@ -240,7 +240,7 @@ ORVW_PID=$!
 stop_mid_session stop-send
 sim_finish "$SIM_LOG" 1
 check "server stopped while sending: 52 at once, the reason names the server" \
-    is rc "$RC" 52 -- at_most "ms after the stop" "$STOP_MS" 2500 -- \
+    is rc "$RC" 52 -- at_most "ms after the stop" "$STOP_MS" 5000 -- \
     has_line "$ORVW_LOG" "reason: .*127\.0\.0\.1:$S2N_RFC"
 
 s2n_start same || { fail "ser2net starts again" "$(tail -c 300 "$S2N_LOG")"; finish; }
@@ -254,7 +254,7 @@ ORVW_PID=$!
 stop_mid_session stop-recv
 sim_finish "$SIM_LOG" 1
 check "server stopped while receiving: 51 at once, the user's file as it was, no partial file" \
-    is rc "$RC" 51 -- at_most "ms after the stop" "$STOP_MS" 2500 -- \
+    is rc "$RC" 51 -- at_most "ms after the stop" "$STOP_MS" 5000 -- \
     same_file "$C/D.TXT" "$WORK/keep" -- only_files "$C" D.TXT
 
 # ---- a collecting station whose server restarts ------------------------------
