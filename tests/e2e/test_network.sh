@@ -277,6 +277,14 @@ wait_opened "$S2N_PID" "${T_PTY[1]}" "${T_PID[1]}" || true
 s2n_line "${T_PTY[2]}"
 wait_lines "$S/collect.log" 1 '"stored":"' || true
 wait_opened "$S2N_PID" "${T_PTY[2]}" "${T_PID[2]}" || true
+# A second station for the same network port, started from another
+# folder, is refused: the port's lock is taken by its address.
+mkdir -p "$WORK/elsewhere"
+RC=0
+(cd "$WORK/elsewhere" && timeout 10 "$ORVW" --collect "$WORK/station2" --device="$RFC" --station=other -V \
+    >"$WORK/station2.out" 2>&1) || RC=$?
+check "station on rfc2217: a second station for the same address exits 64" \
+    is status "$RC" 64 -- has_line "$WORK/station2.out" 'orvw-port-rfc2217:%%127\.0\.0\.1:'"$S2N_RFC"'\.lock'
 s2n_stop
 wait_lines "$S/collect.log" 2 || true
 s2n_line "${T_PTY[3]}"

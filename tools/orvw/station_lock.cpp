@@ -57,7 +57,9 @@ std::string path_as_name(const std::string &path)
 
 std::string absolute(const std::string &path)
 {
-    if (!path.empty() && path[0] == '/')
+    // A network port (rfc2217://HOST:PORT, tcp://HOST:PORT) is no file:
+    // its name is the same from every folder.
+    if ((!path.empty() && path[0] == '/') || path.find("://") != std::string::npos)
         return path;
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr)
