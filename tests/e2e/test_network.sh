@@ -189,7 +189,7 @@ cp "$WORK/speeds/S.TXT" "$WORK/speeds/S.FLD" "$C/"
 port=$(free_port)
 run_orvw "$C" --device="rfc2217://127.0.0.1:$port" S.TXT
 check "refused connection: 75 at once, the reason names 127.0.0.1:$port" \
-    is rc "$RC" 75 -- has_line "$ORVW_LOG" "reason: .*127\.0\.0\.1:$port" -- at_most ms "$ELAPSED_MS" 3000
+    is rc "$RC" 75 -- has_line "$ORVW_LOG" "reason: .*127\.0\.0\.1:$port" -- at_most ms "$ELAPSED_MS" 4000
 
 run_orvw "$C" --device=tcp://nonexistent.invalid:4001 S.TXT
 check "unresolvable name: 75, the reason names nonexistent.invalid:4001" \
