@@ -181,6 +181,22 @@ void packet_seeds()
     put("packets", 3, char(0) + pkt(stored(header("EMPTY.TXT", 0, "0105"))));
 }
 
+// Server openings, replies (a speed with 0xFF in it among them), data
+// with doubled IACs and the malformed subnegotiations of the unit tests.
+void telnet_seeds()
+{
+    const std::string iac(1, char(255));
+    const std::string sb = iac + char(250) + char(44), se = iac + char(240);
+    put("telnet", 0, char(1) + iac + char(253) + char(44) + iac + char(251) + char(0) +
+                         sb + char(101) + std::string("\0\0K\0", 4) + se + sb + char(102) + char(8) + se);
+    put("telnet", 1, char(1 | 6 << 1) + std::string("\x10\x02") + iac + iac + "AB" + iac + iac +
+                         "\r\n" + sb + char(101) + char(0) + char(1) + iac + iac + char(0) + se);
+    put("telnet", 2, char(0) + iac + char(251) + char(1) + iac + char(253) + char(24) + "\r" +
+                         std::string(1, '\0') + "x");
+    put("telnet", 3, char(1) + sb + char(101) + std::string(40, 'A') + se + sb + char(102) + iac +
+                         char(251) + char(1) + iac + char(7) + "Z");
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -196,5 +212,6 @@ int main(int argc, char **argv)
     command_seeds();
     fieldfile_seeds();
     packet_seeds();
+    telnet_seeds();
     return 0;
 }

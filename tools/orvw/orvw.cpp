@@ -74,8 +74,11 @@ bool set_env(const char *name, const char *value)
 bool set_device(const char *path)
 {
 #if defined(_WIN32)
-    (void)path;
-    std::fprintf(stderr, "orvw: note: --device is ignored on Windows; choose the port with -Pn\n");
+    // The library takes a network address from ORV5_DEVICE; local ports
+    // are named by number only.
+    if (is_network_device(path))
+        return set_env("ORV5_DEVICE", path);
+    std::fprintf(stderr, "orvw: note: --device is ignored on Windows for local ports; choose the port with -Pn\n");
     return true;
 #else
     if (*path == '\0') {
@@ -112,15 +115,35 @@ void print_version()
     std::printf("orvw %s (library Orv5w32 %s)\n", ORV5_PROJECT_VERSION, GetOrv5DllVersion(version));
 }
 
+// --verbose after a session that opened a network port: what the
+// library noted about it (a server without the com port option), and for
+// a raw TCP port that the line's speed is the server's.
+void network_notes(const std::string &text, int code)
+{
+    bool raw_tcp = false;
+    std::string device = port_device(text);
+    if (!is_network_device(device, &raw_tcp))
+        return;
+    char note[512] = {};
+    if (code == ORV5_OK && GetOrv5LastReason(note, sizeof note) > 0)
+        std::fprintf(stderr, "orvw: note: %s\n", note);
+    if (raw_tcp)
+        std::fprintf(stderr, "orvw: note: %s passes bytes as they are: the line's speed and"
+                             " framing are set on the server, not by -B\n", device.c_str());
+}
+
 // One session as the arguments ask; its result code.
 int run_one(const CliOptions &o)
 {
-    SessionReport r = run_session(o.given_text != nullptr ? o.given_text : o.text);
+    const std::string &text = o.given_text != nullptr ? std::string(o.given_text) : o.text;
+    SessionReport r = run_session(text);
     if (r.code != ORV5_OK) {
         std::fprintf(stderr, "orvw: error %d: %s\n", r.code, orv5_result_message(r.code));
         if (o.verbose && !r.reason.empty())
             std::fprintf(stderr, "orvw: reason: %s\n", r.reason.c_str());
     }
+    if (o.verbose)
+        network_notes(text, r.code);
     if (o.json) {
         JsonLine j;
         report_fields(j, r);

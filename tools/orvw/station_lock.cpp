@@ -57,9 +57,7 @@ std::string path_as_name(const std::string &path)
 
 std::string absolute(const std::string &path)
 {
-    // A network port (rfc2217://HOST:PORT, tcp://HOST:PORT) is no file:
-    // its name is the same from every folder.
-    if ((!path.empty() && path[0] == '/') || path.find("://") != std::string::npos)
+    if ((!path.empty() && path[0] == '/') || is_network_device(path))
         return path;
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd) == nullptr)
@@ -86,10 +84,29 @@ int port_number(const std::string &options)
     return port;
 }
 
+bool is_network_device(const std::string &device, bool *raw_tcp)
+{
+    std::string lower;
+    for (char ch : device.substr(0, 10))
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    bool tcp = lower.compare(0, 6, "tcp://") == 0;
+    if (raw_tcp != nullptr)
+        *raw_tcp = tcp;
+    return tcp || lower == "rfc2217://";
+}
+
 std::string port_device(const std::string &options)
 {
     const int n = port_number(options);
 #if defined(_WIN32)
+    // As the library names the port: the process environment (which
+    // --device changes) may hold a network address for it.
+    for (const std::string &var : {std::string("ORV5_DEVICE"), "ORV5_COM" + std::to_string(n)}) {
+        char value[4096];
+        DWORD len = GetEnvironmentVariableA(var.c_str(), value, sizeof value);
+        if (len > 0 && len < sizeof value && is_network_device(value))
+            return value;
+    }
     return "COM" + std::to_string(n);
 #else
     const char *dev = std::getenv("ORV5_DEVICE");

@@ -43,8 +43,13 @@ private:
 int port_number(const std::string &options);
 
 // The device a session with these options opens on POSIX: $ORV5_DEVICE
-// (what --device sets), $ORV5_COMn, /dev/ttyS<n-1>; "COMn" on Windows.
+// (what --device sets), $ORV5_COMn, /dev/ttyS<n-1>; on Windows a network
+// address in ORV5_DEVICE or ORV5_COMn, else "COMn".
 std::string port_device(const std::string &options);
+
+// True for a network port's address ("rfc2217://...", "tcp://...", any
+// case); raw_tcp: the tcp:// kind, whose line settings are the server's.
+bool is_network_device(const std::string &device, bool *raw_tcp = nullptr);
 
 // The station's name when --station does not give one: the device's base
 // name (POSIX) or "COMn" (Windows), made safe with station_name_safe().

@@ -44,7 +44,8 @@ const char COMMAND_OPTIONS[] =
 const char ORVW_OPTIONS[] =
     "\n"
     "Options of orvw itself:\n"
-    "  --device=PATH   use the serial device PATH whatever -P says (POSIX)\n"
+    "  --device=PATH   use the serial device PATH whatever -P says (POSIX), or a\n"
+    "                  serial device server: rfc2217://HOST:PORT, tcp://HOST:PORT\n"
     "  --text=TEXT     pass TEXT as the command text, unchanged\n"
     "  --json          print one JSON object on stdout at the end: result,\n"
     "                  message, direction, name_buf, file, records, bytes,\n"
@@ -65,7 +66,8 @@ const char ORVW_OPTIONS[] =
 const char PORTS[] =
     "\n"
     "COM ports: on Windows -Pn opens COMn.  On Linux the device is, in this\n"
-    "order: $ORV5_DEVICE (what --device sets), $ORV5_COMn, /dev/ttyS<n-1>.\n";
+    "order: $ORV5_DEVICE (what --device sets), $ORV5_COMn, /dev/ttyS<n-1>.\n"
+    "A network address in ORV5_DEVICE or ORV5_COMn is used on Windows too.\n";
 
 const char COLLECT[] =
     "\n"

@@ -198,6 +198,7 @@ TEST(TelnetCodec, MalformedSubnegotiationsAreDroppedAndNeverData)
     TelnetCodec c = agreed();
     uint32_t v = 0;
     Bytes in = {IAC, SB, 44, 101, 0, 0, IAC, SE};   // speed of 2 bytes
+    in.insert(in.end(), {IAC, SB, 44, 101, 0, 0, 0x4B, 0, 7, IAC, SE});   // of 5 bytes
     in.insert(in.end(), {IAC, SB, 44, 101});      // far too long
     in.insert(in.end(), 300, 0x41);
     in.insert(in.end(), {IAC, SE});
@@ -209,7 +210,7 @@ TEST(TelnetCodec, MalformedSubnegotiationsAreDroppedAndNeverData)
     EXPECT_EQ(feed(c, in), (Bytes{0x5A}));
     EXPECT_FALSE(telnet_com_reply(c, 1, &v));
     EXPECT_FALSE(telnet_com_reply(c, 2, &v));
-    EXPECT_EQ(c.malformed, 4u);
+    EXPECT_EQ(c.malformed, 5u);
     EXPECT_EQ(replies(c), (Bytes{IAC, DONT, 1}));   // the command that broke in was taken
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_rfc2217.h"
@@ -178,9 +179,13 @@ TEST_F(NetPort, PurgingTheInputDiscardsWhatArrivedAndAsksTheServerToo)
     fake::Rfc2217Server server;
     ASSERT_NE(open(server.url()), PLAT_PORT_INVALID) << reason();
     ASSERT_TRUE(plat_port_configure(port, LINE_19200)) << reason();
+    // The replies to the controls first, then the bytes to be purged, all
+    // arrived before the purge (loopback: well within the pauses).
+    ASSERT_TRUE(server.wait_for([&] { return server.commands().size() >= 7; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     server.send_data({1, 2, 3});
-    // Let the bytes arrive before the purge.
-    ASSERT_TRUE(server.wait_for([&] { return port->ops->input_ready(*port); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(port->ops->input_ready(*port));
     plat_port_purge_rx(port);
     ASSERT_TRUE(server.wait_for([&] {
         for (auto &c : server.commands())
