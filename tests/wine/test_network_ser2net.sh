@@ -33,18 +33,18 @@ else
         fail "$ARCH: ser2net starts" "$(tail -c 300 "$S2N_LOG")"
     else
         # orvw.exe sends a data file through the server.
-        new_case net-send; make_data 6
-        net_sim net-send "rfc2217://127.0.0.1:$S2N_RFC" && net_wine_orvw -B19200 +V0 DATA.TXT
+        new_case s2n-send; make_data 6
+        net_sim s2n-send "rfc2217://127.0.0.1:$S2N_RFC" && net_wine_orvw -B19200 +V0 DATA.TXT
         stop_sim
         check "$ARCH: network: orvw.exe -P$NET_COM sends through ORV5_COM$NET_COM=rfc2217://..., exit 0" \
             is rc "$RC" 0 -- is status "$(json status)" ok -- is written "$(json written)" 6 -- \
             same_file "$SIM_DIR/DATA.TXT" "$CASE_DIR/DATA.TXT"
         check "$ARCH: network: the session set 19200 bit/s at the server's tty" \
-            is "changes from 9600 to 19200" "$(s2n_events net-send | grep -c '^speed 9600 19200$' || true)" 1
+            is "changes from 9600 to 19200" "$(s2n_events s2n-send | grep -c '^speed 9600 19200$' || true)" 1
 
         # orvw.exe receives a data file through the server.
-        new_case net-recv
-        net_sim net-recv "rfc2217://127.0.0.1:$S2N_RFC" --send-records 5 --widths 5,3 \
+        new_case s2n-recv
+        net_sim s2n-recv "rfc2217://127.0.0.1:$S2N_RFC" --send-records 5 --widths 5,3 \
             --send-name DATA.TXT --reply-timeout 700 --retries 2 &&
             net_wine_orvw -B19200 +R +V0 DATA.TXT
         stop_sim
