@@ -82,21 +82,24 @@ free_port() {
 }
 
 # s2n_config: the configuration for the two accepters on $S2N_RFC and
-# $S2N_RAW; kickolduser lets a client that lost its connection in again at
-# once (the old one may not have been seen to go yet).
+# $S2N_RAW, as README.md recommends for a cradle: nodelay sends each
+# answer at once (else a small segment waits for the acknowledgement of
+# the one before, up to 40 ms per frame); kickolduser lets a client that
+# lost its connection in again at once (the old one may not have been
+# seen to go yet).
 s2n_config() {
     cat >"$S2N_CONF" <<EOF
 %YAML 1.1
 ---
 connection: &cradle-rfc2217
-  accepter: telnet(rfc2217),tcp,127.0.0.1,$S2N_RFC
+  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1,$S2N_RFC
   connector: serialdev,$S2N_LINE,$S2N_LINE_SETTINGS
   options:
     kickolduser: true
     mdns: false
 
 connection: &cradle-raw
-  accepter: tcp,127.0.0.1,$S2N_RAW
+  accepter: tcp(nodelay),127.0.0.1,$S2N_RAW
   connector: serialdev,$S2N_LINE,$S2N_LINE_SETTINGS
   options:
     kickolduser: true
