@@ -183,6 +183,30 @@ TEST(StationLocks, SecondHolderRefusedUntilTheFirstLetsGo)
     ::unsetenv("ORV5_LOCK_DIR");
 }
 
+// A station on a network port: its address is no path, so the lock's
+// name does not depend on the current folder, and the default station
+// name is made of host and port.
+TEST(StationLocks, ANetworkPortIsLockedByItsAddress)
+{
+    Folder locks;
+    ::setenv("ORV5_LOCK_DIR", locks.path.c_str(), 1);
+    ::setenv("ORV5_DEVICE", "rfc2217://cradle-3:4001", 1);
+    bool raw = true;
+    EXPECT_TRUE(is_network_device("RFC2217://cradle-3:4001", &raw));
+    EXPECT_FALSE(raw);
+    EXPECT_TRUE(is_network_device("tcp://10.0.0.7:4002", &raw));
+    EXPECT_TRUE(raw);
+    EXPECT_FALSE(is_network_device("/dev/ttyUSB0"));
+    EXPECT_FALSE(is_network_device("rfc2217:/x"));
+    EXPECT_EQ(default_station_name("-P1"), "cradle-3_4001");
+    std::string where, why;
+    StationLock lock;
+    EXPECT_EQ(lock.take_port("-P1", where, why), LockResult::Taken) << why;
+    EXPECT_EQ(where, locks.at("orvw-port-rfc2217:%%cradle-3:4001.lock"));
+    ::unsetenv("ORV5_DEVICE");
+    ::unsetenv("ORV5_LOCK_DIR");
+}
+
 TEST(StationLogFile, TwoWritersAppendWholeLines)
 {
     Folder d;

@@ -42,3 +42,17 @@ else
     check "$ARCH: a speed the server refuses is 9 with its answer" \
         is rc "$RC" 9 -- has_line "$HOST_LOG.err" "9600"
 fi
+
+# Without a network address in ORV5_COMn the port stays COMn; an address
+# where nobody listens is 75 naming it.
+new_case net-names
+make_data 1
+HOST_LOG=$CASE_DIR/orvw.log
+RC=0
+ORV5_COM7=/dev/null wine_in_case "$HOST_LOG" "$ORVW" -P7 +V0 --verbose DATA.TXT || RC=$?
+check "$ARCH: ORV5_COM7 holding no network address leaves COM7" \
+    is rc "$RC" 75 -- has_line "$HOST_LOG.err" "reason: COM7"
+RC=0
+ORV5_COM7=tcp://127.0.0.1:1 wine_in_case "$HOST_LOG" "$ORVW" -P7 +V0 --verbose DATA.TXT || RC=$?
+check "$ARCH: a network port where nobody listens is 75 naming it" \
+    is rc "$RC" 75 -- has_line "$HOST_LOG.err" "reason: tcp://127.0.0.1:1"

@@ -122,8 +122,8 @@ void network_notes(const std::string &text, int code)
 {
     bool raw_tcp = false;
     std::string device = port_device(text);
-    if (!is_network_device(device, &raw_tcp))
-        return;
+    if (code == ORV5_E_PORT_OPEN || !is_network_device(device, &raw_tcp))
+        return;   // not reached: its reason says why
     char note[512] = {};
     if (code == ORV5_OK && GetOrv5LastReason(note, sizeof note) > 0)
         std::fprintf(stderr, "orvw: note: %s\n", note);

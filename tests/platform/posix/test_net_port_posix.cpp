@@ -196,6 +196,14 @@ TEST_F(NetPort, PurgingTheInputDiscardsWhatArrivedAndAsksTheServerToo)
     EXPECT_EQ(server.commands().back().value, (Bytes{1}));
     server.send_data({4});
     EXPECT_EQ(read_some(1), (Bytes{4}));
+    // The purges before each frame stay local: a command per frame would
+    // cost a round of the server's delayed acknowledgements.
+    size_t commands = server.commands().size();
+    plat_port_purge_rx(port);
+    uint32_t written = 0;
+    ASSERT_TRUE(plat_port_write(port, "\x05", 1, &written));
+    ASSERT_TRUE(server.wait_for([&] { return server.data().size() >= 1; }));
+    EXPECT_EQ(server.commands().size(), commands);
 }
 
 TEST_F(NetPort, SetLinesAndDrain)
