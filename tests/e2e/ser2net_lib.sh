@@ -82,11 +82,10 @@ free_port() {
 }
 
 # s2n_config: the configuration for the two accepters on $S2N_RFC and
-# $S2N_RAW, as README.md recommends for a cradle: nodelay sends each
-# answer at once (else a small segment waits for the acknowledgement of
-# the one before, up to 40 ms per frame), and so does chardelay: false
-# (else the server waits a few ms after each byte from the tty for more
-# before it sends, each frame and answer); kickolduser lets a client that
+# $S2N_RAW, as README.md recommends for a cradle: nodelay and chardelay:
+# false send each answer at once (else the server waits a few ms after
+# each byte from the tty for more, and a small segment may wait for the
+# acknowledgement of the one before); kickolduser lets a client that
 # lost its connection in again at once (the old one may not have been
 # seen to go yet).
 s2n_config() {
