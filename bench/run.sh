@@ -12,7 +12,8 @@
 # usage: bench/run.sh [BUILD-DIR]      (default build/native)
 # environment: RECORDS (default 32767), BAUD (default 115200),
 #              DIRECTIONS (default "send receive"),
-#              PACINGS (default "frames bytes")
+#              PACINGS (default "frames bytes"),
+#              NET (default 1: the network runs below; 0: none)
 #
 # Each paced run of 32767 records takes about 5.5 minutes of line time.
 set -u
@@ -63,6 +64,7 @@ run() {
         [ -n "$pty" ] && break
         sleep 0.05
     done
+    [ -n "${NET_URL:-}" ] && { ln -sfn "$pty" "$WORK/line"; pty=$NET_URL; }   # through ser2net
     local line
     line=$(cd "$WORK" && timeout 900 "$BENCH" "$pty" "$text")
     wait "$SIM_PID" 2>/dev/null
@@ -122,3 +124,51 @@ for DIRECTION in $DIRECTIONS; do
         echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
     done
 done
+
+# ---- through a serial device server ------------------------------------------
+# The same transfers with the library speaking RFC 2217 to ser2net on the
+# loopback address, ser2net in front of the terminal's pty (as a cradle on
+# a small board on the network): unthrottled and with the terminal paced
+# at BAUD.  Time / line time, the library's CPU share and the allocations
+# of the transfer path as above (opening the connection allocates, in the
+# 1-record session too); ser2net's own CPU time beside them.  Skipped
+# without ser2net or with NET=0.
+if [ "${NET:-1}" = 1 ] && command -v ser2net >/dev/null 2>&1; then
+    BG_PIDS=()
+    S2N_SHIM=$BUILD/tests/adapters/ptyshim.so   # modem lines for the pty
+    S2N_LIB=$(dirname "$0")/../tests/e2e/ser2net_lib.sh
+    # shellcheck source=../tests/e2e/ser2net_lib.sh
+    . "$S2N_LIB"
+    net_cleanup() { [ -n "$S2N_PID" ] && kill "$S2N_PID" 2>/dev/null; wait 2>/dev/null; cleanup; }
+    trap net_cleanup EXIT
+    [ -f "$S2N_SHIM" ] || S2N_SHIM=/dev/null
+    S2N_LINES=                                  # no event log: it would cost time
+    if s2n_start; then
+        NET_URL=rfc2217://127.0.0.1:$S2N_RFC
+        # s2n_cpu: ser2net's CPU time so far, s.
+        s2n_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$S2N_PID/stat"; }
+        for DIRECTION in $DIRECTIONS; do
+            echo "=== $DIRECTION through ser2net (RFC 2217, $NET_URL)"
+            one
+            c0=$(s2n_cpu)
+            run BENCH.TXT
+            report "$DIRECTION via ser2net, unthrottled, $RECORDS records of 100 bytes" 0
+            echo "ser2net CPU        $(awk -v a="$c0" -v b="$(s2n_cpu)" 'BEGIN { printf "%.3f s", b - a }')"
+            echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
+            if [ "$DIRECTION" = receive ]; then
+                cmp -s "$WORK/BENCH.TXT" "$WORK/rx/BENCH.TXT" && echo "received file identical to the one sent" \
+                    || echo "RECEIVED FILE DIFFERS"
+            fi
+
+            one --baud "$BAUD"
+            c0=$(s2n_cpu)
+            run BENCH.TXT --baud "$BAUD"
+            report "$DIRECTION via ser2net, paced at $BAUD bit/s, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
+            echo "ser2net CPU        $(awk -v a="$c0" -v b="$(s2n_cpu)" 'BEGIN { printf "%.3f s", b - a }')"
+            echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
+        done
+        NET_URL=
+    else
+        echo "=== through ser2net: not run (ser2net did not start)"
+    fi
+fi

@@ -2,7 +2,7 @@
 # Installs, with apt-get, whatever this project needs that the machine lacks:
 # the native tool chain and GoogleTest, mingw-w64 for both Windows
 # architectures, 64- and 32-bit Wine, and Xvfb with the tools the window
-# tests use; clang with libFuzzer, the install tests' tools.  Safe to run again: it installs nothing that is present.
+# tests use; clang with libFuzzer, the install tests' tools, ser2net.  Safe to run again: it installs nothing that is present.
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libgmock-dev)
@@ -13,10 +13,11 @@ extra=(gcc-multilib)     # the 32-bit modem-line shim for 32-bit Wine
 install=(pkg-config dpkg-dev unzip man-db systemd)   # tests/install: consumers, packages, man pages, systemd-analyze verify
 # (systemd is only a package here: nothing starts it in a container)
 fuzz=(clang libclang-rt-dev)                  # libFuzzer and the sanitizers for tests/fuzz
+network=(ser2net)        # a serial-port server in front of a pty for the network-port tests
 wine32=(wine32:i386)
 
 missing=()
-for p in "${native[@]}" "${windows[@]}" "${wine[@]}" "${gui[@]}" "${extra[@]}" "${install[@]}" "${fuzz[@]}" "${wine32[@]}"; do
+for p in "${native[@]}" "${windows[@]}" "${wine[@]}" "${gui[@]}" "${extra[@]}" "${install[@]}" "${fuzz[@]}" "${network[@]}" "${wine32[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && { echo "setup: everything is installed"; exit 0; }

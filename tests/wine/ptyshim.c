@@ -29,7 +29,7 @@
  *   T FD flush in|out|both       tcflush
  *
  * Speeds are seen through tcsetattr and the TCSETS ioctls, writes through
- * write().  For tests of failure paths, PTYSHIM_FAIL_WRITES=1 makes writes
+ * write() and writev().  For tests of failure paths, PTYSHIM_FAIL_WRITES=1 makes writes
  * to a terminal fail and PTYSHIM_FAIL_LINES=1 makes modem-line requests on
  * an emulated port fail, both with EIO (looked up at every call, so a
  * test may switch them while it runs).  Test programs may append lines of their own ("mark ...") to
@@ -51,6 +51,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -161,21 +162,46 @@ static unsigned long baud_of(speed_t code)
     return 1000000000ul + code;   /* no standard speed: shown as 10000000xx */
 }
 
-/* The output speed before a settings change, for log_speed_change. */
-static speed_t speed_before(int fd)
+/* The output speed in bit/s, (unsigned long)-1 when it cannot be read.
+ * On Linux the kernel's termios2 holds the rate itself, so a speed set
+ * with BOTHER (256000, 56000 ...) is seen as it is, and two such speeds
+ * are told apart; elsewhere the speed code is translated. */
+#if defined(__linux__)
+struct shim_termios2 {              /* the kernel's struct termios2 */
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[19];
+    speed_t c_ispeed, c_ospeed;
+};
+#define SHIM_TCGETS2 _IOR('T', 0x2A, struct shim_termios2)
+#endif
+
+static unsigned long current_speed(int fd)
 {
+#if defined(__linux__)
+    struct shim_termios2 t2;
+    int err = errno;
+    if (real_ioctl_fn() && real_ioctl_fn()(fd, SHIM_TCGETS2, &t2) == 0)
+        return t2.c_ospeed;
+    errno = err;
+#endif
     struct termios t;
-    return tcgetattr(fd, &t) == 0 ? cfgetospeed(&t) : (speed_t)-1;
+    return tcgetattr(fd, &t) == 0 ? baud_of(cfgetospeed(&t)) : (unsigned long)-1;
 }
 
-static void log_speed_change(int fd, speed_t before)
+/* The output speed before a settings change, for log_speed_change. */
+static unsigned long speed_before(int fd)
 {
-    struct termios t;
-    if (before == (speed_t)-1 || tcgetattr(fd, &t) != 0)
+    return current_speed(fd);
+}
+
+static void log_speed_change(int fd, unsigned long before)
+{
+    unsigned long after = current_speed(fd);
+    if (before == (unsigned long)-1 || after == (unsigned long)-1)
         return;
-    speed_t after = cfgetospeed(&t);
     if (after != before)
-        log_event(fd, "speed %lu %lu", baud_of(before), baud_of(after));
+        log_event(fd, "speed %lu %lu", before, after);
 }
 
 static int is_set_request(unsigned long req)
@@ -277,10 +303,13 @@ static int shim_ioctl(ioctl_fn real, int fd, unsigned long req, void *arg)
         errno = ENOSYS;
         return -1;
     }
-    speed_t before = is_set_request(req) && logging(fd) ? speed_before(fd) : (speed_t)-1;
+    unsigned long before = is_set_request(req) && logging(fd) ? speed_before(fd) : (unsigned long)-1;
     int rc = real(fd, req, arg);
-    if (rc == 0 && before != (speed_t)-1)
+    if (rc == 0 && before != (unsigned long)-1) {
+        int err = errno;
         log_speed_change(fd, before);
+        errno = err;
+    }
     if (rc == 0 || !is_modem_request(req))
         return rc;
     int err = errno;
@@ -321,9 +350,9 @@ int tcsetattr(int fd, int action, const struct termios *t)
         errno = ENOSYS;
         return -1;
     }
-    speed_t before = logging(fd) ? speed_before(fd) : (speed_t)-1;
+    unsigned long before = logging(fd) ? speed_before(fd) : (unsigned long)-1;
     int rc = real(fd, action, t);
-    if (rc == 0 && before != (speed_t)-1) {
+    if (rc == 0 && before != (unsigned long)-1) {
         int err = errno;
         log_speed_change(fd, before);
         errno = err;
@@ -365,6 +394,25 @@ int tcflush(int fd, int queue)
     return rc;
 }
 
+/* Logs the first bytes of a write of n bytes gathered from iov. */
+static void log_write(int fd, const struct iovec *iov, int iovcnt, ssize_t n)
+{
+    if (n <= 0 || log_fd() < 0)
+        return;
+    int err = errno;
+    if (logging(fd)) {
+        char hex[2 * LOG_HEX_BYTES + 1];
+        size_t shown = (size_t)n < LOG_HEX_BYTES ? (size_t)n : LOG_HEX_BYTES;
+        size_t done = 0;
+        for (int v = 0; v < iovcnt && done < shown; ++v)
+            for (size_t i = 0; i < iov[v].iov_len && done < shown; ++i, ++done)
+                snprintf(hex + 2 * done, 3, "%02x", ((const unsigned char *)iov[v].iov_base)[i]);
+        hex[2 * done] = '\0';
+        log_event(fd, "write %s", hex);
+    }
+    errno = err;
+}
+
 ssize_t write(int fd, const void *buf, size_t len)
 {
     write_fn real = real_write_fn();
@@ -377,17 +425,26 @@ ssize_t write(int fd, const void *buf, size_t len)
         return -1;
     }
     ssize_t n = real(fd, buf, len);
-    if (n > 0 && log_fd() >= 0) {
-        int err = errno;
-        if (logging(fd)) {
-            char hex[2 * LOG_HEX_BYTES + 1];
-            size_t shown = (size_t)n < LOG_HEX_BYTES ? (size_t)n : LOG_HEX_BYTES;
-            for (size_t i = 0; i < shown; ++i)
-                snprintf(hex + 2 * i, 3, "%02x", ((const unsigned char *)buf)[i]);
-            hex[2 * shown] = '\0';
-            log_event(fd, "write %s", hex);
-        }
-        errno = err;
+    struct iovec one = {(void *)buf, len};
+    log_write(fd, &one, 1, n);
+    return n;
+}
+
+/* Serial servers gather their writes to a device with writev. */
+ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
+{
+    static ssize_t (*real)(int, const struct iovec *, int);
+    if (!real)
+        real = (ssize_t (*)(int, const struct iovec *, int))dlsym(RTLD_NEXT, "writev");
+    if (!real) {
+        errno = ENOSYS;
+        return -1;
     }
+    if (failing("PTYSHIM_FAIL_WRITES") && isatty(fd)) {
+        errno = EIO;
+        return -1;
+    }
+    ssize_t n = real(fd, iov, iovcnt);
+    log_write(fd, iov, iovcnt, n);
     return n;
 }
