@@ -99,14 +99,23 @@ TEST(Api, AbortFromAnotherThreadEndsTheSessionAndGuardRefusesASecond)
     SilentLine line;
     int descriptors = open_descriptors();
     std::atomic<int> abort_answer{-1}, second{-1};
+    std::atomic<bool> returned{false};
     std::thread host([&] {
         // Wait until the session runs: AbortOrv5 answers 60 from then on.
-        for (int i = 0; i < 5000 && AbortOrv5() == 0; ++i)
+        // A loaded machine may take long to get there; 60 s at most.
+        for (int i = 0; i < 60000 && AbortOrv5() == 0 && !returned; ++i)
             usleep(1000);
         second = ExecOrv5(nullptr, "-R", nullptr);
         abort_answer = AbortOrv5();
+        // Should the session have started only after the wait gave up, it
+        // waits without limit: end it, so that the test fails, not hangs.
+        while (!returned) {
+            AbortOrv5();
+            usleep(10000);
+        }
     });
     int rc = ExecOrv5(nullptr, ("+V0 -L0 +F3 " + file).c_str(), nullptr);
+    returned = true;
     host.join();
     EXPECT_EQ(rc, ORV5_E_ABORTED);
     EXPECT_EQ(second, ORV5_E_BUSY_SENDING);
