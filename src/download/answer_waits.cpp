@@ -11,9 +11,6 @@
 #include "runtime/progress.h"
 #include "runtime/timer.h"
 
-// A control message's station pair, bytes.
-constexpr int32_t STATION_BYTES = 2;
-
 static void send_ctrl(Sender &snd, uint8_t code)
 {
     uint8_t msg[CTRL_MSG_LEN];
@@ -68,6 +65,7 @@ static int line_gone(Sender &snd)
 static int ask_again_for_connection(Sender &snd)
 {
     snd.state = DS11;
+    start_control_wait(snd);
     send_enq(snd);
     arm_answer_wait();
     return 0;
@@ -100,17 +98,48 @@ int ds_timeout(Sender &snd)
 
 // --- single bytes ---------------------------------------------------------
 
-using ByteFn = void (*)(Sender &snd, uint8_t c);
+// The terminal's control messages in the connection and closing phases:
+// ACK and the others that carry two bytes (0x01 to 0x05, NAK), whatever
+// their station while connecting (the terminal's is adopted); in the
+// closing phase only an ACK for our station counts.
+static const FrameRules CONNECT_RULES = {
+    0, 0, FC_SOH | FC_STX | FC_ETX | FC_EOT | FC_ENQ | FC_ACK | FC_NAK, 0, 0, 0,
+};
+static const FrameRules CLOSING_RULES = {
+    0, 0, FC_SOH | FC_STX | FC_ETX | FC_EOT | FC_ENQ | FC_ACK | FC_NAK, FC_ACK, 0, 0,
+};
 
-// Waits for one good byte and hands it to handle; the 500 ms wait was
-// armed when our control message went out.
-static int wait_byte(Sender &snd, ByteFn handle)
+void start_control_wait(Sender &snd)
+{
+    frame_reader_init(snd.control, snd.state < DS310 ? CONNECT_RULES : CLOSING_RULES, snd.station,
+                      nullptr, 0);
+}
+
+// The state that stands for where the reader is: hunting for the DLE, its
+// code, the station bytes of an ACK, or the two bytes of another message.
+static int32_t control_state(const Sender &snd, int32_t hunt)
+{
+    switch (frame_reader_pos(snd.control)) {
+    case FramePos::AfterDle: return hunt + 1;
+    case FramePos::MessageTail: return snd.control.code == cACK ? hunt + 2 : hunt + 3;
+    default: return hunt;
+    }
+}
+
+using ControlFn = void (*)(Sender &snd, const FrameEvent &e);
+
+// Waits for one good byte, reads it and hands what it completed to decide;
+// the 500 ms wait was armed when our control message went out.
+static int wait_byte(Sender &snd, int32_t hunt, ControlFn decide)
 {
     for (;;) {
         if (com_rx_count(*snd.channel) > 0) {
             int c = com_getc(*snd.channel);
             if ((c & COM_NO_BYTE_MASK) == 0) {
-                handle(snd, static_cast<uint8_t>(c));
+                FrameEvent e = frame_reader_feed(snd.control, static_cast<uint8_t>(c));
+                snd.state = control_state(snd, hunt);
+                if (e.kind == FrameEventKind::Message && e.code == cACK)
+                    decide(snd, e);
                 return 0;
             }
             continue;
@@ -125,68 +154,32 @@ static int wait_byte(Sender &snd, ByteFn handle)
     }
 }
 
-// The control codes whose two station bytes are skipped.
-static bool is_other_ctrl(uint8_t c)
-{
-    return (c >= cSOH && c <= cENQ) || c == cNAK;
-}
-
-static void on_answer_dle(Sender &snd, uint8_t c, int next)
-{
-    if (c == cDLE)
-        snd.state = next;
-}
-
-static void on_answer_code(Sender &snd, uint8_t c, int ack_state, int skip_state, int hunt_state)
-{
-    snd.station_bytes_read = 0;
-    snd.state = c == cACK ? ack_state : is_other_ctrl(c) ? skip_state : hunt_state;
-}
-
-static void on_skipped_byte(Sender &snd, int hunt_state)
-{
-    if (++snd.station_bytes_read == STATION_BYTES)
-        snd.state = hunt_state;
-}
-
-static void on_ds11(Sender &snd, uint8_t c) { on_answer_dle(snd, c, DS12); }
-static void on_ds12(Sender &snd, uint8_t c) { on_answer_code(snd, c, DS13, DS14, DS11); }
-static void on_ds14(Sender &snd, uint8_t) { on_skipped_byte(snd, DS11); }
-static void on_ds311(Sender &snd, uint8_t c) { on_answer_dle(snd, c, DS312); }
-static void on_ds312(Sender &snd, uint8_t c) { on_answer_code(snd, c, DS313, DS314, DS311); }
-static void on_ds314(Sender &snd, uint8_t) { on_skipped_byte(snd, DS311); }
-
 // The terminal's ACK to the enquiry names its station: it is used from here on.
-static void on_ds13(Sender &snd, uint8_t c)
+static void on_connect_ack(Sender &snd, const FrameEvent &e)
 {
-    snd.station[snd.station_bytes_read++] = c;
-    if (snd.station_bytes_read == STATION_BYTES) {
-        timer_set(0);
-        snd.retry_limit = RETRY_LIMIT_LINKED;
-        snd.state = DS210;
-    }
+    snd.station[0] = e.station[0];
+    snd.station[1] = e.station[1];
+    timer_set(0);
+    snd.retry_limit = RETRY_LIMIT_LINKED;
+    snd.state = DS210;
 }
 
-static void on_ds313(Sender &snd, uint8_t c)
+// The terminal acknowledged our EOT (the reader has matched its station).
+static void on_closing_ack(Sender &snd, const FrameEvent &)
 {
-    if (c != snd.station[snd.station_bytes_read]) {
-        snd.state = DS311;
-        return;
-    }
-    if (++snd.station_bytes_read == STATION_BYTES) {
-        timer_set(0);
-        snd.state = DQUIT;
-    }
+    timer_set(0);
+    snd.state = DQUIT;
 }
 
-int ds11(Sender &snd, int) { return wait_byte(snd, on_ds11); }
-int ds12(Sender &snd, int) { return wait_byte(snd, on_ds12); }
-int ds13(Sender &snd, int) { return wait_byte(snd, on_ds13); }
-int ds14(Sender &snd, int) { return wait_byte(snd, on_ds14); }
-int ds311(Sender &snd, int) { return wait_byte(snd, on_ds311); }
-int ds312(Sender &snd, int) { return wait_byte(snd, on_ds312); }
-int ds313(Sender &snd, int) { return wait_byte(snd, on_ds313); }
-int ds314(Sender &snd, int) { return wait_byte(snd, on_ds314); }
+// DS11 to DS14: the reader's position names the state; the ACK decides.
+int ds11(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds12(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds13(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds14(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds311(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds312(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds313(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds314(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
 
 // --- answers to frames ------------------------------------------------------
 

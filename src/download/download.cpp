@@ -80,6 +80,7 @@ static int ds10(Sender &snd, int)
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.state = DS11;
+    start_control_wait(snd);
     return 0;
 }
 
@@ -89,6 +90,7 @@ static int ds310(Sender &snd, int result)
         snd.first_error = result;
     clear_line(snd);
     snd.state = send_eot(snd, DS311);
+    start_control_wait(snd);
     arm_answer_wait();
     return 0;
 }

@@ -133,6 +133,12 @@ bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeade
     return at >= 0 && std::memcmp(stored + at, term.bytes, term.len) == 0;
 }
 
+int data_packet_length(const ReceivedHeader &h)
+{
+    const int separators = h.file_type == FT_DATA ? (h.ditems - 1) * SEPstr.len : 0;
+    return DATA_RECORD_OFFSET + h.record_length + separators + ETXstr.len + h.chk_len;
+}
+
 DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,
                               int32_t records_accepted)
 {

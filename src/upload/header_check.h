@@ -68,6 +68,10 @@ bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeade
 enum class DataVerdict { New, Repeat, Reject };
 constexpr int DATA_RECORD_OFFSET = 2 + SERIAL_DIGITS;   // station, serial number
 
+// Stored bytes of a data packet of this header (station, serial number,
+// record, separators, terminator, check field).
+int data_packet_length(const ReceivedHeader &h);
+
 // records_accepted: records written so far in this reception.
 DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,
                               int32_t records_accepted);

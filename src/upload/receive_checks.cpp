@@ -17,7 +17,6 @@ void ack_eot(Receiver &r, uint8_t code, int32_t next)
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, r.settings->exchange.station_id);
     r.state = next;
-    r.tail_read = 0;
     r.naks_in_row = 0;
     turnaround_wait(r.settings->exchange.turnaround_delay);
     com_write(*r.channel, CTRL_MSG_LEN, msg);
@@ -33,7 +32,6 @@ int nak(Receiver &r, int32_t retry, int32_t fail)
     turnaround_wait(r.settings->exchange.turnaround_delay);
     com_write(*r.channel, CTRL_MSG_LEN, msg);
     timer_set(REPLY_WAIT_TICKS);
-    r.tail_read = 0;
     if (++r.naks_in_row >= RX_NAK_LIMIT) {   // the tenth NAK has gone out
         r.naks_in_row = 0;
         r.state = fail;
@@ -72,13 +70,12 @@ static int finish(Receiver &r, int32_t next)
 static int to_hunt_for_header(Receiver &r)
 {
     r.state = S211;
-    r.tail_read = 0;
     return 0;
 }
 
 static bool frame_good(const Receiver &r)
 {
-    return frame_check(r.stored, r.stored_len, r.overflow, r.settings->exchange.chk_len) == FRAME_GOOD;
+    return r.check == FRAME_GOOD;
 }
 
 // The frame carries our station in its first two bytes.
@@ -95,7 +92,6 @@ static int repeated_header(Receiver &r)
     const int32_t next = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = next;   // another station's header: no answer, no NAK counted
-        r.tail_read = 0;
         return 0;
     }
     if (frame_good(r) && r.stored_len == r.header_copy_len
@@ -150,7 +146,6 @@ int pkt_dat_chk(Receiver &r)
     const int32_t accept = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = accept;   // another station's frame: no answer
-        r.tail_read = 0;
         return 0;
     }
     if (!frame_good(r))
