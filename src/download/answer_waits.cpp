@@ -183,8 +183,12 @@ int ds314(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
 
 // --- answers to frames ------------------------------------------------------
 
-// Result of a complete answer that ends the wait without an error.
-constexpr int ANSWER_DONE = -1;
+// What an answer means for the frame in flight.
+enum class AnswerVerdict {
+    KeepWaiting,   // nothing complete yet, an enquiry, a WACK
+    Answered,      // an ACK, or a NAK below the limit: the wait ends, no error
+    Failed,        // the NAK limit or the terminal's EOT: the wait ends with result
+};
 
 static void note_error(Sender &snd, int code)
 {
@@ -192,9 +196,9 @@ static void note_error(Sender &snd, int code)
         snd.first_error = code;
 }
 
-static int on_nak(Sender &snd);
+static AnswerVerdict on_nak(Sender &snd, int &result);
 
-static int on_ack(Sender &snd)
+static AnswerVerdict on_ack(Sender &snd, int &result)
 {
     // An ACK to our re-enquiry proves nothing about the frame: a terminal
     // that never saw the header answers any enquiry as it answered the
@@ -202,7 +206,7 @@ static int on_ack(Sender &snd)
     // The frame goes out again, like after a NAK (and within its limit); a
     // terminal that has it acknowledges the repeat without keeping it twice.
     if (snd.retry_count > 0)
-        return on_nak(snd);
+        return on_nak(snd, result);
     snd.wack_wait = false;
     snd.retry_count = 0;
     snd.nak_count = 0;
@@ -212,56 +216,60 @@ static int on_ack(Sender &snd)
         progress_update(static_cast<uint32_t>(snd.serial_no), snd.records_total);
         snd.state = snd.serial_no < snd.records_total ? DS260 : DS310;
     }
-    return ANSWER_DONE;
+    return AnswerVerdict::Answered;
 }
 
-static int on_nak(Sender &snd)
+static AnswerVerdict on_nak(Sender &snd, int &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
     if (++snd.nak_count < NAK_LIMIT)
-        return ANSWER_DONE;   // the same frame goes out again
+        return AnswerVerdict::Answered;   // the same frame goes out again
     snd.nak_count = 0;
     snd.state = DS310;
     note_error(snd, ORV5_E_TX_NAK_LIMIT);
-    return ORV5_E_TX_NAK_LIMIT;
+    result = ORV5_E_TX_NAK_LIMIT;
+    return AnswerVerdict::Failed;
 }
 
-static int on_eot(Sender &snd)
+static AnswerVerdict on_eot(Sender &snd, int &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.state = DS310;
     note_error(snd, ORV5_E_TERMINAL_EOT);
-    return ORV5_E_TERMINAL_EOT;
+    result = ORV5_E_TERMINAL_EOT;
+    return AnswerVerdict::Failed;
 }
 
-static int on_wack(Sender &snd)
+static AnswerVerdict on_wack(Sender &snd)
 {
     snd.retry_count = 0;
     snd.wack_wait = true;
     timer_set(WACK_WAIT_TICKS);
-    return 0;
+    return AnswerVerdict::KeepWaiting;
 }
 
-// What an answer means for the frame in flight: 0 keep waiting,
-// ANSWER_DONE, or an error that ends the wait.
-static int on_frame_answer(Sender &snd, Answer a)
+// result gets the error of a Failed answer.
+static AnswerVerdict on_frame_answer(Sender &snd, Answer a, int &result)
 {
     switch (a) {
-    case Answer::Ack: return on_ack(snd);
-    case Answer::Nak: return on_nak(snd);
-    case Answer::Eot: return on_eot(snd);
+    case Answer::Ack: return on_ack(snd, result);
+    case Answer::Nak: return on_nak(snd, result);
+    case Answer::Eot: return on_eot(snd, result);
     case Answer::Wack: return on_wack(snd);
-    default: return 0;   // an enquiry, a skipped frame, an incomplete answer
+    default: return AnswerVerdict::KeepWaiting;   // an enquiry, a skipped frame, an incomplete answer
     }
 }
 
+// Until an answer ends the wait (result 0 after an ACK or a NAK below the
+// limit), or an error, an abort or a time-out does.
 static int await_answer(Sender &snd, int result)
 {
     SerialChannel &ch = *snd.channel;
-    while (result == 0) {
+    bool answered = false;
+    while (result == 0 && !answered) {
         if (com_rx_count(ch) == 0)
             pump_wait(ch.port);
         else
@@ -275,8 +283,10 @@ static int await_answer(Sender &snd, int result)
             arm_answer_wait();
         } else if (com_rx_count(ch) > 0) {
             int c = com_getc(ch);
-            if ((c & COM_NO_BYTE_MASK) == 0)
-                result = on_frame_answer(snd, answer_reader_feed(snd.answers, static_cast<uint8_t>(c)));
+            if ((c & COM_NO_BYTE_MASK) == 0) {
+                Answer a = answer_reader_feed(snd.answers, static_cast<uint8_t>(c));
+                answered = on_frame_answer(snd, a, result) == AnswerVerdict::Answered;
+            }
         }
     }
     return result;
@@ -294,8 +304,6 @@ static int send_frame(Sender &snd, int result)
         com_write(*snd.channel, snd.frame_len, snd.frame);
         arm_answer_wait();
         result = await_answer(snd, result);
-        if (result == ANSWER_DONE)   // a complete ACK, or a NAK below the limit
-            result = 0;
         if (!timer_expired)
             timer_set(0);
     }

@@ -115,21 +115,22 @@ int pkt_hdr_chk(Receiver &r)
         return repeated_header(r);
     if (!frame_good(r))
         return nak(r, S211, S311);
-    int code = check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
+    const HeaderVerdict verdict =
+        check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
     // Once the names have passed, the caller's name buffer and the window
     // show the destination, whatever the later checks of this header say.
     if (r.header.named)
         show_transfer_name(*r.run, r.header.name, r.header.ext);
-    if (code == ORV5_E_OTHER_STATION)
+    if (verdict == HeaderVerdict::OtherStation)
         return to_hunt_for_header(r);
-    if (code == HDR_TOO_SHORT || code == HDR_LENGTH_DISAGREES)
+    if (verdict == HeaderVerdict::TooShort || verdict == HeaderVerdict::LengthDisagrees)
         return nak(r, S211, S311);
-    if (code != 0)
-        return refuse(r, code);
+    if (verdict != HeaderVerdict::Accepted)
+        return refuse(r, header_refusal_result(verdict));
     if (!header_terminator_ok(r.stored, r.stored_len, r.header))
         return nak(r, S211, S311);
 
-    code = received_file_open(r.file, *r.settings, r.header);
+    int code = received_file_open(r.file, *r.settings, r.header);
     if (code != 0)
         return refuse(r, code);
     r.header_accepted = true;
