@@ -73,7 +73,7 @@ struct Checker {
                 require(!e.overflow && crc16(e.bytes, e.length) == 0, "check called good that fails");
             // The count inside a body holds only for a frame of the size
             // the rules announced.
-            if (!e.overflow && e.length != expected_of(e.code) && expected_of(e.code) != 0) {
+            if (expected_of(e.code) != 0 && (e.overflow || e.length != expected_of(e.code))) {
                 earliest_end = 0;
                 break;
             }
@@ -110,7 +110,8 @@ void build_frame(uint8_t opening, const Bytes &body, Bytes *wire, Bytes *stored)
     uint8_t built[FRAME_BUF_SIZE];
     built[0] = cDLE;
     built[1] = opening;
-    std::memcpy(built + 2, body.data(), body.size());
+    if (!body.empty())
+        std::memcpy(built + 2, body.data(), body.size());
     size_t n = 2 + body.size();
     built[n++] = cETX;
     const uint16_t crc = crc16(built + 2, n - 2);

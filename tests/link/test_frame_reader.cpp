@@ -78,7 +78,8 @@ Bytes wire_frame(uint8_t opening, const Bytes &body)
     uint8_t built[FRAME_BUF_SIZE];
     built[0] = cDLE;
     built[1] = opening;
-    std::memcpy(built + 2, body.data(), body.size());
+    if (!body.empty())
+        std::memcpy(built + 2, body.data(), body.size());
     size_t n = 2 + body.size();
     built[n++] = cETX;
     uint16_t crc = crc16(built + 2, n - 2);
