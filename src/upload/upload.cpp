@@ -5,7 +5,10 @@
 // answers each with a control message.  A table-driven state machine: every
 // state function polls the port one byte at a time, pumps messages, watches
 // the abort request and the time-out, and returns once a good byte has been
-// handled.  The frame checks and answers are in receive_checks.cpp.
+// handled.  The frame reader (link/frame_reader) reads the bytes: where it
+// stands names the next state, and each state decides over what it
+// completed (a message, a frame).  The frame checks and answers are in
+// receive_checks.cpp.
 #include "upload/upload.h"
 
 #include "orv5w32.h"
@@ -209,6 +212,7 @@ static int s27(Receiver &r, const FrameEvent &e)
 
 // The terminal's enquiry for our station: NAK (send the frame again); for
 // another station the reader has gone back to hunting, without an answer.
+// r.state is already the phase's hunting state, where the NAK leads back.
 static int enquiry(Receiver &r, const FrameEvent &e)
 {
     if (e.kind == FrameEventKind::Message)
