@@ -37,6 +37,7 @@ void frame_reader_reset(FrameReader &r)
 {
     r.length = 0;
     r.overflow = false;
+    r.check = FRAME_BAD_LENGTH;
     r.pos = FramePos::Hunt;
     r.opening = 0;
     r.code = 0;
@@ -50,10 +51,7 @@ void frame_reader_set_rules(FrameReader &r, const FrameRules &rules)
 
 static FrameEvent event(FrameEventKind kind, uint8_t code)
 {
-    FrameEvent e{};
-    e.kind = kind;
-    e.code = code;
-    return e;
+    return FrameEvent{kind, code, {0, 0}};
 }
 
 static FrameEvent nothing()
@@ -124,13 +122,9 @@ static FrameEvent check_byte(FrameReader &r, uint8_t c)
     if (++r.tail < TAIL_BYTES)
         return nothing();
     r.pos = FramePos::Hunt;
-    FrameEvent e = event(FrameEventKind::Frame, r.opening);
-    e.bytes = r.store;
-    e.length = r.length;
-    e.overflow = r.overflow;
-    e.check = frame_check(r.store, static_cast<int>(r.length), r.overflow,
+    r.check = frame_check(r.store, static_cast<int>(r.length), r.overflow,
                           static_cast<int>(FRAME_CHECK_BYTES));
-    return e;
+    return event(FrameEventKind::Frame, r.opening);
 }
 
 static FrameEvent message_byte(FrameReader &r, uint8_t c)
@@ -149,7 +143,7 @@ static FrameEvent message_byte(FrameReader &r, uint8_t c)
     return e;
 }
 
-FrameEvent frame_reader_feed(FrameReader &r, uint8_t c)
+FrameEvent frame_reader_feed_unit(FrameReader &r, uint8_t c)
 {
     switch (r.pos) {
     case FramePos::Hunt:

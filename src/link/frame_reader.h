@@ -66,18 +66,23 @@ enum class FrameEventKind : uint8_t {
                     // enquiry's station bytes are read next
 };
 
+// Four bytes, so that handing one back per byte costs nothing; a frame's
+// stored bytes are read with frame_reader_frame.
 struct FrameEvent {
     FrameEventKind kind;
     uint8_t code;         // Message, OtherStation: the control code;
                           // Frame, Skipped, BreakOff: the opening (SOH, STX);
                           // Stray: the byte
     uint8_t station[2];   // Message: its station bytes, high byte first
-    // Frame: the stored bytes (body, terminator, check) in the caller's
-    // buffer; overflow when bytes past its size were dropped.
+};
+
+// The last complete frame: its stored bytes (body, terminator, check) in
+// the caller's buffer, valid until the next frame opens.
+struct FrameView {
     const uint8_t *bytes;
     uint32_t length;
-    bool overflow;
-    FrameCheck check;     // Frame: FRAME_GOOD when the check value holds
+    bool overflow;        // bytes past the buffer's size were dropped
+    FrameCheck check;     // FRAME_GOOD when the length and check value hold
 };
 
 // Where the reader stands: which byte it expects next.
@@ -100,6 +105,7 @@ struct FrameReader {
     uint32_t store_size;  // bytes it holds; later bytes set overflow
     uint32_t length;      // bytes stored of the frame in progress
     bool overflow;
+    FrameCheck check;     // of the last complete frame
     FramePos pos;
     uint8_t opening;      // SOH or STX of the frame in progress
     uint8_t code;         // the control code of the message in progress
@@ -118,9 +124,27 @@ void frame_reader_reset(FrameReader &r);
 // What the reader takes after the next DLE; the unit in progress goes on.
 void frame_reader_set_rules(FrameReader &r, const FrameRules &rules);
 
-FrameEvent frame_reader_feed(FrameReader &r, uint8_t byte);
+// Every byte but a plain one inside a stored frame's body.
+FrameEvent frame_reader_feed_unit(FrameReader &r, uint8_t byte);
+
+// Reads one byte.  A frame's body makes up most of the bytes on the line:
+// its plain bytes are stored here, without a call.
+inline FrameEvent frame_reader_feed(FrameReader &r, uint8_t byte)
+{
+    if (r.pos == FramePos::Body && byte != cDLE && r.length < r.store_size) {
+        r.store[r.length++] = byte;
+        return FrameEvent{FrameEventKind::None, 0, {0, 0}};
+    }
+    return frame_reader_feed_unit(r, byte);
+}
 
 inline FramePos frame_reader_pos(const FrameReader &r) { return r.pos; }
+
+// After a Frame event: that frame.
+inline FrameView frame_reader_frame(const FrameReader &r)
+{
+    return FrameView{r.store, r.length, r.overflow, r.check};
+}
 
 // At least how many bytes must still arrive before the frame or message in
 // progress is complete: the station or check bytes that remain, or, inside

@@ -172,10 +172,15 @@ static int32_t state_after(const Receiver &r, int32_t was)
 
 static int on_byte(Receiver &r, uint8_t c, EventRule rule)
 {
-    const int32_t was = r.state;
-    set_rules(r);
+    const FramePos before = frame_reader_pos(r.reader);
+    if (before == FramePos::AfterDle)
+        set_rules(r);
     FrameEvent e = frame_reader_feed(r.reader, c);
-    r.state = state_after(r, was);
+    // Most bytes (a body's, those hunted over) leave the reader where it
+    // was and complete nothing: the state stays.
+    if (e.kind == FrameEventKind::None && frame_reader_pos(r.reader) == before)
+        return 0;
+    r.state = state_after(r, r.state);
     return rule(r, e);
 }
 
@@ -192,12 +197,19 @@ static int s13(Receiver &r, const FrameEvent &e)
     return 0;
 }
 
+// The frame the reader stored in r.stored, for the checks.
+static void take_frame(Receiver &r)
+{
+    const FrameView f = frame_reader_frame(r.reader);
+    r.stored_len = static_cast<int>(f.length);
+    r.check = f.check;
+}
+
 static int s23(Receiver &r, const FrameEvent &e)
 {
     if (e.kind != FrameEventKind::Frame)
         return 0;
-    r.stored_len = static_cast<int>(e.length);
-    r.check = e.check;
+    take_frame(r);
     return pkt_hdr_chk(r);
 }
 
@@ -205,8 +217,7 @@ static int s27(Receiver &r, const FrameEvent &e)
 {
     if (e.kind != FrameEventKind::Frame)
         return 0;
-    r.stored_len = static_cast<int>(e.length);
-    r.check = e.check;
+    take_frame(r);
     return pkt_dat_chk(r);
 }
 

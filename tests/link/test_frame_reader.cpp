@@ -23,8 +23,9 @@ const FrameRules ANSWERS = {0, FC_SOH | FC_STX, FC_EOT | FC_ENQ | FC_ACK | FC_NA
                             FC_EOT | FC_ACK | FC_NAK | FC_WACK, 0, 0};
 
 // One event as text, so that a sequence compares in one line.
-std::string text_of(const FrameEvent &e)
+std::string text_of(const FrameEvent &e, const FrameReader &r)
 {
+    const FrameView f = frame_reader_frame(r);
     char buf[64];
     switch (e.kind) {
     case FrameEventKind::Message:
@@ -34,8 +35,8 @@ std::string text_of(const FrameEvent &e)
         std::snprintf(buf, sizeof buf, "other %02X", e.code);
         return buf;
     case FrameEventKind::Frame:
-        std::snprintf(buf, sizeof buf, "frame %02X %u%s%s", e.code, e.length, e.overflow ? " over" : "",
-                      e.check == FRAME_GOOD ? " good" : e.check == FRAME_BAD_CHECK ? " bad-check" : " bad-length");
+        std::snprintf(buf, sizeof buf, "frame %02X %u%s%s", e.code, f.length, f.overflow ? " over" : "",
+                      f.check == FRAME_GOOD ? " good" : f.check == FRAME_BAD_CHECK ? " bad-check" : " bad-length");
         return buf;
     case FrameEventKind::Skipped:
         std::snprintf(buf, sizeof buf, "skipped %02X", e.code);
@@ -62,9 +63,11 @@ Heard feed(FrameReader &r, const Bytes &bytes)
         if (e.kind == FrameEventKind::Stray)
             ++run.strays;
         else if (e.kind != FrameEventKind::None)
-            run.events.push_back(text_of(e));
-        if (e.kind == FrameEventKind::Frame)
-            run.last_frame.assign(e.bytes, e.bytes + e.length);
+            run.events.push_back(text_of(e, r));
+        if (e.kind == FrameEventKind::Frame) {
+            const FrameView f = frame_reader_frame(r);
+            run.last_frame.assign(f.bytes, f.bytes + f.length);
+        }
     }
     return run;
 }
