@@ -244,6 +244,19 @@ TEST_F(DataCheck, LengthAndTerminator)
     EXPECT_EQ(verdict(Bytes{STATION[0], STATION[1], '0'}, 0), DataVerdict::Reject);
 }
 
+// The size the receiver announces to its frame reader is the size the
+// data check accepts, for a data file and a program file.
+TEST_F(DataCheck, AnnouncedSizeIsTheSizeAccepted)
+{
+    const Bytes good = data_packet("00001", "ABCDEXYZ");
+    EXPECT_EQ(data_packet_length(h), static_cast<int>(good.size()));
+    s = settings_for("", "PROG.PD3");
+    ASSERT_EQ(check(header("PROG.PD3", "00001", {}, false)), HeaderVerdict::Accepted);
+    const Bytes prog = data_packet("00001", std::string(128, 'p'));
+    EXPECT_EQ(verdict(prog, 0), DataVerdict::New);
+    EXPECT_EQ(data_packet_length(h), static_cast<int>(prog.size()));
+}
+
 TEST(DosDevice, NamesThatReachADevice)
 {
     for (const char *n : {"CON", "prn", "Aux", "NUL", "COM1", "com9", "LPT1", "lpt5", "CON  "})
