@@ -2,6 +2,7 @@
 # fuzz.sh - runs one fuzz target (or all) for a given time.
 #
 #   scripts/fuzz.sh TARGET SECONDS     TARGET: command fieldfile receive send packets telnet
+#                                      frame_reader
 #   scripts/fuzz.sh all SECONDS        every target, SECONDS each, one after the other
 #   scripts/fuzz.sh TARGET SECONDS RUNS  stops after RUNS executions or SECONDS,
 #                                      whichever comes first
@@ -16,7 +17,7 @@
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$ROOT/build/fuzz
-TARGETS="command fieldfile receive send packets telnet"
+TARGETS="command fieldfile receive send packets telnet frame_reader"
 [ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: $0 TARGET|all SECONDS [RUNS]" >&2; exit 2; }
 if [ "$1" = all ]; then set -- "$TARGETS" "$2"; fi
 SECONDS_EACH=$2

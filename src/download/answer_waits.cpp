@@ -11,9 +11,6 @@
 #include "runtime/progress.h"
 #include "runtime/timer.h"
 
-// A control message's station pair, bytes.
-constexpr int32_t STATION_BYTES = 2;
-
 static void send_ctrl(Sender &snd, uint8_t code)
 {
     uint8_t msg[CTRL_MSG_LEN];
@@ -75,6 +72,7 @@ Orv5Result abort_now(Sender &snd)
 [[nodiscard]] static Orv5Result ask_again_for_connection(Sender &snd)
 {
     snd.state = DS11;
+    start_control_wait(snd);
     send_enq(snd);
     arm_answer_wait(snd);
     return ORV5_OK;
@@ -107,17 +105,48 @@ Orv5Result ds_timeout(Sender &snd)
 
 // --- single bytes ---------------------------------------------------------
 
-using ByteFn = void (*)(Sender &snd, uint8_t c);
+// The terminal's control messages in the connection and closing phases:
+// ACK and the others that carry two bytes (0x01 to 0x05, NAK), whatever
+// their station while connecting (the terminal's is adopted); in the
+// closing phase only an ACK for our station counts.
+static const FrameRules CONNECT_RULES = {
+    0, 0, FC_SOH | FC_STX | FC_ETX | FC_EOT | FC_ENQ | FC_ACK | FC_NAK, 0, 0, 0,
+};
+static const FrameRules CLOSING_RULES = {
+    0, 0, FC_SOH | FC_STX | FC_ETX | FC_EOT | FC_ENQ | FC_ACK | FC_NAK, FC_ACK, 0, 0,
+};
 
-// Waits for one good byte and hands it to handle; the 500 ms wait was
-// armed when our control message went out.
-static int wait_byte(Sender &snd, ByteFn handle)
+void start_control_wait(Sender &snd)
+{
+    frame_reader_init(snd.control, snd.state < DS310 ? CONNECT_RULES : CLOSING_RULES, snd.station,
+                      nullptr, 0);
+}
+
+// The state that stands for where the reader is: hunting for the DLE, its
+// code, the station bytes of an ACK, or the two bytes of another message.
+static int32_t control_state(const Sender &snd, int32_t hunt)
+{
+    switch (frame_reader_pos(snd.control)) {
+    case FramePos::AfterDle: return hunt + 1;
+    case FramePos::MessageTail: return snd.control.code == cACK ? hunt + 2 : hunt + 3;
+    default: return hunt;
+    }
+}
+
+using ControlFn = void (*)(Sender &snd, const FrameEvent &e);
+
+// Waits for one good byte, reads it and hands what it completed to decide;
+// the 500 ms wait was armed when our control message went out.
+static int wait_byte(Sender &snd, int32_t hunt, ControlFn decide)
 {
     for (;;) {
         if (com_rx_count(*snd.channel) > 0) {
             int c = com_getc(*snd.channel);
             if ((c & COM_NO_BYTE_MASK) == 0) {
-                handle(snd, static_cast<uint8_t>(c));
+                FrameEvent e = frame_reader_feed(snd.control, static_cast<uint8_t>(c));
+                snd.state = control_state(snd, hunt);
+                if (e.kind == FrameEventKind::Message && e.code == cACK)
+                    decide(snd, e);
                 return 0;
             }
             continue;
@@ -132,73 +161,41 @@ static int wait_byte(Sender &snd, ByteFn handle)
     }
 }
 
-// The control codes whose two station bytes are skipped.
-static bool is_other_ctrl(uint8_t c)
-{
-    return (c >= cSOH && c <= cENQ) || c == cNAK;
-}
-
-static void on_answer_dle(Sender &snd, uint8_t c, int next)
-{
-    if (c == cDLE)
-        snd.state = next;
-}
-
-static void on_answer_code(Sender &snd, uint8_t c, int ack_state, int skip_state, int hunt_state)
-{
-    snd.station_bytes_read = 0;
-    snd.state = c == cACK ? ack_state : is_other_ctrl(c) ? skip_state : hunt_state;
-}
-
-static void on_skipped_byte(Sender &snd, int hunt_state)
-{
-    if (++snd.station_bytes_read == STATION_BYTES)
-        snd.state = hunt_state;
-}
-
-static void on_ds11(Sender &snd, uint8_t c) { on_answer_dle(snd, c, DS12); }
-static void on_ds12(Sender &snd, uint8_t c) { on_answer_code(snd, c, DS13, DS14, DS11); }
-static void on_ds14(Sender &snd, uint8_t) { on_skipped_byte(snd, DS11); }
-static void on_ds311(Sender &snd, uint8_t c) { on_answer_dle(snd, c, DS312); }
-static void on_ds312(Sender &snd, uint8_t c) { on_answer_code(snd, c, DS313, DS314, DS311); }
-static void on_ds314(Sender &snd, uint8_t) { on_skipped_byte(snd, DS311); }
-
 // The terminal's ACK to the enquiry names its station: it is used from here on.
-static void on_ds13(Sender &snd, uint8_t c)
+static void on_connect_ack(Sender &snd, const FrameEvent &e)
 {
-    snd.station[snd.station_bytes_read++] = c;
-    if (snd.station_bytes_read == STATION_BYTES) {
-        disarm(snd);
-        snd.retry_limit = RETRY_LIMIT_LINKED;
-        snd.state = DS210;
-    }
+    snd.station[0] = e.station[0];
+    snd.station[1] = e.station[1];
+    disarm(snd);
+    snd.retry_limit = RETRY_LIMIT_LINKED;
+    snd.state = DS210;
 }
 
-static void on_ds313(Sender &snd, uint8_t c)
+// The terminal acknowledged our EOT (the reader has matched its station).
+static void on_closing_ack(Sender &snd, const FrameEvent &)
 {
-    if (c != snd.station[snd.station_bytes_read]) {
-        snd.state = DS311;
-        return;
-    }
-    if (++snd.station_bytes_read == STATION_BYTES) {
-        disarm(snd);
-        snd.state = DQUIT;
-    }
+    disarm(snd);
+    snd.state = DQUIT;
 }
 
-int ds11(Sender &snd, int) { return wait_byte(snd, on_ds11); }
-int ds12(Sender &snd, int) { return wait_byte(snd, on_ds12); }
-int ds13(Sender &snd, int) { return wait_byte(snd, on_ds13); }
-int ds14(Sender &snd, int) { return wait_byte(snd, on_ds14); }
-int ds311(Sender &snd, int) { return wait_byte(snd, on_ds311); }
-int ds312(Sender &snd, int) { return wait_byte(snd, on_ds312); }
-int ds313(Sender &snd, int) { return wait_byte(snd, on_ds313); }
-int ds314(Sender &snd, int) { return wait_byte(snd, on_ds314); }
+// DS11 to DS14: the reader's position names the state; the ACK decides.
+int ds11(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds12(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds13(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds14(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
+int ds311(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds312(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds313(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+int ds314(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
 
 // --- answers to frames ------------------------------------------------------
 
-// Result of a complete answer that ends the wait without an error.
-constexpr int ANSWER_DONE = -1;
+// What an answer means for the frame in flight.
+enum class AnswerVerdict {
+    KeepWaiting,   // nothing complete yet, an enquiry, a WACK
+    Answered,      // an ACK, or a NAK below the limit: the wait ends, no error
+    Failed,        // the NAK limit or the terminal's EOT: the wait ends with result
+};
 
 static void note_error(Sender &snd, int code)
 {
@@ -206,9 +203,9 @@ static void note_error(Sender &snd, int code)
         snd.first_error = code;
 }
 
-static int on_nak(Sender &snd);
+static AnswerVerdict on_nak(Sender &snd, int &result);
 
-static int on_ack(Sender &snd)
+static AnswerVerdict on_ack(Sender &snd, int &result)
 {
     // An ACK to our re-enquiry proves nothing about the frame: a terminal
     // that never saw the header answers any enquiry as it answered the
@@ -216,7 +213,7 @@ static int on_ack(Sender &snd)
     // The frame goes out again, like after a NAK (and within its limit); a
     // terminal that has it acknowledges the repeat without keeping it twice.
     if (snd.retry_count > 0)
-        return on_nak(snd);
+        return on_nak(snd, result);
     snd.wack_wait = false;
     snd.retry_count = 0;
     snd.nak_count = 0;
@@ -226,56 +223,60 @@ static int on_ack(Sender &snd)
         progress_update(*snd.run, static_cast<uint32_t>(snd.serial_no), snd.records_total);
         snd.state = snd.serial_no < snd.records_total ? DS260 : DS310;
     }
-    return ANSWER_DONE;
+    return AnswerVerdict::Answered;
 }
 
-static int on_nak(Sender &snd)
+static AnswerVerdict on_nak(Sender &snd, int &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
     if (++snd.nak_count < NAK_LIMIT)
-        return ANSWER_DONE;   // the same frame goes out again
+        return AnswerVerdict::Answered;   // the same frame goes out again
     snd.nak_count = 0;
     snd.state = DS310;
     note_error(snd, ORV5_E_TX_NAK_LIMIT);
-    return ORV5_E_TX_NAK_LIMIT;
+    result = ORV5_E_TX_NAK_LIMIT;
+    return AnswerVerdict::Failed;
 }
 
-static int on_eot(Sender &snd)
+static AnswerVerdict on_eot(Sender &snd, int &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.state = DS310;
     note_error(snd, ORV5_E_TERMINAL_EOT);
-    return ORV5_E_TERMINAL_EOT;
+    result = ORV5_E_TERMINAL_EOT;
+    return AnswerVerdict::Failed;
 }
 
-static int on_wack(Sender &snd)
+static AnswerVerdict on_wack(Sender &snd)
 {
     snd.retry_count = 0;
     snd.wack_wait = true;
     (void)timer_set(*snd.run, WACK_WAIT_TICKS);   // a failure stops the run: the wait sees it
-    return 0;
+    return AnswerVerdict::KeepWaiting;
 }
 
-// What an answer means for the frame in flight: 0 keep waiting,
-// ANSWER_DONE, or an error that ends the wait.
-static int on_frame_answer(Sender &snd, Answer a)
+// result gets the error of a Failed answer.
+static AnswerVerdict on_frame_answer(Sender &snd, Answer a, int &result)
 {
     switch (a) {
-    case Answer::Ack: return on_ack(snd);
-    case Answer::Nak: return on_nak(snd);
-    case Answer::Eot: return on_eot(snd);
+    case Answer::Ack: return on_ack(snd, result);
+    case Answer::Nak: return on_nak(snd, result);
+    case Answer::Eot: return on_eot(snd, result);
     case Answer::Wack: return on_wack(snd);
-    default: return 0;   // an enquiry, a skipped frame, an incomplete answer
+    default: return AnswerVerdict::KeepWaiting;   // an enquiry, a skipped frame, an incomplete answer
     }
 }
 
+// Until an answer ends the wait (result 0 after an ACK or a NAK below the
+// limit), or an error, an abort or a time-out does.
 static int await_answer(Sender &snd, int result)
 {
     SerialChannel &ch = *snd.channel;
-    while (result == 0) {
+    bool answered = false;
+    while (result == 0 && !answered) {
         if (com_rx_count(ch) == 0)
             pump_wait(*snd.run, ch.port);
         else
@@ -289,8 +290,10 @@ static int await_answer(Sender &snd, int result)
             arm_answer_wait(snd);
         } else if (com_rx_count(ch) > 0) {
             int c = com_getc(ch);
-            if ((c & COM_NO_BYTE_MASK) == 0)
-                result = on_frame_answer(snd, answer_reader_feed(snd.answers, static_cast<uint8_t>(c)));
+            if ((c & COM_NO_BYTE_MASK) == 0) {
+                Answer a = answer_reader_feed(snd.answers, static_cast<uint8_t>(c));
+                answered = on_frame_answer(snd, a, result) == AnswerVerdict::Answered;
+            }
         }
     }
     return result;
@@ -307,8 +310,6 @@ static int send_frame(Sender &snd, int result)
         transmit(*snd.run, *snd.channel, snd.frame_len, snd.frame);
         arm_answer_wait(snd);
         result = await_answer(snd, result);
-        if (result == ANSWER_DONE)   // a complete ACK, or a NAK below the limit
-            result = 0;
         if (!timer_expired(*snd.run))
             disarm(snd);
     }

@@ -58,9 +58,10 @@ static int ds260(Sender &snd, int)
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.serial_no += 1;
-    int length = make_dt_text(*snd.settings, snd.station, snd.serial_no, snd.file, snd.built);
-    int error = length == PACKET_FIXED_FAULT ? ORV5_E_FIXED_RECORD : ORV5_E_FILE_IO;
-    return after_build(snd, stuff_built(snd, length), DS261, error);
+    const DataPacket pkt = make_dt_text(*snd.settings, snd.station, snd.serial_no, snd.file, snd.built);
+    if (pkt.status != PacketBuild::Built)
+        return after_build(snd, false, DS261, packet_build_result(pkt.status));
+    return after_build(snd, stuff_built(snd, pkt.length), DS261, ORV5_E_FILE_IO);
 }
 
 // --- opening, closing and local failure -------------------------------------
@@ -80,6 +81,7 @@ static int ds10(Sender &snd, int)
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.state = DS11;
+    start_control_wait(snd);
     return 0;
 }
 
@@ -89,6 +91,7 @@ static int ds310(Sender &snd, int result)
         snd.first_error = result;
     clear_line(snd);
     snd.state = send_eot(snd, DS311);
+    start_control_wait(snd);
     arm_answer_wait(snd);
     return 0;
 }

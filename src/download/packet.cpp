@@ -6,6 +6,7 @@
 
 #include "download/line_reader.h"
 #include "link/wire.h"
+#include "orv5w32.h"
 
 // Field widths of the packets, in characters.
 constexpr int NAME_FIELD = 12;     // 8.3 name, space-filled
@@ -98,7 +99,21 @@ static uint8_t *put_fields(const SessionSettings &s, const uint8_t *record, uint
     return p;
 }
 
-int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
+int packet_build_result(PacketBuild status)
+{
+    switch (status) {
+    case PacketBuild::Built: return ORV5_OK;
+    case PacketBuild::FixedFault: return ORV5_E_FIXED_RECORD;
+    default: return ORV5_E_FILE_IO;
+    }
+}
+
+static DataPacket failed(PacketBuild status)
+{
+    return DataPacket{status, 0};
+}
+
+DataPacket make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
                  SendFile &f, uint8_t *out)
 {
     uint8_t *p = put_seq(out, DLEstr);
@@ -108,24 +123,24 @@ int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t ser
     if (s.exchange.seq_flag) {
         p = put_number(p, serial_no, COUNT_FIELD);
         if (p == nullptr)
-            return PACKET_READ_FAILED;
+            return failed(PacketBuild::ReadFailed);
     }
     if (s.send.record_length < 0 || s.send.record_length > RECORD_MAX)
-        return PACKET_READ_FAILED;
+        return failed(PacketBuild::ReadFailed);
 
     uint8_t *dst = s.file.file_type != FT_DATA ? p : f.record;
     if (read_record(s, f, dst, s.send.record_length) == nullptr)
-        return f.fixed_read_error ? PACKET_FIXED_FAULT : PACKET_READ_FAILED;
+        return failed(f.fixed_read_error ? PacketBuild::FixedFault : PacketBuild::ReadFailed);
     if (s.file.file_type != FT_DATA) {
         p += s.send.record_length;
     } else {
         p = put_fields(s, f.record, p);
         if (p == nullptr)
-            return PACKET_READ_FAILED;
+            return failed(PacketBuild::ReadFailed);
     }
     p = put_seq(p, ETXstr);
     p = put_check(p, span);
-    return static_cast<int>(p - out);
+    return DataPacket{PacketBuild::Built, static_cast<int>(p - out)};
 }
 
 uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int length)

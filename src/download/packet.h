@@ -17,18 +17,29 @@ struct SendFile {
     uint8_t record[REC_BUF_SIZE];   // one data-file record before it is split
 };
 
-// Results of make_dt_text besides a length.
-constexpr int PACKET_READ_FAILED = -1;    // the record could not be read
-constexpr int PACKET_FIXED_FAULT = -2;    // a fixed-length record lacks its CR LF
+// What building a data packet came to.
+enum class PacketBuild {
+    Built,        // length holds the built length
+    ReadFailed,   // the record could not be read
+    FixedFault,   // a fixed-length record lacks its CR LF
+};
+
+struct DataPacket {
+    PacketBuild status;
+    int length;   // built bytes, when Built
+};
+
+// The session result of a data packet that could not be built: 71
+// (ReadFailed) or 76 (FixedFault); 0 when it was built.
+int packet_build_result(PacketBuild status);
 
 // Header frame (opening, station, name, count, layout, ETX, check) into
 // out; returns its built length, 0 when a value does not fit its field.
 int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t records_total,
                  uint8_t *out);
 
-// The data frame of record serial_no (the next record of f) into out; its
-// built length, or PACKET_READ_FAILED / PACKET_FIXED_FAULT.
-int make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
+// The data frame of record serial_no (the next record of f) into out.
+DataPacket make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
                  SendFile &f, uint8_t *out);
 
 // Fills exactly length bytes at dst from the next record of f; returns

@@ -50,9 +50,9 @@ struct Sender {
     int32_t nak_count;                 // consecutive NAKs for the frame in flight
     bool wack_wait;                    // the terminal asked us to wait (WACK)
     int32_t first_error;               // first error of the state loop
-    int32_t station_bytes_read;        // of a control message's station pair
     uint8_t station[2];                // ours, then the terminal's (adopted in DS13)
-    AnswerReader answers;
+    FrameReader control;               // the terminal's control messages (connection, closing)
+    AnswerReader answers;              // the terminal's answer to the frame in flight
     SendFile file;
     uint8_t frame[FRAME_BUF_SIZE];     // the frame being sent, in its wire form
     int frame_len;

@@ -8,6 +8,9 @@
 using SendStep = int (*)(Sender &snd, int result);
 
 // Waiting for single bytes of the terminal's control messages.
+// start_control_wait: before the first byte of the connection (DS11) or
+// closing (DS311) phase, and again whenever DS11 or DS311 starts over.
+void start_control_wait(Sender &snd);
 int ds11(Sender &snd, int result);
 int ds12(Sender &snd, int result);
 int ds13(Sender &snd, int result);

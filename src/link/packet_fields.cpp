@@ -47,12 +47,12 @@ static int copy_name_chars(const uint8_t *field, int i, char *out, int max)
     return i;
 }
 
-int get_fname(const uint8_t *field, char *name, char *ext)
+NameFieldCheck get_fname(const uint8_t *field, char *name, char *ext)
 {
     name[0] = '\0';
     ext[0] = '\0';
     if (!is_dos_name_char(field[0], true))
-        return FNAME_INVALID;
+        return NameFieldCheck::Invalid;
     name[0] = static_cast<char>(field[0]);
     int i = copy_name_chars(field, 1, name + 1, NAME_MAX - 1);
     if (i < FNAME_FIELD && field[i] == '.') {
@@ -61,6 +61,6 @@ int get_fname(const uint8_t *field, char *name, char *ext)
     }
     for (; i < FNAME_FIELD; ++i)
         if (field[i] != ' ')
-            return FNAME_INVALID;
-    return 0;
+            return NameFieldCheck::Invalid;
+    return NameFieldCheck::Valid;
 }

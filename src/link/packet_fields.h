@@ -10,7 +10,6 @@ constexpr int FNAME_EXT_SIZE = 5;    // dot and at most 3 characters
 
 constexpr int SERIAL_DIGITS = 5;     // record count and serial number
 constexpr int FNAME_FIELD = 12;      // space-filled 8.3 name
-constexpr int FNAME_INVALID = 70;    // result code of a refused name
 
 // Five decimal digits at p, value 0..32767; -1 for any other byte or a
 // larger value.
@@ -20,8 +19,10 @@ int get_serial_no(const uint8_t *p);
 // any other byte, a larger value or n < 1.
 int get_ddigits(const uint8_t *p, int n);
 
+// Whether a name field holds a valid space-filled 8.3 name.
+enum class NameFieldCheck { Valid, Invalid };
+
 // Parses the 12-byte name field at field into name (FNAME_BASE_SIZE bytes)
 // and ext (FNAME_EXT_SIZE bytes, the dot included, empty without one).
-// 0, or FNAME_INVALID when the field is not a valid space-filled 8.3 name.
 // Letters are copied as they are.
-int get_fname(const uint8_t *field, char *name, char *ext);
+NameFieldCheck get_fname(const uint8_t *field, char *name, char *ext);

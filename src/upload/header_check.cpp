@@ -25,7 +25,7 @@ static const char TERMINAL_NAME[] = "(file)";
 // upper case in name and ext.
 static bool parse_name_field(const uint8_t *field, char *name, char *ext)
 {
-    return get_fname(field, name, ext) == 0 && check_dos_name(name, ext) == 0;
+    return get_fname(field, name, ext) == NameFieldCheck::Valid && check_dos_name(name, ext) == 0;
 }
 
 // Copies text into out (size bytes); false when it does not fit.
@@ -39,49 +39,47 @@ static bool copy_text(char *out, size_t size, const char *text)
 }
 
 // The destination named by the file argument: its name rule, the name
-// check and the kind of file.  0, ORV5_E_BAD_HEADER, ORV5_E_NAME_MISMATCH
-// or ORV5_E_FILE_NAME.
-static int take_argument_name(const SessionSettings &s, const char *rname, const char *rext,
+// check and the kind of file.
+static HeaderVerdict take_argument_name(const SessionSettings &s, const char *rname, const char *rext,
                               int32_t rkind, ReceivedHeader &out)
 {
     if (!copy_text(out.name, sizeof out.name, s.file.file_name) ||
         !copy_text(out.ext, sizeof out.ext, s.file.file_ext) ||
         check_dos_name(out.name, out.ext) != 0 ||
         !copy_text(out.dest_base, sizeof out.dest_base, s.file.file_spelled))
-        return ORV5_E_BAD_HEADER;   // a bare directory leaves the name empty
+        return HeaderVerdict::BadContent;   // a bare directory leaves the name empty
     if (s.receive.name_check && !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
-        return ORV5_E_NAME_MISMATCH;
+        return HeaderVerdict::NameMismatch;
     if (file_kind_of_ext(out.ext) != rkind)
-        return ORV5_E_FILE_NAME;
-    return 0;
+        return HeaderVerdict::WrongKind;
+    return HeaderVerdict::Accepted;
 }
 
-// Field count and widths of a data file's header.  0, HDR_LENGTH_DISAGREES
-// or ORV5_E_BAD_HEADER.
-static int take_layout(const uint8_t *stored, int length, int trailer, ReceivedHeader &out)
+// Field count and widths of a data file's header.
+static HeaderVerdict take_layout(const uint8_t *stored, int length, int trailer, ReceivedHeader &out)
 {
     if (length <= HDR_WIDTHS_AT + trailer)
-        return HDR_LENGTH_DISAGREES;
+        return HeaderVerdict::LengthDisagrees;
     out.ditems = get_ddigits(stored + HDR_DITEMS_AT, DITEMS_DIGITS);
     if (out.ditems < 1 || out.ditems > DITEMS_MAX)
-        return ORV5_E_BAD_HEADER;
+        return HeaderVerdict::BadContent;
     if (length != HDR_WIDTHS_AT + WIDTH_DIGITS * out.ditems + trailer)
-        return HDR_LENGTH_DISAGREES;
+        return HeaderVerdict::LengthDisagrees;
     out.ddigits_sum = 0;
     for (int i = 0; i < out.ditems; ++i) {
         int w = get_ddigits(stored + HDR_WIDTHS_AT + WIDTH_DIGITS * i, WIDTH_DIGITS);
         if (w <= 0 || w > DDIGITS_MAX)
-            return ORV5_E_BAD_HEADER;
+            return HeaderVerdict::BadContent;
         out.ddigits[i] = w;
         out.ddigits_sum += w;
     }
     if (out.ditems + out.ddigits_sum > DDSUM_MAX)
-        return ORV5_E_BAD_HEADER;
+        return HeaderVerdict::BadContent;
     out.record_length = out.ddigits_sum;
-    return 0;
+    return HeaderVerdict::Accepted;
 }
 
-int check_header(const uint8_t *stored, int length, const uint8_t station[2],
+HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t station[2],
                  const SessionSettings &s, ReceivedHeader &out)
 {
     std::memset(&out, 0, sizeof out);
@@ -89,19 +87,19 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
     // Terminator and check field behind the content.
     const int trailer = (ETXstr.len > ETBstr.len ? ETXstr.len : ETBstr.len) + out.chk_len;
     if (length < HDR_COUNT_AT + SERIAL_DIGITS + trailer)
-        return HDR_TOO_SHORT;
+        return HeaderVerdict::TooShort;
     if (stored[0] != station[0] || stored[1] != station[1])
-        return ORV5_E_OTHER_STATION;
+        return HeaderVerdict::OtherStation;
 
     char rname[FNAME_BASE_SIZE], rext[FNAME_EXT_SIZE];
     if (!parse_name_field(stored + HDR_NAME_AT, rname, rext))
-        return ORV5_E_BAD_HEADER;
+        return HeaderVerdict::BadContent;
     const int32_t rkind = file_kind_of_ext(rext);
 
     if (!ascii_equal_ignoring_case(s.file.file_name, TERMINAL_NAME)) {
-        int rc = take_argument_name(s, rname, rext, rkind, out);
-        if (rc != 0)
-            return rc;
+        HeaderVerdict v = take_argument_name(s, rname, rext, rkind, out);
+        if (v != HeaderVerdict::Accepted)
+            return v;
     } else {
         // The terminal's name, upper case, in the argument's directory.
         std::strcpy(out.name, rname);
@@ -115,15 +113,25 @@ int check_header(const uint8_t *stored, int length, const uint8_t station[2],
 
     out.records_announced = get_serial_no(stored + HDR_COUNT_AT);
     if (out.records_announced < 0)
-        return ORV5_E_BAD_HEADER;
+        return HeaderVerdict::BadContent;
     if (out.file_type != FT_DATA) {
         if (length != HDR_DITEMS_AT + trailer)
-            return HDR_LENGTH_DISAGREES;
+            return HeaderVerdict::LengthDisagrees;
         out.record_length = out.file_type == FT_PD3 ? PD3_RECORD : EX3_RECORD;
         out.ditems = 0;
-        return 0;
+        return HeaderVerdict::Accepted;
     }
     return take_layout(stored, length, trailer, out);
+}
+
+int header_refusal_result(HeaderVerdict v)
+{
+    switch (v) {
+    case HeaderVerdict::BadContent: return ORV5_E_BAD_HEADER;
+    case HeaderVerdict::NameMismatch: return ORV5_E_NAME_MISMATCH;
+    case HeaderVerdict::WrongKind: return ORV5_E_FILE_NAME;
+    default: return ORV5_OK;   // accepted, or answered without ending the reception
+    }
 }
 
 bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeader &h)
@@ -131,6 +139,12 @@ bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeade
     const CtrlSeq &term = h.records_announced > 0 ? ETBstr : ETXstr;
     int at = length - h.chk_len - term.len;
     return at >= 0 && std::memcmp(stored + at, term.bytes, term.len) == 0;
+}
+
+int data_packet_length(const ReceivedHeader &h)
+{
+    const int separators = h.file_type == FT_DATA ? (h.ditems - 1) * SEPstr.len : 0;
+    return DATA_RECORD_OFFSET + h.record_length + separators + ETXstr.len + h.chk_len;
 }
 
 DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,

@@ -12,12 +12,20 @@
 #include "orv5w32.h"
 #include "runtime/settings.h"
 
-// A header addressed to another station: no answer, wait for the next
-// header.  Never a session result, so not in the public table.
-constexpr int ORV5_E_OTHER_STATION = 40;
-// Two more refusals, under the public codes they share.
-constexpr int HDR_TOO_SHORT = ORV5_E_RX_TIMEOUT;          // NAK
-constexpr int HDR_LENGTH_DISAGREES = ORV5_E_INTERNAL;     // NAK
+// What the check of a header packet found.  The receiver answers each
+// (receive_checks.cpp); the refusals that end the reception become a
+// session result through header_refusal_result.
+enum class HeaderVerdict {
+    Accepted,          // out holds what it announces
+    TooShort,          // shorter than the shortest header: NAK
+    OtherStation,      // another station's header: no answer
+    LengthDisagrees,   // the length disagrees with the content: NAK
+    BadContent,        // a name, count or width is invalid, or the destination
+                       // name is (a bare directory, a device)
+    NameMismatch,      // name check on and the names differ
+    WrongKind,         // the terminal's file is of another kind than the
+                       // destination's extension
+};
 
 // What an accepted header announces, and where the file goes.
 struct ReceivedHeader {
@@ -41,20 +49,16 @@ struct ReceivedHeader {
     bool named;
 };
 
-// Checks the header packet in stored[0..length).  0: accepted, out holds
-// what it announces.  Otherwise out.named tells whether the names passed
-// (name, ext and dest_base are then set; the rest of out is undefined):
-//   HDR_TOO_SHORT (51)        shorter than the shortest header: NAK
-//   ORV5_E_OTHER_STATION (40) another station's header: no answer
-//   HDR_LENGTH_DISAGREES (99) the length disagrees with the content: NAK
-//   ORV5_E_BAD_HEADER (70)    a name, count or width is invalid, or the
-//                             destination name is (a bare directory, a device)
-//   ORV5_E_NAME_MISMATCH (77) name check on and the names differ
-//   ORV5_E_FILE_NAME (2)      the terminal's file is of another kind than
-//                             the destination's extension
-// station: the PC's station identifier, high byte first.
-int check_header(const uint8_t *stored, int length, const uint8_t station[2],
+// Checks the header packet in stored[0..length).  When it is not accepted,
+// out.named tells whether the names passed (name, ext and dest_base are
+// then set; the rest of out is undefined).  station: the PC's station
+// identifier, high byte first.
+HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t station[2],
                  const SessionSettings &s, ReceivedHeader &out);
+
+// The session result of a header refused for its content: 70
+// (BadContent), 77 (NameMismatch), 2 (WrongKind); 0 for the others.
+int header_refusal_result(HeaderVerdict v);
 
 // For an accepted header: the terminator stands right before the check
 // field in its role (ETB when records follow, ETX for an empty file).
@@ -67,6 +71,10 @@ bool header_terminator_ok(const uint8_t *stored, int length, const ReceivedHeade
 //   Reject  wrong length, terminator or serial number: NAK
 enum class DataVerdict { New, Repeat, Reject };
 constexpr int DATA_RECORD_OFFSET = 2 + SERIAL_DIGITS;   // station, serial number
+
+// Stored bytes of a data packet of this header (station, serial number,
+// record, separators, terminator, check field).
+int data_packet_length(const ReceivedHeader &h);
 
 // records_accepted: records written so far in this reception.
 DataVerdict check_data_packet(const uint8_t *stored, int length, const ReceivedHeader &h,

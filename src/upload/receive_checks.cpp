@@ -19,7 +19,6 @@ void ack_eot(Receiver &r, uint8_t code, int32_t next)
     uint8_t msg[CTRL_MSG_LEN];
     make_ctrl_msg(msg, code, r.settings->exchange.station_id);
     r.state = next;
-    r.tail_read = 0;
     r.naks_in_row = 0;
     transmit(*r.run, *r.channel, CTRL_MSG_LEN, msg);
     if (next != UQUIT)
@@ -33,7 +32,6 @@ int nak(Receiver &r, int32_t retry, int32_t fail)
     make_ctrl_msg(msg, cNAK, r.settings->exchange.station_id);
     transmit(*r.run, *r.channel, CTRL_MSG_LEN, msg);
     (void)timer_set(*r.run, REPLY_WAIT_TICKS);
-    r.tail_read = 0;
     if (++r.naks_in_row >= RX_NAK_LIMIT) {   // the tenth NAK has gone out
         r.naks_in_row = 0;
         r.state = fail;
@@ -72,13 +70,12 @@ static int finish(Receiver &r, int32_t next)
 static int to_hunt_for_header(Receiver &r)
 {
     r.state = S211;
-    r.tail_read = 0;
     return 0;
 }
 
 static bool frame_good(const Receiver &r)
 {
-    return frame_check(r.stored, r.stored_len, r.overflow, r.settings->exchange.chk_len) == FRAME_GOOD;
+    return r.check == FRAME_GOOD;
 }
 
 // The frame carries our station in its first two bytes.
@@ -95,7 +92,6 @@ static int repeated_header(Receiver &r)
     const int32_t next = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = next;   // another station's header: no answer, no NAK counted
-        r.tail_read = 0;
         return 0;
     }
     if (frame_good(r) && r.stored_len == r.header_copy_len
@@ -119,21 +115,22 @@ int pkt_hdr_chk(Receiver &r)
         return repeated_header(r);
     if (!frame_good(r))
         return nak(r, S211, S311);
-    int code = check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
+    const HeaderVerdict verdict =
+        check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
     // Once the names have passed, the caller's name buffer and the window
     // show the destination, whatever the later checks of this header say.
     if (r.header.named)
         show_transfer_name(*r.run, r.header.name, r.header.ext);
-    if (code == ORV5_E_OTHER_STATION)
+    if (verdict == HeaderVerdict::OtherStation)
         return to_hunt_for_header(r);
-    if (code == HDR_TOO_SHORT || code == HDR_LENGTH_DISAGREES)
+    if (verdict == HeaderVerdict::TooShort || verdict == HeaderVerdict::LengthDisagrees)
         return nak(r, S211, S311);
-    if (code != 0)
-        return refuse(r, code);
+    if (verdict != HeaderVerdict::Accepted)
+        return refuse(r, header_refusal_result(verdict));
     if (!header_terminator_ok(r.stored, r.stored_len, r.header))
         return nak(r, S211, S311);
 
-    code = received_file_open(r.file, *r.settings, r.header);
+    int code = received_file_open(r.file, *r.settings, r.header);
     if (code != 0)
         return refuse(r, code);
     r.header_accepted = true;
@@ -150,7 +147,6 @@ int pkt_dat_chk(Receiver &r)
     const int32_t accept = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = accept;   // another station's frame: no answer
-        r.tail_read = 0;
         return 0;
     }
     if (!frame_good(r))

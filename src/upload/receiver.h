@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "link/frame_reader.h"
 #include "link/serial.h"
 #include "link/wire.h"
 #include "runtime/session_run.h"
@@ -61,12 +62,12 @@ struct Receiver {
     int32_t records_accepted;          // "rcv_count": records written so far
     int32_t naks_in_row;               // "c_nakt": NAKs sent since our last ACK or EOT
     int32_t first_error;
-    int32_t tail_read;                 // station or check bytes read in this state
     bool header_accepted;              // the output is open
     bool complete;                     // every record is safely on disk
+    FrameReader reader;                // the terminal's bytes; stores frames into stored
     uint8_t stored[FRAME_STORE_SIZE];  // the frame being received
-    int stored_len;
-    bool overflow;                     // bytes were dropped past the limit
+    int stored_len;                    // of the last complete frame
+    FrameCheck check;                  // the reader's verdict on it (length, check value)
     uint8_t header_copy[HEADER_COPY_SIZE];
     int header_copy_len;
     ReceivedHeader header;             // what the accepted header announced

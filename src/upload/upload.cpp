@@ -5,16 +5,16 @@
 // answers each with a control message.  A table-driven state machine: every
 // state function polls the port one byte at a time, pumps messages, watches
 // the abort request and the time-out, and returns once a good byte has been
-// handled.  The frame checks and answers are in receive_checks.cpp.
+// handled.  The frame reader (link/frame_reader) reads the bytes: where it
+// stands names the next state, and each state decides over what it
+// completed (a message, a frame).  The frame checks and answers are in
+// receive_checks.cpp.
 #include "upload/upload.h"
 
 #include "orv5w32.h"
 #include "platform/session_clock.h"
 #include "runtime/timer.h"
 #include "upload/receiver.h"
-
-// Station bytes after a control code; check bytes after a terminator.
-constexpr int32_t TAIL_BYTES = 2;
 
 // The order of the three tests in one pass of a state's waiting loop.
 enum class PassOrder {
@@ -23,7 +23,10 @@ enum class PassOrder {
     ByteAbortTimeout    // everywhere else
 };
 
-using ByteRule = int (*)(Receiver &r, uint8_t c);
+// What a state does with what the reader completed: 0, or a result.
+using EventRule = int (*)(Receiver &r, const FrameEvent &e);
+
+static int on_byte(Receiver &r, uint8_t c, EventRule rule);
 
 [[nodiscard]] static Orv5Result on_abort(Receiver &r)
 {
@@ -51,7 +54,7 @@ static bool timed_out(const Receiver &r)
 // One state: loops until a good byte has been handled, an abort or a
 // time-out.  The time-out (and in the last two orders the abort) is only
 // looked at while no byte is waiting.
-static int run_state(Receiver &r, PassOrder order, ByteRule rule)
+static int run_state(Receiver &r, PassOrder order, EventRule rule)
 {
     SerialChannel &ch = *r.channel;
     for (;;) {
@@ -63,7 +66,7 @@ static int run_state(Receiver &r, PassOrder order, ByteRule rule)
         if (com_rx_count(ch) > 0) {
             int c = com_getc(ch);
             if ((c & COM_NO_BYTE_MASK) == 0)
-                return rule(r, static_cast<uint8_t>(c));
+                return on_byte(r, static_cast<uint8_t>(c), rule);
             continue;   // a byte with a line error, or none after all
         }
         if (order == PassOrder::ByteTimeoutAbort && timed_out(r))
@@ -76,223 +79,198 @@ static int run_state(Receiver &r, PassOrder order, ByteRule rule)
     }
 }
 
-// --- storing frame bytes ----------------------------------------------------------
+// --- reading the terminal's bytes -----------------------------------------------
 
-static void open_frame(Receiver &r)
+// What the reader takes after a DLE in each phase.  Connection: only the
+// enquiry, whatever its station.  Header and data phases: the frame the
+// phase expects (in the data phase a repeat of the header whose ACK was
+// lost, before the first record), the terminal's enquiry and EOT for our
+// station, and ACK, NAK or WACK with two bytes to skip.
+static FrameRules rules_connect()
 {
-    r.stored_len = 0;
-    r.overflow = false;
+    return FrameRules{0, 0, FC_ENQ, 0, 0, 0};
 }
 
-static void store(Receiver &r, uint8_t c)
+static FrameRules rules_for_frames(uint16_t frames)
 {
-    if (r.stored_len < FRAME_STORE_SIZE)
-        r.stored[r.stored_len++] = c;
-    else
-        r.overflow = true;
+    return FrameRules{frames, 0, FC_ENQ | FC_EOT | FC_ACK | FC_NAK | FC_WACK, FC_ENQ | FC_EOT, 0, 0};
 }
 
-// --- byte rules -------------------------------------------------------------------
-
-static int to_state(Receiver &r, int32_t next)
+// Stored bytes of the data frames the accepted header announced.
+static uint16_t data_frame_size(const Receiver &r)
 {
-    r.state = next;
-    r.tail_read = 0;
-    return 0;
-}
-
-// Two bytes to skip, then next.
-static int skip_tail(Receiver &r, int32_t next)
-{
-    if (++r.tail_read == TAIL_BYTES)
-        return to_state(r, next);
-    return 0;
-}
-
-// The station bytes of the terminal's message compared with ours; at the
-// first difference back to mismatch, after both to match_action.
-static bool station_byte_matches(Receiver &r, uint8_t c)
-{
-    return c == r.settings->exchange.station_id[r.tail_read];
-}
-
-static int s11(Receiver &r, uint8_t c) { return c == cDLE ? to_state(r, S12) : 0; }
-static int s12(Receiver &r, uint8_t c) { return to_state(r, c == cENQ ? S13 : S11); }
-
-static int s13(Receiver &r, uint8_t)
-{
-    if (++r.tail_read == TAIL_BYTES)
-        ack_eot(r, cACK, S211);   // whatever station the enquiry named
-    return 0;
-}
-
-// After a DLE where a frame may open: the opening, the terminal's enquiry,
-// its EOT, or a control message to skip.
-static int after_dle(Receiver &r, uint8_t c, uint8_t opening, int32_t body, int32_t enquiry,
-                     int32_t eot, int32_t skip, int32_t hunt)
-{
-    if (c == opening) {
-        open_frame(r);
-        return to_state(r, body);
-    }
-    if (c == cENQ)
-        return to_state(r, enquiry);
-    if (c == cEOT)
-        return to_state(r, eot);
-    if (c == cACK || c == cNAK || c == cWACK)
-        return to_state(r, skip);
-    return to_state(r, hunt);
-}
-
-static int s211(Receiver &r, uint8_t c) { return c == cDLE ? to_state(r, S212) : 0; }
-static int s212(Receiver &r, uint8_t c)
-{
-    return after_dle(r, c, SOHstr.bytes[0], S221, S241, S243, S242, S211);
-}
-
-// A data frame may also be a repeat of the header whose ACK was lost,
-// before the first record.
-static int s251(Receiver &r, uint8_t c) { return c == cDLE ? to_state(r, S252) : 0; }
-static int s252(Receiver &r, uint8_t c)
-{
-    if (c == SOHstr.bytes[0] && r.records_accepted == 0) {
-        open_frame(r);
-        return to_state(r, S221);
-    }
-    return after_dle(r, c, STXstr.bytes[0], S261, S281, S283, S282, S251);
-}
-
-static int body_byte(Receiver &r, uint8_t c, int32_t after_dle_state)
-{
-    if (c == cDLE)
-        return to_state(r, after_dle_state);
-    store(r, c);
-    return 0;
-}
-
-// The byte after a DLE in a body is stored whatever it is (a doubled DLE
-// yields one); the terminator leads to the check, an ENQ abandons the frame.
-static int body_after_dle(Receiver &r, uint8_t c, int32_t check, int32_t enquiry, int32_t body)
-{
-    store(r, c);
-    if (c == ETXstr.bytes[0])
-        return to_state(r, check);
-    if (c == cENQ)
-        return to_state(r, enquiry);
-    return to_state(r, body);
-}
-
-static int s221(Receiver &r, uint8_t c) { return body_byte(r, c, S222); }
-static int s222(Receiver &r, uint8_t c) { return body_after_dle(r, c, S23, S241, S221); }
-static int s261(Receiver &r, uint8_t c) { return body_byte(r, c, S262); }
-static int s262(Receiver &r, uint8_t c) { return body_after_dle(r, c, S27, S281, S261); }
-
-static int s23(Receiver &r, uint8_t c)
-{
-    store(r, c);
-    if (++r.tail_read < TAIL_BYTES)
+    if (!r.header_accepted)
         return 0;
+    return static_cast<uint16_t>(data_packet_length(r.header));
+}
+
+// Closing phase: the terminal's EOT for our station, and codes whose two
+// bytes are skipped.  Once the file is complete the terminal may not have
+// heard our last ACK: it repeats its last block (or, for an empty file,
+// the header), or asks with an enquiry; those are answered as in the data
+// phase.
+static FrameRules rules_closing(const Receiver &r)
+{
+    FrameRules rules{0, 0, FC_EOT | FC_SOH | FC_STX | FC_ETX | FC_ENQ | FC_ACK | FC_NAK, FC_EOT, 0, 0};
+    if (r.complete) {
+        rules.frames = r.records_accepted > 0 ? FC_STX : FC_SOH;
+        rules.addressed |= FC_ENQ;
+    }
+    return rules;
+}
+
+// Sets what the reader takes after the DLE just read.
+static void set_rules(Receiver &r)
+{
+    FrameRules rules;
+    switch (r.state) {
+    case S12: rules = rules_connect(); break;
+    case S212: rules = rules_for_frames(FC_SOH); break;
+    case S252: rules = rules_for_frames(r.records_accepted == 0 ? FC_STX | FC_SOH : FC_STX); break;
+    case S312: rules = rules_closing(r); break;
+    default: return;
+    }
+    rules.expected_stx = data_frame_size(r);
+    frame_reader_set_rules(r.reader, rules);
+}
+
+// The state a phase hunts for a DLE in.  A frame abandoned for an enquiry
+// goes on in the phase of its kind (S241 or S281).
+static int32_t hunt_state(const Receiver &r, int32_t was)
+{
+    switch (was) {
+    case S11: case S12: case S13: return S11;
+    case S211: case S212: case S221: case S222: case S23:
+    case S241: case S242: case S243: return S211;
+    case S281: return r.complete ? S311 : S251;
+    case S311: case S312: case S313: case S314: return S311;
+    default: return S251;
+    }
+}
+
+// The state that stands for where the reader is after a byte read in was.
+static int32_t state_after(const Receiver &r, int32_t was)
+{
+    const int32_t hunt = hunt_state(r, was);
+    const bool header_frame = r.reader.opening == cSOH;
+    switch (frame_reader_pos(r.reader)) {
+    case FramePos::AfterDle: return hunt + 1;
+    case FramePos::Body: return header_frame ? S221 : S261;
+    case FramePos::BodyAfterDle: return header_frame ? S222 : S262;
+    case FramePos::Check: return header_frame ? S23 : S27;
+    case FramePos::MessageTail: break;
+    default: return hunt;
+    }
+    const uint8_t code = r.reader.code;
+    switch (hunt) {
+    case S11: return S13;
+    case S211: return code == cENQ ? S241 : code == cEOT ? S243 : S242;
+    case S251: return code == cENQ ? S281 : code == cEOT ? S283 : S282;
+    default: return code == cEOT ? S313 : code == cENQ && r.complete ? S281 : S314;
+    }
+}
+
+static int on_byte(Receiver &r, uint8_t c, EventRule rule)
+{
+    const FramePos before = frame_reader_pos(r.reader);
+    if (before == FramePos::AfterDle)
+        set_rules(r);
+    FrameEvent e = frame_reader_feed(r.reader, c);
+    // Most bytes (a body's, those hunted over) leave the reader where it
+    // was and complete nothing: the state stays.
+    if (e.kind == FrameEventKind::None && frame_reader_pos(r.reader) == before)
+        return 0;
+    r.state = state_after(r, r.state);
+    return rule(r, e);
+}
+
+// --- decisions over what the reader completed -------------------------------------
+
+// A state that only reads: the reader's position names the next state.
+static int read_on(Receiver &, const FrameEvent &) { return 0; }
+
+// The enquiry, whatever station it named.
+static int s13(Receiver &r, const FrameEvent &e)
+{
+    if (e.kind == FrameEventKind::Message)
+        ack_eot(r, cACK, S211);
+    return 0;
+}
+
+// The frame the reader stored in r.stored, for the checks.
+static void take_frame(Receiver &r)
+{
+    const FrameView f = frame_reader_frame(r.reader);
+    r.stored_len = static_cast<int>(f.length);
+    r.check = f.check;
+}
+
+static int s23(Receiver &r, const FrameEvent &e)
+{
+    if (e.kind != FrameEventKind::Frame)
+        return 0;
+    take_frame(r);
     return pkt_hdr_chk(r);
 }
 
-static int s27(Receiver &r, uint8_t c)
+static int s27(Receiver &r, const FrameEvent &e)
 {
-    store(r, c);
-    if (++r.tail_read < TAIL_BYTES)
+    if (e.kind != FrameEventKind::Frame)
         return 0;
+    take_frame(r);
     return pkt_dat_chk(r);
 }
 
-// The terminal's enquiry: NAK when it names our station (send the frame
-// again), otherwise silence.
-static int enquiry_station(Receiver &r, uint8_t c, int32_t hunt)
+// The terminal's enquiry for our station: NAK (send the frame again); for
+// another station the reader has gone back to hunting, without an answer.
+// r.state is already the phase's hunting state, where the NAK leads back.
+static int enquiry(Receiver &r, const FrameEvent &e)
 {
-    if (!station_byte_matches(r, c))
-        return to_state(r, hunt);
-    if (++r.tail_read < TAIL_BYTES)
-        return 0;
-    return nak(r, hunt, S311);
+    if (e.kind == FrameEventKind::Message)
+        return nak(r, r.state, S311);
+    return 0;
 }
 
 // The terminal ends the transfer before its file is complete: acknowledge
 // and stop.  Its EOT for another station is ignored.
-static int eot_station(Receiver &r, uint8_t c, int32_t hunt)
+static int early_eot(Receiver &r, const FrameEvent &e)
 {
-    if (!station_byte_matches(r, c))
-        return to_state(r, hunt);
-    if (++r.tail_read < TAIL_BYTES)
+    if (e.kind != FrameEventKind::Message)
         return 0;
     ack_eot(r, cACK, UQUIT);
     return ORV5_E_TERMINAL_EOT;
 }
 
-static int s241(Receiver &r, uint8_t c) { return enquiry_station(r, c, S211); }
-static int s242(Receiver &r, uint8_t) { return skip_tail(r, S211); }
-static int s243(Receiver &r, uint8_t c) { return eot_station(r, c, S211); }
-// After the last record the enquiry's NAK leads back to the closing phase.
-static int s281(Receiver &r, uint8_t c) { return enquiry_station(r, c, r.complete ? S311 : S251); }
-static int s282(Receiver &r, uint8_t) { return skip_tail(r, S251); }
-static int s283(Receiver &r, uint8_t c) { return eot_station(r, c, S251); }
-
-static int s311(Receiver &r, uint8_t c) { return c == cDLE ? to_state(r, S312) : 0; }
-
-// Once the file is complete the terminal may not have heard our last ACK:
-// it repeats its last block (or, for an empty file, the header), or asks
-// with an enquiry.  Those are answered as in the data phase.
-static int s312(Receiver &r, uint8_t c)
+// The terminal's closing EOT for our station: the exchange is complete.
+static int s313(Receiver &r, const FrameEvent &e)
 {
-    if (r.complete) {
-        if (c == STXstr.bytes[0] && r.records_accepted > 0) {
-            open_frame(r);
-            return to_state(r, S261);
-        }
-        if (c == SOHstr.bytes[0] && r.records_accepted == 0) {
-            open_frame(r);
-            return to_state(r, S221);
-        }
-        if (c == cENQ)
-            return to_state(r, S281);
-    }
-    switch (c) {
-    case cEOT: return to_state(r, S313);
-    case cSOH: case cSTX: case cETX: case cENQ: case cACK: case cNAK: return to_state(r, S314);
-    default: return to_state(r, S311);
-    }
-}
-
-static int s313(Receiver &r, uint8_t c)
-{
-    if (!station_byte_matches(r, c))
-        return to_state(r, S311);
-    if (++r.tail_read == TAIL_BYTES)
-        ack_eot(r, cACK, UQUIT);   // the exchange is complete
+    if (e.kind == FrameEventKind::Message)
+        ack_eot(r, cACK, UQUIT);
     return 0;
 }
-
-static int s314(Receiver &r, uint8_t) { return skip_tail(r, S311); }
 
 // --- the state table ----------------------------------------------------------------
 
 struct StateStep {
     PassOrder order;
-    ByteRule rule;
+    EventRule rule;
     const char *name;   // the protocol's name of the state, for diagnostics
 };
 
 // Indexed by ReceiveState.
 static const StateStep receive_steps[UQUIT] = {
-    {PassOrder::ByteAbortTimeout, s11, "S11"},   {PassOrder::ByteAbortTimeout, s12, "S12"},
-    {PassOrder::ByteAbortTimeout, s13, "S13"},   {PassOrder::AbortFirst, s211, "S211"},
-    {PassOrder::AbortFirst, s212, "S212"},       {PassOrder::ByteTimeoutAbort, s221, "S221"},
-    {PassOrder::ByteTimeoutAbort, s222, "S222"}, {PassOrder::ByteAbortTimeout, s23, "S23"},
-    {PassOrder::ByteAbortTimeout, s241, "S241"}, {PassOrder::ByteAbortTimeout, s242, "S242"},
-    {PassOrder::AbortFirst, s251, "S251"},       {PassOrder::AbortFirst, s252, "S252"},
-    {PassOrder::AbortFirst, s261, "S261"},       {PassOrder::ByteAbortTimeout, s262, "S262"},
-    {PassOrder::ByteAbortTimeout, s27, "S27"},   {PassOrder::ByteAbortTimeout, s281, "S281"},
-    {PassOrder::ByteAbortTimeout, s282, "S282"}, {PassOrder::ByteAbortTimeout, s311, "S311"},
-    {PassOrder::ByteAbortTimeout, s312, "S312"}, {PassOrder::ByteAbortTimeout, s313, "S313"},
-    {PassOrder::ByteAbortTimeout, s314, "S314"}, {PassOrder::ByteAbortTimeout, s243, "S243"},
-    {PassOrder::ByteAbortTimeout, s283, "S283"},
+    {PassOrder::ByteAbortTimeout, read_on, "S11"},    {PassOrder::ByteAbortTimeout, read_on, "S12"},
+    {PassOrder::ByteAbortTimeout, s13, "S13"},        {PassOrder::AbortFirst, read_on, "S211"},
+    {PassOrder::AbortFirst, read_on, "S212"},         {PassOrder::ByteTimeoutAbort, read_on, "S221"},
+    {PassOrder::ByteTimeoutAbort, read_on, "S222"},   {PassOrder::ByteAbortTimeout, s23, "S23"},
+    {PassOrder::ByteAbortTimeout, enquiry, "S241"},   {PassOrder::ByteAbortTimeout, read_on, "S242"},
+    {PassOrder::AbortFirst, read_on, "S251"},         {PassOrder::AbortFirst, read_on, "S252"},
+    {PassOrder::AbortFirst, read_on, "S261"},         {PassOrder::ByteAbortTimeout, read_on, "S262"},
+    {PassOrder::ByteAbortTimeout, s27, "S27"},        {PassOrder::ByteAbortTimeout, enquiry, "S281"},
+    {PassOrder::ByteAbortTimeout, read_on, "S282"},   {PassOrder::ByteAbortTimeout, read_on, "S311"},
+    {PassOrder::ByteAbortTimeout, read_on, "S312"},   {PassOrder::ByteAbortTimeout, s313, "S313"},
+    {PassOrder::ByteAbortTimeout, read_on, "S314"},   {PassOrder::ByteAbortTimeout, early_eot, "S243"},
+    {PassOrder::ByteAbortTimeout, early_eot, "S283"},
 };
 
 // --- wait hints --------------------------------------------------------------------
@@ -334,6 +312,7 @@ static void start(Receiver &r, const SessionSettings &s, SessionRun &run, Serial
     r.run = &run;
     r.channel = &channel;
     r.state = S11;
+    frame_reader_init(r.reader, rules_connect(), s.exchange.station_id, r.stored, FRAME_STORE_SIZE);
 }
 
 Orv5Result upload(const SessionSettings &s, SessionRun &run, SerialChannel &channel)

@@ -205,6 +205,25 @@ TEST_F(Download, TimeoutWhileReadingTheStationAsksForTheWholeAnswerAgain)
     EXPECT_EQ(hd[3], 0x07);
 }
 
+TEST_F(Download, AHalfReadStationIsNotTakenIntoTheRepeatedEnquiry)
+{
+    // The first ACK brings one station byte of two: the enquiry that asks
+    // again still names our own station, and so does everything after it.
+    term.rule = [](Kind k, int nth) {
+        if (k == Kind::Enq && nth == 0) {
+            const uint8_t half[] = {0x10, 0x06, 0x55};
+            sim::deliver(half, 3, 1);
+            return true;
+        }
+        return false;
+    };
+    EXPECT_EQ(exec(data_file("ABCDE\r\n")), 0);
+    ASSERT_EQ(count_kind(Kind::Enq), 2);
+    EXPECT_EQ(nth_write(Kind::Enq, 1), nth_write(Kind::Enq, 0));
+    EXPECT_EQ(nth_write(Kind::Enq, 1)[2], 0x00);
+    EXPECT_EQ(nth_write(Kind::Header, 0)[2], 0x00);
+}
+
 // Stray bytes (an infrared adapter's noise) every 200 ms from time 0 to
 // until_ms.
 static void stray_bytes_until(uint64_t until_ms)

@@ -26,7 +26,19 @@ protected:
             std::fclose(file.fp);
     }
     int header() { return make_hd_text(s, station, records_total, buf); }
-    int next_data() { return make_dt_text(s, station, ++serial_no, file, buf); }
+    // The next data packet's built length, 0 when it failed (status says why).
+    int next_data()
+    {
+        DataPacket p = make_dt_text(s, station, ++serial_no, file, buf);
+        status = p.status;
+        return p.length;
+    }
+    PacketBuild next_status()
+    {
+        next_data();
+        return status;
+    }
+    PacketBuild status = PacketBuild::Built;
 
     void data_file(const char *base, std::vector<int> widths)
     {
@@ -152,13 +164,13 @@ TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
     contents("A\nB\r\nC\x1A" "D\r\nEF");
     EXPECT_EQ(data_record(), "00001A\nB");
     EXPECT_EQ(data_record(), "00002C\x1A" "D");
-    EXPECT_EQ(next_data(), -2);   // short final record
+    EXPECT_EQ(next_status(), PacketBuild::FixedFault);   // short final record
     EXPECT_EQ(file.fixed_read_error, 1);
     std::fclose(file.fp);
     serial_no = 0;
 
     contents("ABC\n\nDEF\r\n");   // not followed by CR LF
-    EXPECT_EQ(next_data(), -2);
+    EXPECT_EQ(next_status(), PacketBuild::FixedFault);
 }
 
 TEST_F(Packet, FixedRecordsOptionReadsProgramFilesByLines)
@@ -176,5 +188,5 @@ TEST_F(Packet, DataPacketFailsWithoutAReadableRecord)
     // Widths that do not add up to the record length are not copied past it.
     s.send.record_length = 3;
     s.send.ddigits[0] = 4;
-    EXPECT_EQ(next_data(), -1);
+    EXPECT_EQ(next_status(), PacketBuild::ReadFailed);
 }

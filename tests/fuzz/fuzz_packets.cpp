@@ -71,15 +71,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     ReceivedHeader h;
     std::memset(&h, 0xA5, sizeof h);
-    const int rc = check_header(hdr.data(), static_cast<int>(hdr.size()), s.exchange.station_id, s, h);
+    const HeaderVerdict rc = check_header(hdr.data(), static_cast<int>(hdr.size()), s.exchange.station_id, s, h);
     switch (rc) {
-    case 0: case HDR_TOO_SHORT: case ORV5_E_OTHER_STATION: case HDR_LENGTH_DISAGREES:
-    case ORV5_E_BAD_HEADER: case ORV5_E_NAME_MISMATCH: case ORV5_E_FILE_NAME:
+    case HeaderVerdict::Accepted: case HeaderVerdict::TooShort: case HeaderVerdict::OtherStation:
+    case HeaderVerdict::LengthDisagrees: case HeaderVerdict::BadContent: case HeaderVerdict::NameMismatch:
+    case HeaderVerdict::WrongKind:
         break;
     default:
-        broken("header check result", std::to_string(rc));
+        broken("header check result", std::to_string(static_cast<int>(rc)));
     }
-    if (rc != 0)
+    // A refusal that ends the reception has its documented session result.
+    const int result = header_refusal_result(rc);
+    require(result == 0 || result == ORV5_E_BAD_HEADER || result == ORV5_E_NAME_MISMATCH ||
+                result == ORV5_E_FILE_NAME, "header refusal result", std::to_string(result));
+    if (rc != HeaderVerdict::Accepted)
         return 0;
     (void)header_terminator_ok(hdr.data(), static_cast<int>(hdr.size()), h);
     require(h.records_announced >= 0 && h.records_announced <= RECORDS_MAX, "record count");

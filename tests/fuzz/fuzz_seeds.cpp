@@ -197,6 +197,31 @@ void telnet_seeds()
                          char(251) + char(1) + iac + char(7) + "Z");
 }
 
+// Rules, station, buffer and expected sizes, then items (see the target).
+void frame_reader_seeds()
+{
+    const Bytes receiver_data = {char(0x02), 0, char(0x10 | 0x08 | 0x20 | 0x40 | 0x80), char(0x10 | 0x08)};
+    const Bytes sender_answers = {0, char(0x01 | 0x02), char(0x08 | 0x10 | 0x20 | 0x40 | char(0x80)),
+                                  char(0x08 | 0x20 | 0x40 | char(0x80))};
+    auto item_frame = [](bool stx, const std::string &body) {
+        return char(1 | (stx ? 4 : 0)) + std::string(1, char(body.size())) + body;
+    };
+    auto item_msg = [](uint8_t code) { return Bytes{char(2 | 4), char(code)}; };
+    auto garbage = [](const Bytes &b) { return char(0) + std::string(1, char(b.size())) + b; };
+    const std::string rec = data(1, std::string("AB\x10" "DE\x10\x10Z", 8));
+    // A data phase: stray bytes, a record with DLEs, an enquiry, the EOT.
+    put("frame_reader", 0, receiver_data + Bytes{0, 0, char(200), 0, char((rec.size() + 3) / 2)} +
+                               garbage("\x10\x10\x05xy") + item_frame(true, rec) + item_msg(cENQ) +
+                               item_msg(cEOT));
+    // The sender's wait: a frame passed over, an ACK, a WACK.
+    put("frame_reader", 1, sender_answers + Bytes{0, 0, 0, 0, 0} + item_frame(false, header("DATA.TXT", 1, "0108")) +
+                               item_msg(cACK) + item_msg(cWACK));
+    // A frame longer than the buffer, then new rules and a message of
+    // another station.
+    put("frame_reader", 2, receiver_data + Bytes{0, 0, 4, 0, 0} + item_frame(true, data(2, std::string(40, 'q'))) +
+                               Bytes{3} + sender_answers + Bytes{2, char(cACK), 0, 1});
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -213,5 +238,6 @@ int main(int argc, char **argv)
     fieldfile_seeds();
     packet_seeds();
     telnet_seeds();
+    frame_reader_seeds();
     return 0;
 }

@@ -30,23 +30,23 @@ struct Parts {
 TEST(PacketFields, EightThreeNamesAreSplitIntoBaseAndExtension)
 {
     Parts p;
-    EXPECT_EQ(get_fname(NameField("DATA.TXT").bytes, p.name, p.ext), 0);
+    EXPECT_EQ(get_fname(NameField("DATA.TXT").bytes, p.name, p.ext), NameFieldCheck::Valid);
     EXPECT_STREQ(p.name, "DATA");
     EXPECT_STREQ(p.ext, ".TXT");
-    EXPECT_EQ(get_fname(NameField("ABCDEFGH.PD3").bytes, p.name, p.ext), 0);
+    EXPECT_EQ(get_fname(NameField("ABCDEFGH.PD3").bytes, p.name, p.ext), NameFieldCheck::Valid);
     EXPECT_STREQ(p.name, "ABCDEFGH");
     EXPECT_STREQ(p.ext, ".PD3");
-    EXPECT_EQ(get_fname(NameField("NOEXT").bytes, p.name, p.ext), 0);
+    EXPECT_EQ(get_fname(NameField("NOEXT").bytes, p.name, p.ext), NameFieldCheck::Valid);
     EXPECT_STREQ(p.ext, "");
 }
 
 TEST(PacketFields, NamesLongerThanEightThreeAreRefused)
 {
     Parts p;
-    EXPECT_EQ(get_fname(NameField("ABCDEFGHI").bytes, p.name, p.ext), FNAME_INVALID);
-    EXPECT_EQ(get_fname(NameField("ABCDEFGHI.TX").bytes, p.name, p.ext), FNAME_INVALID);
-    EXPECT_EQ(get_fname(NameField("DATA.TEXT").bytes, p.name, p.ext), FNAME_INVALID);
-    EXPECT_EQ(get_fname(NameField("DA TA.TXT").bytes, p.name, p.ext), FNAME_INVALID);
+    EXPECT_EQ(get_fname(NameField("ABCDEFGHI").bytes, p.name, p.ext), NameFieldCheck::Invalid);
+    EXPECT_EQ(get_fname(NameField("ABCDEFGHI.TX").bytes, p.name, p.ext), NameFieldCheck::Invalid);
+    EXPECT_EQ(get_fname(NameField("DATA.TEXT").bytes, p.name, p.ext), NameFieldCheck::Invalid);
+    EXPECT_EQ(get_fname(NameField("DA TA.TXT").bytes, p.name, p.ext), NameFieldCheck::Invalid);
 }
 
 TEST(PacketFields, CountsAndWidthsStayInTheirRanges)

@@ -43,7 +43,7 @@ protected:
     }
     void accept_again(const Bytes &hdr)
     {
-        ASSERT_EQ(check_header(hdr.data(), static_cast<int>(hdr.size()), STATION, s, h), 0);
+        ASSERT_EQ(check_header(hdr.data(), static_cast<int>(hdr.size()), STATION, s, h), HeaderVerdict::Accepted);
     }
     // A whole reception of these records; the first failing result.
     int receive(const std::vector<std::string> &records)
