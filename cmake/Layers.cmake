@@ -48,7 +48,6 @@ set_target_properties(orv5platform PROPERTIES CXX_VISIBILITY_PRESET hidden)
 # The simulated platform of the unit, soak and fuzz programs (in place of
 # the backend): src/platform/sim with the POSIX file operations it wraps.
 file(GLOB ORV5_SIM_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/platform/sim/*.cpp)
-list(APPEND ORV5_SIM_SOURCES ${PROJECT_SOURCE_DIR}/src/platform/posix/file_ops_posix.cpp)
 
 # orv5_layer(NAME DEPENDS...): the object library orv5_<NAME> of
 # src/<NAME>/*.cpp, on top of the layers it depends on.

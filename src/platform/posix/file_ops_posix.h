@@ -38,9 +38,3 @@ bool posix_file_exists(const char *path);
 bool posix_dir_free_space(const char *dir, uint64_t *bytes);
 bool posix_file_local_time(const char *path, PlatLocalTime *t);
 
-// Whether sync, truncate and the replacing calls wait until their change is
-// on the disk (fsync of the file, and of the directory after a rename).
-// On unless turned off: the simulated platform turns it off, because its
-// tests run thousands of sessions in a scratch folder, where each wait
-// costs milliseconds of a real disk and shows nothing a test could see.
-void posix_file_set_durable(bool durable);

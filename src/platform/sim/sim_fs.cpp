@@ -33,8 +33,6 @@ void reset_fs()
     unique_serial = 0;
     handed_out.clear();
     ordinal_of_fd.clear();
-    // Nothing to wait for on a scratch folder: no fsync.
-    posix_file_set_durable(false);
 }
 
 std::string fs_file_path(int n)
