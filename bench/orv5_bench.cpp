@@ -51,10 +51,22 @@ constexpr int NAME_BUF_SIZE = 13;
 }  // namespace
 
 extern "C" {
-void *malloc(size_t n) { count(); return __libc_malloc(n); }
-void *calloc(size_t n, size_t m) { count(); return __libc_calloc(n, m); }
-void *realloc(void *p, size_t n) { count(); return __libc_realloc(p, n); }
-void *aligned_alloc(size_t a, size_t n) { count(); return __libc_memalign(a, n); }
+void *malloc(size_t n) {
+    count();
+    return __libc_malloc(n);
+}
+void *calloc(size_t n, size_t m) {
+    count();
+    return __libc_calloc(n, m);
+}
+void *realloc(void *p, size_t n) {
+    count();
+    return __libc_realloc(p, n);
+}
+void *aligned_alloc(size_t a, size_t n) {
+    count();
+    return __libc_memalign(a, n);
+}
 int posix_memalign(void **p, size_t a, size_t n) {
     count();
     *p = __libc_memalign(a, n);

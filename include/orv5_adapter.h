@@ -17,24 +17,24 @@ extern "C" {
 #if defined(_WIN32)
 #  include <windows.h>
 #  define ORV5_ADAPTER_CALL WINAPI
-typedef HANDLE orv5_port_handle;   /* the COM port handle */
+typedef HANDLE orv5_port_handle; /* the COM port handle */
 #else
 #  define ORV5_ADAPTER_CALL
-typedef int orv5_port_handle;      /* the tty file descriptor */
+typedef int orv5_port_handle; /* the tty file descriptor */
 #endif
 
 /* InitIrDevice results. */
 enum {
-    ORV5_ADAPTER_READY       = 0,   /* adapter set up */
-    ORV5_ADAPTER_PORT_FAILED = -1,  /* a port operation failed */
-    ORV5_ADAPTER_BAD_SPEED   = -2   /* the port speed is not supported */
+    ORV5_ADAPTER_READY = 0,        /* adapter set up */
+    ORV5_ADAPTER_PORT_FAILED = -1, /* a port operation failed */
+    ORV5_ADAPTER_BAD_SPEED = -2    /* the port speed is not supported */
 };
 
 /* Size of the buffer GetDllVersion fills: device name (at most 26
  * characters) plus its NUL. */
 #define ORV5_ADAPTER_NAME_SIZE 27
 
-typedef int (ORV5_ADAPTER_CALL *orv5_init_ir_device_fn)(orv5_port_handle port);
+typedef int(ORV5_ADAPTER_CALL *orv5_init_ir_device_fn)(orv5_port_handle port);
 typedef char *(ORV5_ADAPTER_CALL *orv5_get_dll_version_fn)(char *buf);
 
 #ifdef __cplusplus

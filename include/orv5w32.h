@@ -37,50 +37,58 @@ typedef void *orv5_window;
  * one-line message of each.  The enum and the message table below are both
  * generated from this one list, so they cannot drift apart. */
 #define ORV5_RESULT_LIST(X) \
-    X(ORV5_OK,                  0, "session completed") \
-    X(ORV5_E_SEND_FILE,         1, "the file to send cannot be opened (or no file name was given)") \
-    X(ORV5_E_FILE_NAME,         2, "the file name is not a valid 8.3 name, a second file name was given, or the file types differ") \
-    X(ORV5_E_TOO_MANY_RECORDS,  3, "the file to send has more than 32767 records, or its records cannot be counted") \
-    X(ORV5_E_FIELD_WIDTH,       4, "a field width is 0 or larger than 254") \
-    X(ORV5_E_TOO_MANY_FIELDS,   5, "more than 16 field widths") \
-    X(ORV5_E_RECORD_TOO_LONG,   6, "record too long: the field widths plus the number of fields exceed 255") \
-    X(ORV5_E_WIDTHS_FOR_PROG,   7, "field widths were given for a program file") \
-    X(ORV5_E_FIELD_FILE,        8, "the field-definition file is missing or invalid, or a .FLD file was given to send") \
-    X(ORV5_E_COMMAND,           9, "bad command text or option value, or the serial port settings were refused") \
-    X(ORV5_E_RX_TIMEOUT,       51, "receiving: the terminal did not answer in time") \
-    X(ORV5_E_TX_TIMEOUT,       52, "sending: the terminal did not answer in time") \
-    X(ORV5_E_RX_NAK_LIMIT,     53, "receiving: ten bad frames in a row") \
-    X(ORV5_E_TX_NAK_LIMIT,     54, "sending: the terminal refused the same frame ten times") \
-    X(ORV5_E_TERMINAL_EOT,     55, "the terminal ended the transfer") \
-    X(ORV5_E_BUSY_SENDING,     60, "a sending session is already running") \
-    X(ORV5_E_BUSY_RECEIVING,   61, "a receiving session is already running") \
-    X(ORV5_E_BAD_HEADER,       70, "receiving: the terminal's header is invalid") \
-    X(ORV5_E_FILE_IO,          71, "a file cannot be created, opened, read or written") \
-    X(ORV5_E_DISK_FULL,        72, "receiving: not enough free disk space") \
-    X(ORV5_E_TIMER,            74, "the session timer could not be created") \
-    X(ORV5_E_PORT_OPEN,        75, "the serial port cannot be opened") \
-    X(ORV5_E_FIXED_RECORD,     76, "fixed-length records: a record is not followed by CR LF") \
-    X(ORV5_E_NAME_MISMATCH,    77, "receiving: the terminal's file name differs from the requested one") \
-    X(ORV5_E_ADAPTER_FAILED,   80, "the adapter plug-in failed to set up the adapter") \
-    X(ORV5_E_ADAPTER_LOAD,     81, "the adapter plug-in cannot be loaded or has no InitIrDevice") \
-    X(ORV5_E_ADAPTER_SPEED,    82, "the adapter does not support this port speed") \
-    X(ORV5_E_ABORTED,          90, "aborted") \
-    X(ORV5_E_INTERNAL,         99, "the progress window cannot be created, or an option character is invalid")
+  X(ORV5_OK, 0, "session completed") \
+  X(ORV5_E_SEND_FILE, 1, "the file to send cannot be opened (or no file name was given)") \
+  X(ORV5_E_FILE_NAME, 2, \
+    "the file name is not a valid 8.3 name, a second file name was given, or the file types " \
+    "differ") \
+  X(ORV5_E_TOO_MANY_RECORDS, 3, \
+    "the file to send has more than 32767 records, or its records cannot be counted") \
+  X(ORV5_E_FIELD_WIDTH, 4, "a field width is 0 or larger than 254") \
+  X(ORV5_E_TOO_MANY_FIELDS, 5, "more than 16 field widths") \
+  X(ORV5_E_RECORD_TOO_LONG, 6, \
+    "record too long: the field widths plus the number of fields exceed 255") \
+  X(ORV5_E_WIDTHS_FOR_PROG, 7, "field widths were given for a program file") \
+  X(ORV5_E_FIELD_FILE, 8, \
+    "the field-definition file is missing or invalid, or a .FLD file was given to send") \
+  X(ORV5_E_COMMAND, 9, \
+    "bad command text or option value, or the serial port settings were refused") \
+  X(ORV5_E_RX_TIMEOUT, 51, "receiving: the terminal did not answer in time") \
+  X(ORV5_E_TX_TIMEOUT, 52, "sending: the terminal did not answer in time") \
+  X(ORV5_E_RX_NAK_LIMIT, 53, "receiving: ten bad frames in a row") \
+  X(ORV5_E_TX_NAK_LIMIT, 54, "sending: the terminal refused the same frame ten times") \
+  X(ORV5_E_TERMINAL_EOT, 55, "the terminal ended the transfer") \
+  X(ORV5_E_BUSY_SENDING, 60, "a sending session is already running") \
+  X(ORV5_E_BUSY_RECEIVING, 61, "a receiving session is already running") \
+  X(ORV5_E_BAD_HEADER, 70, "receiving: the terminal's header is invalid") \
+  X(ORV5_E_FILE_IO, 71, "a file cannot be created, opened, read or written") \
+  X(ORV5_E_DISK_FULL, 72, "receiving: not enough free disk space") \
+  X(ORV5_E_TIMER, 74, "the session timer could not be created") \
+  X(ORV5_E_PORT_OPEN, 75, "the serial port cannot be opened") \
+  X(ORV5_E_FIXED_RECORD, 76, "fixed-length records: a record is not followed by CR LF") \
+  X(ORV5_E_NAME_MISMATCH, 77, \
+    "receiving: the terminal's file name differs from the requested one") \
+  X(ORV5_E_ADAPTER_FAILED, 80, "the adapter plug-in failed to set up the adapter") \
+  X(ORV5_E_ADAPTER_LOAD, 81, "the adapter plug-in cannot be loaded or has no InitIrDevice") \
+  X(ORV5_E_ADAPTER_SPEED, 82, "the adapter does not support this port speed") \
+  X(ORV5_E_ABORTED, 90, "aborted") \
+  X(ORV5_E_INTERNAL, 99, "the progress window cannot be created, or an option character is invalid")
 
 #define ORV5_RESULT_ENUM_(name, value, text) name = value,
 typedef enum orv5_result { ORV5_RESULT_LIST(ORV5_RESULT_ENUM_) } Orv5Result;
 #undef ORV5_RESULT_ENUM_
 
-struct orv5_result_text { int code; const char *text; };
-
-#define ORV5_RESULT_ROW_(name, value, text) { value, text },
-static const struct orv5_result_text orv5_result_texts[] = {
-    ORV5_RESULT_LIST(ORV5_RESULT_ROW_)
+struct orv5_result_text {
+    int code;
+    const char *text;
 };
+
+#define ORV5_RESULT_ROW_(name, value, text) {value, text},
+static const struct orv5_result_text orv5_result_texts[] = {ORV5_RESULT_LIST(ORV5_RESULT_ROW_)};
 #undef ORV5_RESULT_ROW_
 
 /* Number of result codes; the message table has exactly one row each. */
-#define ORV5_RESULT_COUNT_(name, value, text) + 1
+#define ORV5_RESULT_COUNT_(name, value, text) +1
 enum { ORV5_RESULT_COUNT = 0 ORV5_RESULT_LIST(ORV5_RESULT_COUNT_) };
 #undef ORV5_RESULT_COUNT_
 

@@ -12,7 +12,7 @@ gui=(xvfb xdotool x11-utils imagemagick)
 extra=(gcc-multilib)     # the 32-bit modem-line shim for 32-bit Wine
 install=(pkg-config dpkg-dev unzip man-db systemd)   # tests/install: consumers, packages, man pages, systemd-analyze verify
 # (systemd is only a package here: nothing starts it in a container)
-fuzz=(clang libclang-rt-dev)                  # libFuzzer and the sanitizers for tests/fuzz
+fuzz=(clang libclang-rt-dev clang-format)   # libFuzzer and the sanitizers for tests/fuzz; the format check
 network=(ser2net)        # a serial-port server in front of a pty for the network-port tests
 wine32=(wine32:i386)
 

@@ -133,6 +133,18 @@ run_install() {
 
 timed setup bash scripts/setup-debian.sh
 
+# run_format: every C and C++ source in the house style (.clang-format).
+run_format() {
+    if bash scripts/check-format.sh >"$logs/format.log" 2>&1; then
+        PASSED=$((PASSED + 1))
+    else
+        cat "$logs/format.log"
+        FAILED=$((FAILED + 1))
+        PROBLEMS+=("format: files differ from .clang-format (clang-format -i FILE)")
+    fi
+}
+timed "format check" run_format
+
 for preset in native native-asan win64 win32; do
     if timed "build $preset" build "$preset"; then
         BUILT[$preset]=yes

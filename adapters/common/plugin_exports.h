@@ -15,6 +15,6 @@ ORV5_PLUGIN_EXPORT char *ORV5_ADAPTER_CALL GetDllVersion(char *buf);
 }
 
 // A device name that fits the caller's buffer with its NUL.
-#define ORV5_DEVICE_NAME(text)                                                        \
-    static_assert(sizeof(text) <= ORV5_ADAPTER_NAME_SIZE, "device name too long");   \
-    constexpr const char DEVICE_NAME[] = text
+#define ORV5_DEVICE_NAME(text) \
+  static_assert(sizeof(text) <= ORV5_ADAPTER_NAME_SIZE, "device name too long"); \
+  constexpr const char DEVICE_NAME[] = text

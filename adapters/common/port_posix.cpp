@@ -25,7 +25,7 @@ struct SpeedCode {
 
 // The speeds of the adapters' tables.
 constexpr SpeedCode SPEED_CODES[] = {
-    {2400, B2400}, {9600, B9600}, {19200, B19200},
+    {2400, B2400},   {9600, B9600},   {19200, B19200},
     {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
@@ -72,7 +72,7 @@ int write_all(int fd, const uint8_t *bytes, uint32_t len)
     return static_cast<int>(done);
 }
 
-}  // namespace
+}   // namespace
 
 int port_read_settings(orv5_port_handle port, PortSettings *settings)
 {
@@ -119,10 +119,7 @@ int port_wait_sent(orv5_port_handle port)
     return 0;
 }
 
-void port_sleep_ms(unsigned ms)
-{
-    sleep_us(static_cast<long>(ms) * 1000);
-}
+void port_sleep_ms(unsigned ms) { sleep_us(static_cast<long>(ms) * 1000); }
 
 int adapter_write(orv5_port_handle port, uint32_t len, const uint8_t *bytes)
 {

@@ -11,10 +11,7 @@ constexpr DWORD CHARACTER_TIME_MS = 2;
 // flush, ms.  A byte at 9600 bit/s needs about 1 ms.
 constexpr DWORD OUTPUT_DRAIN_LIMIT_MS = 1000;
 
-int escape(HANDLE port, DWORD function)
-{
-    return EscapeCommFunction(port, function) ? 0 : -1;
-}
+int escape(HANDLE port, DWORD function) { return EscapeCommFunction(port, function) ? 0 : -1; }
 
 // Polls the driver's output count when FlushFileBuffers is refused.
 int wait_output_queue_empty(HANDLE port)
@@ -31,7 +28,7 @@ int wait_output_queue_empty(HANDLE port)
     return -1;
 }
 
-}  // namespace
+}   // namespace
 
 int port_read_settings(orv5_port_handle port, PortSettings *settings)
 {
@@ -40,10 +37,7 @@ int port_read_settings(orv5_port_handle port, PortSettings *settings)
     return GetCommState(port, settings) ? 0 : -1;
 }
 
-uint32_t port_speed_of(const PortSettings &settings)
-{
-    return settings.BaudRate;
-}
+uint32_t port_speed_of(const PortSettings &settings) { return settings.BaudRate; }
 
 int port_apply_speed(orv5_port_handle port, const PortSettings &settings, uint32_t baud)
 {
@@ -69,10 +63,7 @@ int port_wait_sent(orv5_port_handle port)
     return 0;
 }
 
-void port_sleep_ms(unsigned ms)
-{
-    Sleep(ms);
-}
+void port_sleep_ms(unsigned ms) { Sleep(ms); }
 
 int adapter_write(orv5_port_handle port, uint32_t len, const uint8_t *bytes)
 {

@@ -15,8 +15,7 @@ constexpr uint8_t WAKE_UP_BYTE = 0x01;
 constexpr unsigned EDGE_SETTLE_MS = 1;      // RTS edge to byte, byte to edge
 constexpr unsigned BETWEEN_BYTES_MS = 10;   // RTS on between two bytes
 
-template <typename Row>
-const Row *find_row(const Row *table, size_t rows, uint32_t baud)
+template <typename Row> const Row *find_row(const Row *table, size_t rows, uint32_t baud)
 {
     for (size_t i = 0; i < rows; ++i)
         if (table[i].baud == baud)
@@ -51,7 +50,7 @@ int command_sequence(orv5_port_handle port, uint8_t command, bool with_wake_up)
     return port_wait_sent(port);
 }
 
-}  // namespace
+}   // namespace
 
 const CommandRow TWO_BYTE_COMMANDS[] = {
     {2400, 0x13}, {9600, 0x23}, {19200, 0x33}, {38400, 0x43}, {57600, 0x53}, {115200, 0x63},

@@ -12,14 +12,11 @@ constexpr LineSignalRow SPEEDS[] = {
     {115200, true, true},
 };
 
-}  // namespace
+}   // namespace
 
 int ORV5_ADAPTER_CALL InitIrDevice(orv5_port_handle port)
 {
     return init_line_signalled(port, SPEEDS, sizeof SPEEDS / sizeof SPEEDS[0]);
 }
 
-char *ORV5_ADAPTER_CALL GetDllVersion(char *buf)
-{
-    return copy_device_name(buf, DEVICE_NAME);
-}
+char *ORV5_ADAPTER_CALL GetDllVersion(char *buf) { return copy_device_name(buf, DEVICE_NAME); }

@@ -11,7 +11,4 @@ int ORV5_ADAPTER_CALL InitIrDevice(orv5_port_handle port)
     return init_command_bytes(port, TWO_BYTE_COMMANDS, TWO_BYTE_COMMAND_ROWS, true);
 }
 
-char *ORV5_ADAPTER_CALL GetDllVersion(char *buf)
-{
-    return copy_device_name(buf, DEVICE_NAME);
-}
+char *ORV5_ADAPTER_CALL GetDllVersion(char *buf) { return copy_device_name(buf, DEVICE_NAME); }

@@ -18,10 +18,7 @@ static void send_ctrl(Sender &snd, uint8_t code)
     transmit(*snd.run, *snd.channel, CTRL_MSG_LEN, msg);
 }
 
-void send_enq(Sender &snd)
-{
-    send_ctrl(snd, cENQ);
-}
+void send_enq(Sender &snd) { send_ctrl(snd, cENQ); }
 
 int send_eot(Sender &snd, int state)
 {
@@ -31,16 +28,10 @@ int send_eot(Sender &snd, int state)
 
 // A timer that cannot be armed stops the run (stop_code), which the wait
 // that follows sees: the result needs no look here.
-void arm_answer_wait(Sender &snd)
-{
-    (void)timer_set(*snd.run, ANSWER_TICKS);
-}
+void arm_answer_wait(Sender &snd) { (void)timer_set(*snd.run, ANSWER_TICKS); }
 
 // Disarms the timer; a failure stops the run, which the next wait sees.
-static void disarm(Sender &snd)
-{
-    (void)timer_set(*snd.run, 0);
-}
+static void disarm(Sender &snd) { (void)timer_set(*snd.run, 0); }
 
 Orv5Result abort_now(Sender &snd)
 {
@@ -95,7 +86,7 @@ Orv5Result ds_timeout(Sender &snd)
         if (snd.state >= DS310)
             snd.state = DS310;   // send the EOT again
         else
-            send_enq(snd);       // ask the terminal to answer the frame again
+            send_enq(snd);   // ask the terminal to answer the frame again
         return ORV5_OK;
     }
     if (snd.state >= DS310)
@@ -266,7 +257,8 @@ static AnswerVerdict on_frame_answer(Sender &snd, Answer a, int &result)
     case Answer::Nak: return on_nak(snd, result);
     case Answer::Eot: return on_eot(snd, result);
     case Answer::Wack: return on_wack(snd);
-    default: return AnswerVerdict::KeepWaiting;   // an enquiry, a skipped frame, an incomplete answer
+    default:
+        return AnswerVerdict::KeepWaiting;   // an enquiry, a skipped frame, an incomplete answer
     }
 }
 

@@ -14,8 +14,8 @@
 #include "platform/session_clock.h"
 #include "runtime/timer.h"
 
-constexpr int DEFAULT_TIMEOUT_S = 30;              // taken for -L0's retry limit
-constexpr uint32_t RETRIES_PER_S = 100 / ANSWER_TICKS;  // 2 answers of 500 ms a second
+constexpr int DEFAULT_TIMEOUT_S = 30;                    // taken for -L0's retry limit
+constexpr uint32_t RETRIES_PER_S = 100 / ANSWER_TICKS;   // 2 answers of 500 ms a second
 
 // --- building frames ---------------------------------------------------------
 
@@ -58,7 +58,8 @@ static int ds260(Sender &snd, int)
     snd.retry_count = 0;
     snd.nak_count = 0;
     snd.serial_no += 1;
-    const DataPacket pkt = make_dt_text(*snd.settings, snd.station, snd.serial_no, snd.file, snd.built);
+    const DataPacket pkt = make_dt_text(*snd.settings, snd.station, snd.serial_no, snd.file,
+                                        snd.built);
     if (pkt.status != PacketBuild::Built)
         return after_build(snd, false, DS261, packet_build_result(pkt.status));
     return after_build(snd, stuff_built(snd, pkt.length), DS261, ORV5_E_FILE_IO);
@@ -114,9 +115,8 @@ struct SendStepEntry {
 // Indexed by state - DS_FIRST; DQUIT has no step.
 static const SendStepEntry send_steps[DS_FINAL - DS_FIRST] = {
     {ds10, "DS10"},   {ds11, "DS11"},   {ds12, "DS12"},   {ds13, "DS13"},   {ds14, "DS14"},
-    {ds210, "DS210"}, {ds211, "DS211"}, {ds260, "DS260"}, {ds261, "DS261"},
-    {ds310, "DS310"}, {ds311, "DS311"}, {ds312, "DS312"}, {ds313, "DS313"}, {ds314, "DS314"},
-    {dend, "DEND"},
+    {ds210, "DS210"}, {ds211, "DS211"}, {ds260, "DS260"}, {ds261, "DS261"}, {ds310, "DS310"},
+    {ds311, "DS311"}, {ds312, "DS312"}, {ds313, "DS313"}, {ds314, "DS314"}, {dend, "DEND"},
 };
 
 // --- the transfer -------------------------------------------------------------
@@ -134,7 +134,8 @@ static void start(Sender &snd, const SessionSettings &s, SessionRun &run, Serial
     snd.channel = &channel;
     snd.station[0] = s.exchange.station_id[0];
     snd.station[1] = s.exchange.station_id[1];
-    uint32_t timeout = static_cast<uint32_t>(s.exchange.timeout_s != 0 ? s.exchange.timeout_s : DEFAULT_TIMEOUT_S);
+    uint32_t timeout = static_cast<uint32_t>(s.exchange.timeout_s != 0 ? s.exchange.timeout_s
+                                                                       : DEFAULT_TIMEOUT_S);
     snd.retry_limit = timeout * RETRIES_PER_S;
     snd.state = DS10;
 }

@@ -7,4 +7,5 @@
 #include "runtime/settings.h"
 
 // Runs the whole transfer of the file named by s; 0 or a result code.
-[[nodiscard]] Orv5Result download(const SessionSettings &s, SessionRun &run, SerialChannel &channel);
+[[nodiscard]] Orv5Result download(const SessionSettings &s, SessionRun &run,
+                                  SerialChannel &channel);

@@ -9,10 +9,10 @@
 #include "orv5w32.h"
 
 // Field widths of the packets, in characters.
-constexpr int NAME_FIELD = 12;     // 8.3 name, space-filled
-constexpr int COUNT_FIELD = 5;     // record count and serial number
-constexpr int ITEMS_FIELD = 2;     // number of fields of a data file
-constexpr int WIDTH_FIELD = 3;     // width of one field
+constexpr int NAME_FIELD = 12;   // 8.3 name, space-filled
+constexpr int COUNT_FIELD = 5;   // record count and serial number
+constexpr int ITEMS_FIELD = 2;   // number of fields of a data file
+constexpr int WIDTH_FIELD = 3;   // width of one field
 
 // Widest record a packet carries: a fixed-length read takes CR LF behind it
 // in the same buffer size.
@@ -108,13 +108,10 @@ int packet_build_result(PacketBuild status)
     }
 }
 
-static DataPacket failed(PacketBuild status)
-{
-    return DataPacket{status, 0};
-}
+static DataPacket failed(PacketBuild status) { return DataPacket{status, 0}; }
 
 DataPacket make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
-                 SendFile &f, uint8_t *out)
+                        SendFile &f, uint8_t *out)
 {
     uint8_t *p = put_seq(out, DLEstr);
     p = put_seq(p, STXstr);
@@ -155,9 +152,8 @@ uint8_t *read_record(const SessionSettings &s, SendFile &f, uint8_t *dst, int le
         // The record goes out byte for byte; its CR LF is read apart so that
         // nothing is written past the caller's area.
         uint8_t line_end[2];
-        if (std::fread(dst, 1, len, fp) != len
-            || std::fread(line_end, 1, 2, fp) != 2
-            || line_end[0] != CH_CR || line_end[1] != CH_LF) {
+        if (std::fread(dst, 1, len, fp) != len || std::fread(line_end, 1, 2, fp) != 2 ||
+            line_end[0] != CH_CR || line_end[1] != CH_LF) {
             f.fixed_read_error = 1;
             return nullptr;
         }

@@ -40,7 +40,7 @@ int make_hd_text(const SessionSettings &s, const uint8_t station[2], int32_t rec
 
 // The data frame of record serial_no (the next record of f) into out.
 DataPacket make_dt_text(const SessionSettings &s, const uint8_t station[2], int32_t serial_no,
-                 SendFile &f, uint8_t *out);
+                        SendFile &f, uint8_t *out);
 
 // Fills exactly length bytes at dst from the next record of f; returns
 // dst + length, or nullptr on failure.  Fixed-length records (option C) are

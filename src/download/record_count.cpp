@@ -5,8 +5,8 @@
 #include "download/sender.h"
 #include "runtime/timer.h"
 
-constexpr int RECORDS_OVER = RECORDS_MAX + 1;    // "too many, or unreadable"
-constexpr int PUMP_EVERY_LINES = 100;            // counting pumps this often
+constexpr int RECORDS_OVER = RECORDS_MAX + 1;   // "too many, or unreadable"
+constexpr int PUMP_EVERY_LINES = 100;           // counting pumps this often
 
 static long file_length(std::FILE *fp)
 {

@@ -11,10 +11,7 @@ constexpr size_t DOS_EXT_MAX = 4;    // characters of an extension, dot included
 
 constexpr size_t DEVICE_NAME_MAX = 4;   // "COM1", the longest
 
-static char upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
+static char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 bool is_dos_device_name(const char *base)
 {

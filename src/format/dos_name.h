@@ -9,8 +9,8 @@
 
 // Path buffers: MAX_PATH (260) including the NUL.
 constexpr int PATH_SIZE = 260;
-constexpr int DRIVE_SIZE = 4;        // "C:" + NUL, one spare
-constexpr int PART_SIZE = 256;       // directory, base name, extension
+constexpr int DRIVE_SIZE = 4;    // "C:" + NUL, one spare
+constexpr int PART_SIZE = 256;   // directory, base name, extension
 
 // Checks (and upper-cases in place) an 8.3 name: 0 valid, 2 invalid.
 // name is the base name, ext the extension with its dot or empty.

@@ -21,10 +21,10 @@ enum WidthResult { WIDTH_ERROR = -1, WIDTH_END = 0, WIDTH_READ = 1 };
 // The reader's state while it walks one field-definition file.
 struct FldReader {
     std::FILE *fp;
-    int32_t *ditems;                  // widths read so far
-    int32_t *ddigits;                 // DITEMS_MAX of them
-    int state;                        // FldState
-    char name[NAME_TEXT_SIZE];        // file_name + file_ext, upper case
+    int32_t *ditems;             // widths read so far
+    int32_t *ddigits;            // DITEMS_MAX of them
+    int state;                   // FldState
+    char name[NAME_TEXT_SIZE];   // file_name + file_ext, upper case
     int name_len;
     // Characters given back to the stream (a CR that did not start a CR
     // LF), read again before the file.  Two: a CR and the one after it.
@@ -83,7 +83,6 @@ static bool fld_read_line(FldReader &r, char *buf)
     buf[n] = '\0';
     return true;
 }
-
 
 static const char *skip_blanks(const char *p)
 {
@@ -182,8 +181,8 @@ static bool set_fld_name(FldReader &r, const char *name, const char *ext)
     return true;
 }
 
-Orv5Result fld_read_widths(const char *path, const char *alt_path, const char *name, const char *ext,
-                    int32_t *ditems, int32_t *ddigits)
+Orv5Result fld_read_widths(const char *path, const char *alt_path, const char *name,
+                           const char *ext, int32_t *ditems, int32_t *ddigits)
 {
     FldReader r{};
     if (!set_fld_name(r, name, ext))

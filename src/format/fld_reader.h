@@ -20,5 +20,5 @@ constexpr int FLD_LINE_MAX = 255;   // characters per line read
 // The widths are appended to ddigits (room for DITEMS_MAX) and counted in
 // *ditems.  0, or ORV5_E_FIELD_FILE: no file opens, the name is longer than
 // 8.3, or the file has no valid field list for this data file.
-[[nodiscard]] Orv5Result fld_read_widths(const char *path, const char *alt_path, const char *name, const char *ext,
-                    int32_t *ditems, int32_t *ddigits);
+[[nodiscard]] Orv5Result fld_read_widths(const char *path, const char *alt_path, const char *name,
+                                         const char *ext, int32_t *ditems, int32_t *ddigits);

@@ -24,18 +24,18 @@ constexpr int FLD_RAW_LINE_SIZE = 255 + 2;
 
 // What the section of a received data file says.
 struct FldSection {
-    const char *file_text;       // "DATA.TXT": upper-case 8.3 name, no directory
-    bool has_date;               // false: no date line
-    PlatLocalTime date;          // the data file's last write, local time
-    uint64_t size;               // the data file's length, bytes
-    int32_t records;             // records of this reception
+    const char *file_text;   // "DATA.TXT": upper-case 8.3 name, no directory
+    bool has_date;           // false: no date line
+    PlatLocalTime date;      // the data file's last write, local time
+    uint64_t size;           // the data file's length, bytes
+    int32_t records;         // records of this reception
     int32_t ditems;
     const int32_t *ddigits;
 };
 
 struct FldOutput {
-    char path[PATH_SIZE];        // the .FLD file
-    char tmp_path[PATH_SIZE];    // the prepared content; "" when there is none
+    char path[PATH_SIZE];       // the .FLD file
+    char tmp_path[PATH_SIZE];   // the prepared content; "" when there is none
     // Reading the old file: a block, its fill, and the read position.
     uint8_t block[FLD_BLOCK_SIZE];
     uint32_t block_len, block_pos;
@@ -47,7 +47,8 @@ struct FldOutput {
 // file in dir, synced and closed.  The file chosen is dir + base + ".FLD",
 // or the existing dir + base + ".fld" when only that one exists.
 // 0, ORV5_E_FILE_IO or ORV5_E_DISK_FULL; on failure nothing is left behind.
-[[nodiscard]] Orv5Result fld_prepare(FldOutput &o, const char *dir, const char *base, const FldSection &section);
+[[nodiscard]] Orv5Result fld_prepare(FldOutput &o, const char *dir, const char *base,
+                                     const FldSection &section);
 
 // Puts the prepared content in place of the .FLD file.  0 or ORV5_E_FILE_IO;
 // the prepared file is gone either way.

@@ -15,7 +15,7 @@ Orv5Result session_result(int init_result)
     return init_result == ORV5_ADAPTER_BAD_SPEED ? ORV5_E_ADAPTER_SPEED : ORV5_E_ADAPTER_FAILED;
 }
 
-}  // namespace
+}   // namespace
 
 Orv5Result load_adapter(const char *path, plat_port port)
 {

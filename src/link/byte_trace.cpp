@@ -56,12 +56,9 @@ void end_line(ByteTrace &t)
     std::fflush(t.file);
 }
 
-bool printable(uint8_t b)
-{
-    return b >= 0x20 && b <= 0x7E;
-}
+bool printable(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
 
-}  // namespace
+}   // namespace
 
 bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate)
 {
@@ -74,15 +71,15 @@ bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t ba
     std::setvbuf(f, t.io_buffer, _IOFBF, sizeof t.io_buffer);
     t.file = f;
     t.start_ms = plat_clock_ms();
-    std::fprintf(f, "# byte trace of COM%u at %lu bit/s: ms since open, TX to the terminal, "
-                    "RX from it, ! = received with a line error\n",
+    std::fprintf(f,
+                 "# byte trace of COM%u at %lu bit/s: ms since open, TX to the terminal, "
+                 "RX from it, ! = received with a line error\n",
                  com_number, static_cast<unsigned long>(baud_rate));
     std::fflush(f);
     return true;
 }
 
-void trace_bytes(ByteTrace &t, TraceDir dir, const uint8_t *bytes, const uint8_t *errors,
-                 size_t n)
+void trace_bytes(ByteTrace &t, TraceDir dir, const uint8_t *bytes, const uint8_t *errors, size_t n)
 {
     if (t.file == nullptr || n == 0)
         return;

@@ -37,8 +37,7 @@ bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t ba
 
 // One burst.  errors may be null (no byte flagged); else errors[i] != 0
 // marks bytes[i] as received with a line error.
-void trace_bytes(ByteTrace &t, TraceDir dir, const uint8_t *bytes, const uint8_t *errors,
-                 size_t n);
+void trace_bytes(ByteTrace &t, TraceDir dir, const uint8_t *bytes, const uint8_t *errors, size_t n);
 
 // A note line ("--").
 void trace_note(ByteTrace &t, const char *text);

@@ -44,20 +44,14 @@ void frame_reader_reset(FrameReader &r)
     r.tail = 0;
 }
 
-void frame_reader_set_rules(FrameReader &r, const FrameRules &rules)
-{
-    r.rules = rules;
-}
+void frame_reader_set_rules(FrameReader &r, const FrameRules &rules) { r.rules = rules; }
 
 static FrameEvent event(FrameEventKind kind, uint8_t code)
 {
     return FrameEvent{kind, code, {0, 0}};
 }
 
-static FrameEvent nothing()
-{
-    return event(FrameEventKind::None, 0);
-}
+static FrameEvent nothing() { return event(FrameEventKind::None, 0); }
 
 static void store_byte(FrameReader &r, uint8_t c)
 {
@@ -152,20 +146,16 @@ FrameEvent frame_reader_feed_unit(FrameReader &r, uint8_t c)
             return nothing();
         }
         return event(FrameEventKind::Stray, c);
-    case FramePos::AfterDle:
-        return after_dle(r, c);
+    case FramePos::AfterDle: return after_dle(r, c);
     case FramePos::Body:
         if (c == cDLE)
             r.pos = FramePos::BodyAfterDle;
         else
             store_byte(r, c);
         return nothing();
-    case FramePos::BodyAfterDle:
-        return body_after_dle(r, c);
-    case FramePos::Check:
-        return check_byte(r, c);
-    case FramePos::MessageTail:
-        return message_byte(r, c);
+    case FramePos::BodyAfterDle: return body_after_dle(r, c);
+    case FramePos::Check: return check_byte(r, c);
+    case FramePos::MessageTail: return message_byte(r, c);
     case FramePos::SkipBody:
         if (c == cDLE)
             r.pos = FramePos::SkipAfterDle;
@@ -192,8 +182,9 @@ FrameEvent frame_reader_feed_unit(FrameReader &r, uint8_t c)
 // not given or already passed.
 static uint32_t stored_bytes_left(const FrameReader &r)
 {
-    const uint32_t expected = r.opening == cSOH ? r.rules.expected_soh
-                              : r.opening == cSTX ? r.rules.expected_stx : 0;
+    const uint32_t expected = r.opening == cSOH   ? r.rules.expected_soh
+                              : r.opening == cSTX ? r.rules.expected_stx
+                                                  : 0;
     // The terminator and the check bytes are always still to come here.
     if (expected < r.length + 1 + FRAME_CHECK_BYTES)
         return 0;
@@ -205,15 +196,12 @@ uint32_t frame_reader_bytes_due(const FrameReader &r)
     switch (r.pos) {
     case FramePos::Check:
     case FramePos::MessageTail:
-    case FramePos::SkipTail:
-        return TAIL_BYTES - r.tail;
+    case FramePos::SkipTail: return TAIL_BYTES - r.tail;
     case FramePos::Body: {
         uint32_t left = stored_bytes_left(r);
         return left > 0 ? left + 1 : 0;   // and the DLE before the terminator
     }
-    case FramePos::BodyAfterDle:
-        return stored_bytes_left(r);
-    default:
-        return 0;
+    case FramePos::BodyAfterDle: return stored_bytes_left(r);
+    default: return 0;
     }
 }

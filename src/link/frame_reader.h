@@ -81,8 +81,8 @@ struct FrameEvent {
 struct FrameView {
     const uint8_t *bytes;
     uint32_t length;
-    bool overflow;        // bytes past the buffer's size were dropped
-    FrameCheck check;     // FRAME_GOOD when the length and check value hold
+    bool overflow;      // bytes past the buffer's size were dropped
+    FrameCheck check;   // FRAME_GOOD when the length and check value hold
 };
 
 // Where the reader stands: which byte it expects next.
@@ -100,16 +100,16 @@ enum class FramePos : uint8_t {
 
 struct FrameReader {
     FrameRules rules;
-    uint8_t station[2];   // ours, high byte first: addressed messages must carry it
-    uint8_t *store;       // the caller's buffer for a stored frame
-    uint32_t store_size;  // bytes it holds; later bytes set overflow
-    uint32_t length;      // bytes stored of the frame in progress
+    uint8_t station[2];    // ours, high byte first: addressed messages must carry it
+    uint8_t *store;        // the caller's buffer for a stored frame
+    uint32_t store_size;   // bytes it holds; later bytes set overflow
+    uint32_t length;       // bytes stored of the frame in progress
     bool overflow;
-    FrameCheck check;     // of the last complete frame
+    FrameCheck check;   // of the last complete frame
     FramePos pos;
-    uint8_t opening;      // SOH or STX of the frame in progress
-    uint8_t code;         // the control code of the message in progress
-    uint8_t tail;         // station, check or skipped bytes read after a code
+    uint8_t opening;   // SOH or STX of the frame in progress
+    uint8_t code;      // the control code of the message in progress
+    uint8_t tail;      // station, check or skipped bytes read after a code
     uint8_t tail_bytes[2];
 };
 

@@ -5,13 +5,14 @@
 
 #include "orv5w32.h"
 
-constexpr int DDIGITS_MAX = 254;    // widest field, bytes
-constexpr int DDSUM_MAX = 255;      // fields + sum of widths, at most (one record stays below 256 bytes)
-constexpr int DITEMS_MAX = 16;      // fields per record
-constexpr int RECORDS_MAX = 32767;  // records per file (5 decimal digits, signed 16 bit)
+constexpr int DDIGITS_MAX = 254;   // widest field, bytes
+constexpr int DDSUM_MAX =
+    255;   // fields + sum of widths, at most (one record stays below 256 bytes)
+constexpr int DITEMS_MAX = 16;       // fields per record
+constexpr int RECORDS_MAX = 32767;   // records per file (5 decimal digits, signed 16 bit)
 
-constexpr int PD3_RECORD = 128;     // bytes per record of a .PD3 program file
-constexpr int EX3_RECORD = 130;     // bytes per record of .EX3 and .FN3 program files
+constexpr int PD3_RECORD = 128;   // bytes per record of a .PD3 program file
+constexpr int EX3_RECORD = 130;   // bytes per record of .EX3 and .FN3 program files
 
 // An 8.3 name as text: 8 + 1 + 3 characters and the NUL.
 constexpr int NAME_TEXT_SIZE = ORV5_NAME_BUF_SIZE;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 constexpr int NAME_MAX = 8;
-constexpr int EXT_MAX = 3;           // characters after the dot
+constexpr int EXT_MAX = 3;   // characters after the dot
 
 static int get_decimal(const uint8_t *p, int n, int limit)
 {
@@ -24,24 +24,17 @@ static int get_decimal(const uint8_t *p, int n, int limit)
     return value;
 }
 
-int get_serial_no(const uint8_t *p)
-{
-    return get_decimal(p, SERIAL_DIGITS, RECORDS_MAX);
-}
+int get_serial_no(const uint8_t *p) { return get_decimal(p, SERIAL_DIGITS, RECORDS_MAX); }
 
-int get_ddigits(const uint8_t *p, int n)
-{
-    return get_decimal(p, n, DDIGITS_MAX);
-}
-
+int get_ddigits(const uint8_t *p, int n) { return get_decimal(p, n, DDIGITS_MAX); }
 
 // Copies characters allowed after the first while fewer than max were
 // copied; returns the position of the byte that stopped it.
 static int copy_name_chars(const uint8_t *field, int i, char *out, int max)
 {
     int n = 0;
-    while (i < FNAME_FIELD && n < max && field[i] > 0x20 && field[i] < 0x7F
-           && is_dos_name_char(field[i], false))
+    while (i < FNAME_FIELD && n < max && field[i] > 0x20 && field[i] < 0x7F &&
+           is_dos_name_char(field[i], false))
         out[n++] = static_cast<char>(field[i++]);
     out[n] = '\0';
     return i;

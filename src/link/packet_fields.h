@@ -8,8 +8,8 @@
 constexpr int FNAME_BASE_SIZE = 9;   // at most 8 characters
 constexpr int FNAME_EXT_SIZE = 5;    // dot and at most 3 characters
 
-constexpr int SERIAL_DIGITS = 5;     // record count and serial number
-constexpr int FNAME_FIELD = 12;      // space-filled 8.3 name
+constexpr int SERIAL_DIGITS = 5;   // record count and serial number
+constexpr int FNAME_FIELD = 12;    // space-filled 8.3 name
 
 // Five decimal digits at p, value 0..32767; -1 for any other byte or a
 // larger value.

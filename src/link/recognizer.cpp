@@ -5,11 +5,12 @@
 // An answer names our station; the enquiry's station bytes are skipped
 // whatever they are; a frame from the terminal is passed over.
 static const FrameRules ANSWER_RULES = {
-    0,                                              // frames
-    FC_SOH | FC_STX,                                // skipped
-    FC_EOT | FC_ENQ | FC_ACK | FC_NAK | FC_WACK,    // messages
-    FC_EOT | FC_ACK | FC_NAK | FC_WACK,             // addressed
-    0, 0,
+    0,                                             // frames
+    FC_SOH | FC_STX,                               // skipped
+    FC_EOT | FC_ENQ | FC_ACK | FC_NAK | FC_WACK,   // messages
+    FC_EOT | FC_ACK | FC_NAK | FC_WACK,            // addressed
+    0,
+    0,
 };
 
 void answer_reader_reset(AnswerReader &r, const uint8_t station[2])

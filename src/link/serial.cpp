@@ -47,12 +47,9 @@ bool refill(SerialChannel &ch)
     return true;
 }
 
-uint32_t buffered(const SerialChannel &ch)
-{
-    return ch.rx_fill - ch.rx_pos;
-}
+uint32_t buffered(const SerialChannel &ch) { return ch.rx_fill - ch.rx_pos; }
 
-}  // namespace
+}   // namespace
 
 Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line)
 {
@@ -180,7 +177,4 @@ void com_expect(SerialChannel &ch, uint32_t bytes_due)
     plat_port_expect(ch.port, due);
 }
 
-bool com_line_gone(const SerialChannel &ch)
-{
-    return ch.failed_fetches >= COM_GONE_AFTER_FAILURES;
-}
+bool com_line_gone(const SerialChannel &ch) { return ch.failed_fetches >= COM_GONE_AFTER_FAILURES; }

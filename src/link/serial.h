@@ -46,28 +46,29 @@ struct SerialChannel {
     // port allocates nothing; port points at it while it is open.  The
     // record is not copied once open (port would point into the original).
     PlatPort port_object{};
-    plat_port port = PLAT_PORT_INVALID;  // &port_object, or PLAT_PORT_INVALID while closed
-    uint32_t line_errors = 0;            // PLAT_LINE_* flags of the bytes last fetched
-    uint8_t rx_bytes[COM_RX_BUFFER];     // fetched, not yet handed out from rx_pos
-    uint8_t rx_errors[COM_RX_BUFFER];    // PLAT_LINE_* flags of each
-    uint32_t rx_fill = 0;                // bytes in rx_bytes
-    uint32_t rx_pos = 0;                 // next byte to hand out
-    uint32_t failed_fetches = 0;         // fetches in a row that failed
-    uint32_t rx_due = 0;                 // bytes still due (com_expect) and not fetched yet
-    uint64_t bytes_moved = 0;            // written and fetched since com_open (the display's rate)
-    ByteTrace trace;                     // off unless ORV5_TRACE was set at open
+    plat_port port = PLAT_PORT_INVALID;   // &port_object, or PLAT_PORT_INVALID while closed
+    uint32_t line_errors = 0;             // PLAT_LINE_* flags of the bytes last fetched
+    uint8_t rx_bytes[COM_RX_BUFFER];      // fetched, not yet handed out from rx_pos
+    uint8_t rx_errors[COM_RX_BUFFER];     // PLAT_LINE_* flags of each
+    uint32_t rx_fill = 0;                 // bytes in rx_bytes
+    uint32_t rx_pos = 0;                  // next byte to hand out
+    uint32_t failed_fetches = 0;          // fetches in a row that failed
+    uint32_t rx_due = 0;                  // bytes still due (com_expect) and not fetched yet
+    uint64_t bytes_moved = 0;             // written and fetched since com_open (the display's rate)
+    ByteTrace trace;                      // off unless ORV5_TRACE was set at open
 };
 
 // Opens COM<com_number> and applies line.  0, 75 (cannot open) or 9
 // (settings refused); the channel is closed again on failure.
 [[nodiscard]] Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &line);
-[[nodiscard]] Orv5Result com_configure(SerialChannel &ch, unsigned com_number, const LineSettings &line);  // 0 or 9
-void com_close(SerialChannel &ch);     // safe when closed
-void com_clear_tx(SerialChannel &ch);  // purge output, only while CTS is on
-void com_clear_rx(SerialChannel &ch);  // purge input, fetched bytes included
-int com_write(SerialChannel &ch, int length, const void *bytes);  // bytes written, or -1
-int com_getc(SerialChannel &ch);       // 0..255, COM_FLAGGED + byte, or -1
-uint32_t com_rx_count(SerialChannel &ch);  // bytes waiting (0 when the query fails)
+[[nodiscard]] Orv5Result com_configure(SerialChannel &ch, unsigned com_number,
+                                       const LineSettings &line);   // 0 or 9
+void com_close(SerialChannel &ch);                                  // safe when closed
+void com_clear_tx(SerialChannel &ch);   // purge output, only while CTS is on
+void com_clear_rx(SerialChannel &ch);   // purge input, fetched bytes included
+int com_write(SerialChannel &ch, int length, const void *bytes);   // bytes written, or -1
+int com_getc(SerialChannel &ch);            // 0..255, COM_FLAGGED + byte, or -1
+uint32_t com_rx_count(SerialChannel &ch);   // bytes waiting (0 when the query fails)
 // At least bytes_due more bytes follow those handed out so far (the rest
 // of a frame whose length is known; a lower bound); 0 when the frame ended
 // or broke off.  Only a hint for the waits: nothing is held back.

@@ -5,7 +5,10 @@
 // Space and horizontal tab: what separates items on a line.
 inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-inline char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+inline char ascii_upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Upper-cases the ASCII letters of s in place.
 inline void ascii_upper_in_place(char *s)

@@ -77,10 +77,7 @@ uint16_t crc16_update(uint16_t crc, const uint8_t *bytes, size_t length)
     return crc;
 }
 
-uint16_t crc16(const uint8_t *bytes, size_t length)
-{
-    return crc16_update(0, bytes, length);
-}
+uint16_t crc16(const uint8_t *bytes, size_t length) { return crc16_update(0, bytes, length); }
 
 // Built frame: DLE, SOH/STX, content, terminator, check low, check high.
 constexpr int BUILT_FRAME_MIN = 5;

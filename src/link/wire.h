@@ -24,7 +24,7 @@ struct CtrlSeq {
 };
 extern const CtrlSeq DLEstr, SOHstr, STXstr, ETXstr, ETBstr, SEPstr;
 
-constexpr int CTRL_MSG_LEN = 4;     // DLE, code, station high, station low
+constexpr int CTRL_MSG_LEN = 4;   // DLE, code, station high, station low
 
 // Frame buffer sizes, bytes.
 // Largest built frame: opening 2 + station 2 + serial 5 + record 254 +

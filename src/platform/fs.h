@@ -15,7 +15,6 @@ int plat_path_drive_len(const char *path);
 // drive is empty; 0 when unknown.
 uint64_t plat_disk_free(const char *drive);
 
-
 // --- files written by the receiving side -----------------------------------
 //
 // Every call that fails keeps the system's reason with plat_reason_note,
@@ -23,13 +22,13 @@ uint64_t plat_disk_free(const char *drive);
 // (or quota) is told apart from every other failure, because a session
 // reports the two with different result codes.
 
-using plat_file = intptr_t;             // HANDLE on Win32, descriptor elsewhere
+using plat_file = intptr_t;   // HANDLE on Win32, descriptor elsewhere
 constexpr plat_file PLAT_FILE_NONE = -1;
 
 enum PlatFileStatus {
     PLAT_FILE_OK = 0,
-    PLAT_FILE_FAILED = 1,               // any failure but a full disk
-    PLAT_FILE_DISK_FULL = 2,            // no space left (or quota reached)
+    PLAT_FILE_FAILED = 1,      // any failure but a full disk
+    PLAT_FILE_DISK_FULL = 2,   // no space left (or quota reached)
 };
 
 // Creates a new empty file under a fresh name in dir (a directory ending in
@@ -48,7 +47,8 @@ PlatFileStatus plat_file_open_append(const char *path, plat_file *out);
 PlatFileStatus plat_file_write(plat_file f, const void *bytes, uint32_t n, const char *what);
 
 // Reads up to cap bytes; *got is 0 at the end of the file.
-PlatFileStatus plat_file_read(plat_file f, void *buf, uint32_t cap, uint32_t *got, const char *what);
+PlatFileStatus plat_file_read(plat_file f, void *buf, uint32_t cap, uint32_t *got,
+                              const char *what);
 
 // The file's length in bytes.
 PlatFileStatus plat_file_size(plat_file f, uint64_t *bytes, const char *what);
@@ -76,8 +76,7 @@ PlatFileStatus plat_file_replace(const char *from, const char *to);
 // once it is not needed, plat_file_remove(backup).  backup is "" when there
 // was no file at to.  On failure to holds what it held before and no
 // backup exists (from may be gone).
-PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup,
-                                         int size);
+PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char *backup, int size);
 
 PlatFileStatus plat_file_remove(const char *path);
 
@@ -90,8 +89,8 @@ bool plat_dir_free_space(const char *dir, uint64_t *bytes);
 // A file's last-write time in local time, in the resolution of a DOS time
 // stamp: years 1980 to 2107, seconds even.
 struct PlatLocalTime {
-    int year, month, day;      // month 1..12, day 1..31
-    int hour, minute, second;  // second 0..58, even
+    int year, month, day;       // month 1..12, day 1..31
+    int hour, minute, second;   // second 0..58, even
 };
 // False when the file or its time cannot be had, or the time lies outside
 // the DOS range.

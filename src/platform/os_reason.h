@@ -25,10 +25,7 @@ inline char *plat_reason_buffer()
 }
 
 // Forgets the kept reason.
-inline void plat_reason_clear()
-{
-    plat_reason_buffer()[0] = '\0';
-}
+inline void plat_reason_clear() { plat_reason_buffer()[0] = '\0'; }
 
 // Keeps "what: detail" as given; a long path is cut at the buffer's end.
 inline void plat_reason_set(const char *what, const char *detail)
@@ -39,10 +36,7 @@ inline void plat_reason_set(const char *what, const char *detail)
 }
 
 // The kept reason, "" when there is none.
-inline const char *plat_reason_text()
-{
-    return plat_reason_buffer();
-}
+inline const char *plat_reason_text() { return plat_reason_buffer(); }
 
 // Keeps "what: <system text>" for the system error of the failing call
 // just made (errno on POSIX, GetLastError() on Win32).  Call it right

@@ -15,8 +15,8 @@ constexpr uint32_t PROGRESS_X_GIVEN = 0x01;   // bit 0
 constexpr uint32_t PROGRESS_Y_GIVEN = 0x10;   // bit 4
 
 struct ProgressPlacement {
-    uint32_t pos_flags;  // PROGRESS_X_GIVEN | PROGRESS_Y_GIVEN
-    int32_t x, y;        // screen position, pixels
+    uint32_t pos_flags;   // PROGRESS_X_GIVEN | PROGRESS_Y_GIVEN
+    int32_t x, y;         // screen position, pixels
 };
 
 // Called by the window from inside the message pump, with context.
@@ -38,8 +38,7 @@ struct PlatDisplay {
 };
 
 // The backend's record inside a display object; all zero means none shown.
-template <typename T>
-T &plat_display_state(PlatDisplay &display)
+template <typename T> T &plat_display_state(PlatDisplay &display)
 {
     static_assert(sizeof(T) <= PLAT_DISPLAY_STATE_SIZE, "display record too large");
     static_assert(alignof(T) <= 8, "display record over-aligned");

@@ -31,18 +31,18 @@ constexpr uint32_t PLAT_MODEM_DCD = 0x08;    // data carrier detect
 
 // Line errors, per received byte (plat_port_read).  Any of them makes the
 // byte unusable.
-constexpr uint8_t PLAT_LINE_OVERRUN = 0x01;   // the UART lost bytes before this one
-constexpr uint8_t PLAT_LINE_PARITY = 0x02;    // parity error
-constexpr uint8_t PLAT_LINE_FRAMING = 0x04;   // framing error (or the stream is out of step)
-constexpr uint8_t PLAT_LINE_BREAK = 0x08;     // break condition
+constexpr uint8_t PLAT_LINE_OVERRUN = 0x01;      // the UART lost bytes before this one
+constexpr uint8_t PLAT_LINE_PARITY = 0x02;       // parity error
+constexpr uint8_t PLAT_LINE_FRAMING = 0x04;      // framing error (or the stream is out of step)
+constexpr uint8_t PLAT_LINE_BREAK = 0x08;        // break condition
 constexpr uint8_t PLAT_LINE_QUEUE_FULL = 0x10;   // the driver's input queue overflowed
-constexpr uint8_t PLAT_LINE_OTHER = 0x80;     // an error the platform does not name
+constexpr uint8_t PLAT_LINE_OTHER = 0x80;        // an error the platform does not name
 
 struct LineSettings {
-    uint32_t baud_rate;        // bit/s
-    int eight_data_bits;       // non-zero = 8, zero = 7
-    int parity;                // 1 odd, 2 even, other none
-    int two_stop_bits;         // non-zero = 2
+    uint32_t baud_rate;    // bit/s
+    int eight_data_bits;   // non-zero = 8, zero = 7
+    int parity;            // 1 odd, 2 even, other none
+    int two_stop_bits;     // non-zero = 2
 };
 
 // What a backend does with a port.  The channel (link/serial.cpp) and the
@@ -124,21 +124,19 @@ struct PortOps {
 constexpr size_t PLAT_PORT_STATE_SIZE = 512;
 
 struct PlatPort {
-    const PortOps *ops;   // null while closed
+    const PortOps *ops;                                     // null while closed
     alignas(8) unsigned char state[PLAT_PORT_STATE_SIZE];   // the backend's record
 };
 
 // The backend's record inside a port object.  Each backend checks that its
 // record fits (static_assert against PLAT_PORT_STATE_SIZE).
-template <typename T>
-T &plat_port_state(PlatPort &port)
+template <typename T> T &plat_port_state(PlatPort &port)
 {
     static_assert(sizeof(T) <= PLAT_PORT_STATE_SIZE, "port record too large");
     static_assert(alignof(T) <= 8, "port record over-aligned");
     return *reinterpret_cast<T *>(port.state);
 }
-template <typename T>
-const T &plat_port_state(const PlatPort &port)
+template <typename T> const T &plat_port_state(const PlatPort &port)
 {
     static_assert(sizeof(T) <= PLAT_PORT_STATE_SIZE, "port record too large");
     return *reinterpret_cast<const T *>(port.state);
@@ -190,10 +188,7 @@ inline void plat_port_close(plat_port port)
 
 // The operations on an open port.  On a closed object or PLAT_PORT_INVALID
 // they do nothing and report failure (false, -1, no bytes).
-inline bool plat_port_is_open(plat_port port)
-{
-    return port != nullptr && port->ops != nullptr;
-}
+inline bool plat_port_is_open(plat_port port) { return port != nullptr && port->ops != nullptr; }
 
 inline void plat_port_setup_queues(plat_port port, uint32_t in_bytes, uint32_t out_bytes)
 {

@@ -29,8 +29,7 @@ struct PlatClock {
 };
 
 // The backend's record inside a clock object; all zero means no timer.
-template <typename T>
-T &plat_clock_state(PlatClock &clock)
+template <typename T> T &plat_clock_state(PlatClock &clock)
 {
     static_assert(sizeof(T) <= PLAT_CLOCK_STATE_SIZE, "clock record too large");
     static_assert(alignof(T) <= 8, "clock record over-aligned");

@@ -8,7 +8,7 @@
 #include "runtime/settings.h"
 #include "runtime/timer.h"
 
-constexpr int TEXT_SIZE = 32;  // "65535 / -2147483648" and " 100.0%" fit
+constexpr int TEXT_SIZE = 32;   // "65535 / -2147483648" and " 100.0%" fit
 
 static void show_stored(SessionRun &run);
 
@@ -90,10 +90,7 @@ void progress_close(SessionRun &run)
     run.progress.shown_mode = 0;
 }
 
-void progress_on_abort(void *context)
-{
-    run_request_abort(*static_cast<SessionRun *>(context));
-}
+void progress_on_abort(void *context) { run_request_abort(*static_cast<SessionRun *>(context)); }
 
 void progress_on_paint(void *context)
 {

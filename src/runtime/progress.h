@@ -22,8 +22,8 @@ void progress_set_name(SessionRun &run, const char *text);
 void progress_close(SessionRun &run);
 
 // Formatting, shared by every platform's display (buffers >= 16 bytes).
-void progress_counter_text(char *out, uint32_t done, int32_t total);  // "%05u / %05ld"
-void progress_bar_text(char *out, uint32_t done, int32_t total);      // "%3d.%1d%%"
+void progress_counter_text(char *out, uint32_t done, int32_t total);   // "%05u / %05ld"
+void progress_bar_text(char *out, uint32_t done, int32_t total);       // "%3d.%1d%%"
 
 // Callbacks of the platform's window; context is the SessionRun.
 void progress_on_abort(void *context);   // Abort clicked: the run's abort request = 90

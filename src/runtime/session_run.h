@@ -20,18 +20,19 @@ struct SerialChannel;
 
 // Why a wait ends: the state of the session timer.
 struct TimerState {
-    void *owner = nullptr;   // the window the timer belongs to, kept so that every re-arm replaces it
-    bool armed = false;      // the timer measures a time-out
-    bool expired = true;     // the time-out has elapsed (true while disarmed)
-    bool failed = false;     // an arm failed: the session stops with ORV5_E_TIMER
+    void *owner =
+        nullptr;           // the window the timer belongs to, kept so that every re-arm replaces it
+    bool armed = false;    // the timer measures a time-out
+    bool expired = true;   // the time-out has elapsed (true while disarmed)
+    bool failed = false;   // an arm failed: the session stops with ORV5_E_TIMER
 };
 
 // What the progress display shows.
 struct ProgressState {
-    int shown_mode = 0;       // 0 while no display exists, else its dialog_mode
-    uint16_t done_shown = 0;  // records transferred (low 16 bits, as displayed)
-    int32_t total_shown = 0;  // records announced
-    bool total_known = false; // a count with its total was reported since open
+    int shown_mode = 0;         // 0 while no display exists, else its dialog_mode
+    uint16_t done_shown = 0;    // records transferred (low 16 bits, as displayed)
+    int32_t total_shown = 0;    // records announced
+    bool total_known = false;   // a count with its total was reported since open
 };
 
 struct SessionRun {
@@ -41,13 +42,13 @@ struct SessionRun {
     // from other threads and signal handlers (AbortOrv5) or by the Abort
     // button; the session driver points it at the process's request.
     std::atomic<uint8_t> *abort_request = nullptr;
-    int32_t turnaround_ms = 0;      // slept before every transmission (option !)
+    int32_t turnaround_ms = 0;          // slept before every transmission (option !)
     SerialChannel *channel = nullptr;   // the session's open channel; its bytes go to the display
-    uint32_t failed_writes = 0;     // writes in a row that failed
+    uint32_t failed_writes = 0;         // writes in a row that failed
     TimerState timer;
     ProgressState progress;
-    PlatClock clock{};              // the platform's record of the timer
-    PlatDisplay display{};          // the platform's record of the display
+    PlatClock clock{};       // the platform's record of the timer
+    PlatDisplay display{};   // the platform's record of the display
 };
 
 // Readies a record for one session: no timer, no display, waits looking at

@@ -3,10 +3,7 @@
 
 #include <cstring>
 
-void reset_settings(SessionSettings &s)
-{
-    s = SessionSettings{};
-}
+void reset_settings(SessionSettings &s) { s = SessionSettings{}; }
 
 static bool append(char *out, int size, int *used, const char *part)
 {
@@ -28,7 +25,8 @@ bool join_file_path(const SessionSettings &s, char *out, int size, const char *e
         return append(out, size, &used, s.file.file_spelled);
     // Replace the spelled extension: the spelling up to the last dot that
     // belongs to the extension (file_ext holds it with its dot).
-    int keep = static_cast<int>(std::strlen(s.file.file_spelled)) - static_cast<int>(std::strlen(s.file.file_ext));
+    int keep = static_cast<int>(std::strlen(s.file.file_spelled)) -
+               static_cast<int>(std::strlen(s.file.file_ext));
     if (keep < 0 || used + keep >= size)
         return false;
     std::memcpy(out + used, s.file.file_spelled, static_cast<size_t>(keep));

@@ -21,12 +21,9 @@ Orv5Result arm(SessionRun &run, uint32_t interval_ms)
     return ORV5_E_TIMER;
 }
 
-}  // namespace
+}   // namespace
 
-std::atomic<uint8_t> &process_abort_request()
-{
-    return abort_request;
-}
+std::atomic<uint8_t> &process_abort_request() { return abort_request; }
 
 void timer_tick(void *context)
 {
@@ -66,15 +63,11 @@ Orv5Result timer_stop(SessionRun &run)
     return plat_timer_kill(run.clock) ? ORV5_OK : ORV5_E_TIMER;
 }
 
-bool timer_expired(const SessionRun &run)
-{
-    return run.timer.expired;
-}
+bool timer_expired(const SessionRun &run) { return run.timer.expired; }
 
 Orv5Result stop_code(const SessionRun &run)
 {
-    if (run.abort_request != nullptr &&
-        run.abort_request->load(std::memory_order_relaxed) != 0)
+    if (run.abort_request != nullptr && run.abort_request->load(std::memory_order_relaxed) != 0)
         return ORV5_E_ABORTED;
     return run.timer.failed ? ORV5_E_TIMER : ORV5_OK;
 }
@@ -99,10 +92,7 @@ bool port_gone(const SessionRun &run, const SerialChannel &ch)
     return com_line_gone(ch) || run.failed_writes >= COM_GONE_AFTER_FAILURES;
 }
 
-void pump_messages(SessionRun &run)
-{
-    plat_pump_messages(run.clock);
-}
+void pump_messages(SessionRun &run) { plat_pump_messages(run.clock); }
 
 void pump_wait(SessionRun &run, plat_port port)
 {

@@ -26,7 +26,7 @@ constexpr uint32_t TIMER_IDLE_MS = 65535;   // interval of the disarmed timer, m
 // (stop_code), so that every wait ends at once instead of measuring a
 // time-out nobody keeps.
 [[nodiscard]] Orv5Result timer_set(SessionRun &run, uint32_t ticks);
-[[nodiscard]] Orv5Result timer_stop(SessionRun &run);    // ORV5_OK, or ORV5_E_TIMER
+[[nodiscard]] Orv5Result timer_stop(SessionRun &run);   // ORV5_OK, or ORV5_E_TIMER
 bool timer_expired(const SessionRun &run);
 
 // The platform's timer callback; context is the SessionRun.

@@ -30,8 +30,8 @@ Orv5Result read_field_file(SessionSettings &s)
     char upper[PATH_SIZE], lower[PATH_SIZE];
     bool has_upper = join_file_path(s, upper, PATH_SIZE, ".FLD");
     bool has_lower = join_file_path(s, lower, PATH_SIZE, ".fld");
-    return fld_read_widths(has_upper ? upper : nullptr, has_lower ? lower : nullptr, s.file.file_name,
-                           s.file.file_ext, &s.send.ditems, s.send.ddigits);
+    return fld_read_widths(has_upper ? upper : nullptr, has_lower ? lower : nullptr,
+                           s.file.file_name, s.file.file_ext, &s.send.ditems, s.send.ddigits);
 }
 
 Orv5Result complete_settings(SessionSettings &s)
@@ -47,7 +47,8 @@ Orv5Result complete_settings(SessionSettings &s)
             return r;
     }
     char path[PATH_SIZE];
-    if (!s.file.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) || !file_can_be_read(path))
+    if (!s.file.file_given || !join_file_path(s, path, PATH_SIZE, nullptr) ||
+        !file_can_be_read(path))
         return ORV5_E_SEND_FILE;
     return ORV5_OK;
 }

@@ -13,10 +13,7 @@ static int hex_value(char c)
     return -1;
 }
 
-static bool is_octal(char c)
-{
-    return c >= '0' && c <= '7';
-}
+static bool is_octal(char c) { return c >= '0' && c <= '7'; }
 
 // Decodes the escape whose backslash has been read; *cursor stands on the
 // character after it and is moved past the escape.
@@ -26,21 +23,25 @@ static char decode_one(const char **cursor)
     char c = *p;
     unsigned value = 0;
     switch (c) {
-    case 'b': case 'B': *cursor = p + 1; return '\x08';
-    case 'f': case 'F': *cursor = p + 1; return '\x0C';
-    case 'n': case 'N': *cursor = p + 1; return '\x0A';
-    case 'r': case 'R': *cursor = p + 1; return '\x0D';
-    case 't': case 'T': *cursor = p + 1; return '\x09';
-    case 'x': case 'X':
+    case 'b':
+    case 'B': *cursor = p + 1; return '\x08';
+    case 'f':
+    case 'F': *cursor = p + 1; return '\x0C';
+    case 'n':
+    case 'N': *cursor = p + 1; return '\x0A';
+    case 'r':
+    case 'R': *cursor = p + 1; return '\x0D';
+    case 't':
+    case 'T': *cursor = p + 1; return '\x09';
+    case 'x':
+    case 'X':
         ++p;
         for (int i = 0; i < 2 && hex_value(*p) >= 0; ++i, ++p)
             value = value * 16 + static_cast<unsigned>(hex_value(*p));
         *cursor = p;
         return static_cast<char>(value);
-    case '\0':
-        return '\\';   // a trailing backslash stands for itself
-    default:
-        break;
+    case '\0': return '\\';   // a trailing backslash stands for itself
+    default: break;
     }
     if (is_octal(c)) {
         for (int i = 0; i < 3 && is_octal(*p); ++i, ++p)

@@ -45,9 +45,9 @@ static std::atomic<uint8_t> session_guard{GUARD_IDLE};
 }
 
 static const char ARGV0[] = "orvw.exe";
-constexpr int ARGV0_LEN = sizeof ARGV0 - 1;          // 8
-constexpr uint32_t AFTER_TRANSFER_MS = 100;          // lets the last answer drain
-constexpr uint32_t DRAIN_BITS_TICKS = 20;            // see drain_ticks()
+constexpr int ARGV0_LEN = sizeof ARGV0 - 1;   // 8
+constexpr uint32_t AFTER_TRANSFER_MS = 100;   // lets the last answer drain
+constexpr uint32_t DRAIN_BITS_TICKS = 20;     // see drain_ticks()
 
 static const char VERSION_TEXT[] = "1.01S";
 
@@ -77,7 +77,8 @@ static int command_length(const char *text)
     if (Orv5Result stop = stop_code(ses.run); stop != ORV5_OK)
         return stop;
     const SessionSettings &s = ses.settings;
-    Orv5Result rc = s.receive_mode ? upload(s, ses.run, ses.channel) : download(s, ses.run, ses.channel);
+    Orv5Result rc = s.receive_mode ? upload(s, ses.run, ses.channel)
+                                   : download(s, ses.run, ses.channel);
     plat_sleep_ms(AFTER_TRANSFER_MS);
     return rc;
 }
@@ -98,7 +99,8 @@ static void drain_wait(SessionRun &run, uint32_t baud_rate)
 [[nodiscard]] static Orv5Result open_port(Session &ses)
 {
     const SessionSettings &s = ses.settings;
-    LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity, s.line.two_stop_bits};
+    LineSettings line{s.line.baud_rate, s.line.eight_data_bits, s.line.parity,
+                      s.line.two_stop_bits};
     // port_index is 0..98 from the option parser, or -1 for "-P0" (COM0,
     // which never opens).
     return com_open(ses.channel, static_cast<unsigned>(s.line.port_index + 1), line);
@@ -189,7 +191,7 @@ ORV5_API int ORV5_CALL GetOrv5LastReason(char *buf, int size)
     return length;
 }
 
-}  // extern "C"
+}   // extern "C"
 
 // The result-code enum and the message table come from one list; this
 // keeps a hand edit of either from going unnoticed.

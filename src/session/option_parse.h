@@ -23,19 +23,19 @@ void skip_item(const char **cursor);
 int read_decimal(const char **cursor, uint32_t cap, uint32_t *value);
 
 // Handlers, one per option character.
-[[nodiscard]] Orv5Result opt_receive(SessionSettings &s, const char **cursor, int sign);    // R
-[[nodiscard]] Orv5Result opt_append(SessionSettings &s, const char **cursor, int sign);     // A
-[[nodiscard]] Orv5Result opt_fixed(SessionSettings &s, const char **cursor, int sign);      // C
-[[nodiscard]] Orv5Result opt_name_check(SessionSettings &s, const char **cursor, int sign); // N
-[[nodiscard]] Orv5Result opt_port(SessionSettings &s, const char **cursor, int sign);       // P
-[[nodiscard]] Orv5Result opt_baud(SessionSettings &s, const char **cursor, int sign);       // B
-[[nodiscard]] Orv5Result opt_timeout(SessionSettings &s, const char **cursor, int sign);    // L
-[[nodiscard]] Orv5Result opt_turnaround(SessionSettings &s, const char **cursor, int sign); // !
-[[nodiscard]] Orv5Result opt_station(SessionSettings &s, const char **cursor, int sign);    // #
-[[nodiscard]] Orv5Result opt_fields(SessionSettings &s, const char **cursor, int sign);     // F
-[[nodiscard]] Orv5Result opt_separator(SessionSettings &s, const char **cursor, int sign);  // T
-[[nodiscard]] Orv5Result opt_window(SessionSettings &s, const char **cursor, int sign);     // V
-[[nodiscard]] Orv5Result opt_adapter(SessionSettings &s, const char **cursor, int sign);    // I
-[[nodiscard]] Orv5Result opt_win_x(SessionSettings &s, const char **cursor, int sign);      // X
-[[nodiscard]] Orv5Result opt_win_y(SessionSettings &s, const char **cursor, int sign);      // Y
-[[nodiscard]] Orv5Result opt_nothing(SessionSettings &s, const char **cursor, int sign);    // ?
+[[nodiscard]] Orv5Result opt_receive(SessionSettings &s, const char **cursor, int sign);      // R
+[[nodiscard]] Orv5Result opt_append(SessionSettings &s, const char **cursor, int sign);       // A
+[[nodiscard]] Orv5Result opt_fixed(SessionSettings &s, const char **cursor, int sign);        // C
+[[nodiscard]] Orv5Result opt_name_check(SessionSettings &s, const char **cursor, int sign);   // N
+[[nodiscard]] Orv5Result opt_port(SessionSettings &s, const char **cursor, int sign);         // P
+[[nodiscard]] Orv5Result opt_baud(SessionSettings &s, const char **cursor, int sign);         // B
+[[nodiscard]] Orv5Result opt_timeout(SessionSettings &s, const char **cursor, int sign);      // L
+[[nodiscard]] Orv5Result opt_turnaround(SessionSettings &s, const char **cursor, int sign);   // !
+[[nodiscard]] Orv5Result opt_station(SessionSettings &s, const char **cursor, int sign);      // #
+[[nodiscard]] Orv5Result opt_fields(SessionSettings &s, const char **cursor, int sign);       // F
+[[nodiscard]] Orv5Result opt_separator(SessionSettings &s, const char **cursor, int sign);    // T
+[[nodiscard]] Orv5Result opt_window(SessionSettings &s, const char **cursor, int sign);       // V
+[[nodiscard]] Orv5Result opt_adapter(SessionSettings &s, const char **cursor, int sign);      // I
+[[nodiscard]] Orv5Result opt_win_x(SessionSettings &s, const char **cursor, int sign);        // X
+[[nodiscard]] Orv5Result opt_win_y(SessionSettings &s, const char **cursor, int sign);        // Y
+[[nodiscard]] Orv5Result opt_nothing(SessionSettings &s, const char **cursor, int sign);      // ?

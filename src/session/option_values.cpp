@@ -6,23 +6,19 @@
 #include "session/option_parse.h"
 #include "session/options.h"
 
-constexpr uint32_t PORT_NUMBER_MAX = 99;      // COM1..COM99 (P0 = COM0 fails to open)
-constexpr uint32_t U16_MAX = 65535;           // time-out (s), station identifier
-constexpr uint32_t WIN_COORD_MAX = 65535;     // |x|, |y| of the progress window, pixels
-constexpr uint32_t TURNAROUND_MAX = 0x7FFFFFFF; // fits turnaround_delay (ms, signed 32 bit)
-constexpr int32_t TIMEOUT_DEFAULT_S = 30;     // -L without a value
-constexpr int32_t TURNAROUND_DEFAULT_MS = 2;  // -! without a value
+constexpr uint32_t PORT_NUMBER_MAX = 99;          // COM1..COM99 (P0 = COM0 fails to open)
+constexpr uint32_t U16_MAX = 65535;               // time-out (s), station identifier
+constexpr uint32_t WIN_COORD_MAX = 65535;         // |x|, |y| of the progress window, pixels
+constexpr uint32_t TURNAROUND_MAX = 0x7FFFFFFF;   // fits turnaround_delay (ms, signed 32 bit)
+constexpr int32_t TIMEOUT_DEFAULT_S = 30;         // -L without a value
+constexpr int32_t TURNAROUND_DEFAULT_MS = 2;      // -! without a value
 
 // Line speeds the port accepts, bit/s.
 static const uint32_t baud_rates[] = {
-    256000, 128000, 115200, 57600, 56000, 38400, 19200,
-    14400, 9600, 4800, 2400, 1200, 600, 300,
+    256000, 128000, 115200, 57600, 56000, 38400, 19200, 14400, 9600, 4800, 2400, 1200, 600, 300,
 };
 
-static bool is_letter(char c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+static bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 Orv5Result opt_receive(SessionSettings &s, const char **, int sign)
 {
@@ -48,10 +44,7 @@ Orv5Result opt_name_check(SessionSettings &s, const char **, int sign)
     return ORV5_OK;
 }
 
-Orv5Result opt_nothing(SessionSettings &, const char **, int)
-{
-    return ORV5_OK;
-}
+Orv5Result opt_nothing(SessionSettings &, const char **, int) { return ORV5_OK; }
 
 Orv5Result opt_port(SessionSettings &s, const char **cursor, int)
 {
@@ -87,7 +80,8 @@ Orv5Result opt_baud(SessionSettings &s, const char **cursor, int)
 }
 
 // A decimal value up to max, or the default when the option stands alone.
-[[nodiscard]] static Orv5Result optional_number(const char **cursor, uint32_t max, uint32_t dflt, uint32_t *value)
+[[nodiscard]] static Orv5Result optional_number(const char **cursor, uint32_t max, uint32_t dflt,
+                                                uint32_t *value)
 {
     if (at_item_end(*cursor)) {
         *value = dflt;
@@ -150,7 +144,7 @@ Orv5Result opt_fields(SessionSettings &s, const char **cursor, int)
         }
         if (**cursor != ',' && **cursor != ';')
             return ORV5_OK;   // anything but a blank or the end is refused by the caller
-        ++*cursor;      // a separator must be followed by another width
+        ++*cursor;            // a separator must be followed by another width
     }
 }
 
@@ -208,7 +202,8 @@ Orv5Result opt_adapter(SessionSettings &s, const char **cursor, int sign)
     return ORV5_OK;
 }
 
-[[nodiscard]] static Orv5Result window_position(SessionSettings &s, const char **cursor, int32_t *coord, uint32_t given_bit)
+[[nodiscard]] static Orv5Result window_position(SessionSettings &s, const char **cursor,
+                                                int32_t *coord, uint32_t given_bit)
 {
     if (at_item_end(*cursor)) {
         s.display.win_pos_flags &= ~given_bit;   // back to the default place

@@ -29,29 +29,29 @@ int read_decimal(const char **cursor, uint32_t cap, uint32_t *value)
 
 // Handlers by letter, 'A' to 'Z'; null = no such option.
 static const OptionHandler letter_handlers[26] = {
-    opt_append,     // A
-    opt_baud,       // B
-    opt_fixed,      // C
-    nullptr, nullptr, // D E
-    opt_fields,     // F
-    nullptr, nullptr, // G H
-    opt_adapter,    // I
-    nullptr, nullptr, // J K
-    opt_timeout,    // L
-    nullptr,        // M
-    opt_name_check, // N
-    nullptr,        // O
-    opt_port,       // P
-    nullptr,        // Q
-    opt_receive,    // R
-    nullptr,        // S
-    opt_separator,  // T
-    nullptr,        // U
-    opt_window,     // V
-    nullptr,        // W
-    opt_win_x,      // X
-    opt_win_y,      // Y
-    nullptr,        // Z
+    opt_append,                // A
+    opt_baud,                  // B
+    opt_fixed,                 // C
+    nullptr,        nullptr,   // D E
+    opt_fields,                // F
+    nullptr,        nullptr,   // G H
+    opt_adapter,               // I
+    nullptr,        nullptr,   // J K
+    opt_timeout,               // L
+    nullptr,                   // M
+    opt_name_check,            // N
+    nullptr,                   // O
+    opt_port,                  // P
+    nullptr,                   // Q
+    opt_receive,               // R
+    nullptr,                   // S
+    opt_separator,             // T
+    nullptr,                   // U
+    opt_window,                // V
+    nullptr,                   // W
+    opt_win_x,                 // X
+    opt_win_y,                 // Y
+    nullptr,                   // Z
 };
 
 static OptionHandler symbol_handler(char c)

@@ -10,13 +10,12 @@
 #include "link/wire.h"
 
 // Header layout, byte offsets.
-constexpr int HDR_NAME_AT = 2;                          // behind the station
-constexpr int HDR_COUNT_AT = HDR_NAME_AT + FNAME_FIELD; // 14: record count
+constexpr int HDR_NAME_AT = 2;                                // behind the station
+constexpr int HDR_COUNT_AT = HDR_NAME_AT + FNAME_FIELD;       // 14: record count
 constexpr int HDR_DITEMS_AT = HDR_COUNT_AT + SERIAL_DIGITS;   // 19: field count
-constexpr int HDR_WIDTHS_AT = HDR_DITEMS_AT + 2;        // 21: widths, 3 digits each
+constexpr int HDR_WIDTHS_AT = HDR_DITEMS_AT + 2;              // 21: widths, 3 digits each
 constexpr int DITEMS_DIGITS = 2;
 constexpr int WIDTH_DIGITS = 3;
-
 
 // The destination base name that stands for the terminal's own name.
 static const char TERMINAL_NAME[] = "(file)";
@@ -40,15 +39,16 @@ static bool copy_text(char *out, size_t size, const char *text)
 
 // The destination named by the file argument: its name rule, the name
 // check and the kind of file.
-static HeaderVerdict take_argument_name(const SessionSettings &s, const char *rname, const char *rext,
-                              int32_t rkind, ReceivedHeader &out)
+static HeaderVerdict take_argument_name(const SessionSettings &s, const char *rname,
+                                        const char *rext, int32_t rkind, ReceivedHeader &out)
 {
     if (!copy_text(out.name, sizeof out.name, s.file.file_name) ||
         !copy_text(out.ext, sizeof out.ext, s.file.file_ext) ||
         check_dos_name(out.name, out.ext) != 0 ||
         !copy_text(out.dest_base, sizeof out.dest_base, s.file.file_spelled))
         return HeaderVerdict::BadContent;   // a bare directory leaves the name empty
-    if (s.receive.name_check && !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
+    if (s.receive.name_check &&
+        !(ascii_equal_ignoring_case(out.name, rname) && ascii_equal_ignoring_case(out.ext, rext)))
         return HeaderVerdict::NameMismatch;
     if (file_kind_of_ext(out.ext) != rkind)
         return HeaderVerdict::WrongKind;
@@ -56,7 +56,8 @@ static HeaderVerdict take_argument_name(const SessionSettings &s, const char *rn
 }
 
 // Field count and widths of a data file's header.
-static HeaderVerdict take_layout(const uint8_t *stored, int length, int trailer, ReceivedHeader &out)
+static HeaderVerdict take_layout(const uint8_t *stored, int length, int trailer,
+                                 ReceivedHeader &out)
 {
     if (length <= HDR_WIDTHS_AT + trailer)
         return HeaderVerdict::LengthDisagrees;
@@ -80,7 +81,7 @@ static HeaderVerdict take_layout(const uint8_t *stored, int length, int trailer,
 }
 
 HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t station[2],
-                 const SessionSettings &s, ReceivedHeader &out)
+                           const SessionSettings &s, ReceivedHeader &out)
 {
     std::memset(&out, 0, sizeof out);
     out.chk_len = s.exchange.chk_len;

@@ -29,14 +29,14 @@ enum class HeaderVerdict {
 
 // What an accepted header announces, and where the file goes.
 struct ReceivedHeader {
-    int32_t records_announced;       // 0..RECORDS_MAX data packets follow
-    int32_t file_type;               // FileType of the destination (= the terminal's file)
-    int32_t ditems;                  // fields per record, 1..16; 0 for a program file
-    int32_t ddigits[DITEMS_MAX];     // field widths, the first ditems used
-    int32_t ddigits_sum;             // sum of the widths
-    int32_t record_length;           // record bytes in a data packet
-    bool append;                     // append mode in force (never for a program file)
-    int32_t chk_len;                 // check field bytes behind the terminator
+    int32_t records_announced;     // 0..RECORDS_MAX data packets follow
+    int32_t file_type;             // FileType of the destination (= the terminal's file)
+    int32_t ditems;                // fields per record, 1..16; 0 for a program file
+    int32_t ddigits[DITEMS_MAX];   // field widths, the first ditems used
+    int32_t ddigits_sum;           // sum of the widths
+    int32_t record_length;         // record bytes in a data packet
+    bool append;                   // append mode in force (never for a program file)
+    int32_t chk_len;               // check field bytes behind the terminator
     // The destination's 8.3 name in upper case, as name_buf shows it.
     char name[FNAME_BASE_SIZE];
     char ext[FNAME_EXT_SIZE];
@@ -54,7 +54,7 @@ struct ReceivedHeader {
 // then set; the rest of out is undefined).  station: the PC's station
 // identifier, high byte first.
 HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t station[2],
-                 const SessionSettings &s, ReceivedHeader &out);
+                           const SessionSettings &s, ReceivedHeader &out);
 
 // The session result of a header refused for its content: 70
 // (BadContent), 77 (NameMismatch), 2 (WrongKind); 0 for the others.

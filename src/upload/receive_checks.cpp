@@ -73,10 +73,7 @@ static int to_hunt_for_header(Receiver &r)
     return 0;
 }
 
-static bool frame_good(const Receiver &r)
-{
-    return r.check == FRAME_GOOD;
-}
+static bool frame_good(const Receiver &r) { return r.check == FRAME_GOOD; }
 
 // The frame carries our station in its first two bytes.
 static bool from_our_station(const Receiver &r)
@@ -94,8 +91,8 @@ static int repeated_header(Receiver &r)
         r.state = next;   // another station's header: no answer, no NAK counted
         return 0;
     }
-    if (frame_good(r) && r.stored_len == r.header_copy_len
-        && std::memcmp(r.stored, r.header_copy, static_cast<size_t>(r.stored_len)) == 0) {
+    if (frame_good(r) && r.stored_len == r.header_copy_len &&
+        std::memcmp(r.stored, r.header_copy, static_cast<size_t>(r.stored_len)) == 0) {
         ack_eot(r, cACK, next);
         return 0;
     }
@@ -115,8 +112,8 @@ int pkt_hdr_chk(Receiver &r)
         return repeated_header(r);
     if (!frame_good(r))
         return nak(r, S211, S311);
-    const HeaderVerdict verdict =
-        check_header(r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
+    const HeaderVerdict verdict = check_header(
+        r.stored, r.stored_len, r.settings->exchange.station_id, *r.settings, r.header);
     // Once the names have passed, the caller's name buffer and the window
     // show the destination, whatever the later checks of this header say.
     if (r.header.named)

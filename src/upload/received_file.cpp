@@ -44,7 +44,8 @@ static bool space_suffices(const ReceivedFile &f, const SessionSettings &s)
     uint64_t free_bytes = 0;
     if (needed == 0 || !plat_dir_free_space(f.dir, &free_bytes) || needed <= free_bytes)
         return true;
-    plat_reason_set(f.dir[0] != '\0' ? f.dir : ".", "not enough free space for the announced records");
+    plat_reason_set(f.dir[0] != '\0' ? f.dir : ".",
+                    "not enough free space for the announced records");
     return false;
 }
 
@@ -69,7 +70,8 @@ Orv5Result received_file_open(ReceivedFile &f, const SessionSettings &s, const R
     f.file_existed = f.target_grown = false;
     f.old_length = f.bytes_written = 0;
     f.records_written = 0;
-    if (!join(f.dir, s.file.file_drive, s.file.file_dir, "") || !join(f.dest_path, f.dir, h.dest_base, "")) {
+    if (!join(f.dir, s.file.file_drive, s.file.file_dir, "") ||
+        !join(f.dest_path, f.dir, h.dest_base, "")) {
         plat_reason_set(h.dest_base, "path too long");
         return ORV5_E_FILE_IO;
     }
@@ -241,7 +243,8 @@ static void put_back_old_data(ReceivedFile &f)
     if (st != PLAT_FILE_OK)
         return code_of(st);
     Orv5Result rc = wants_fld(f.header)
-                        ? prepare_fld(f, f.dest_path, f.old_length + f.bytes_written) : ORV5_OK;
+                        ? prepare_fld(f, f.dest_path, f.old_length + f.bytes_written)
+                        : ORV5_OK;
     if (rc != 0)
         return rc;
     st = plat_file_remove(f.tmp_path);
@@ -262,7 +265,9 @@ Orv5Result received_file_commit(ReceivedFile &f)
     }
     PlatFileStatus st = plat_file_sync(f.tmp, f.tmp_path);
     PlatFileStatus closed = close_handle(f.tmp, f.tmp_path);
-    Orv5Result rc = st != PLAT_FILE_OK ? code_of(st) : closed != PLAT_FILE_OK ? code_of(closed) : ORV5_OK;
+    Orv5Result rc = st != PLAT_FILE_OK       ? code_of(st)
+                    : closed != PLAT_FILE_OK ? code_of(closed)
+                                             : ORV5_OK;
     if (rc == 0)
         rc = f.file_existed ? commit_appending(f) : commit_replacing(f);
     received_file_discard(f);

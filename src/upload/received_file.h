@@ -30,22 +30,22 @@ constexpr int RX_COPY_SIZE = 1024;
 // All state of one reception's output.  Fresh (or after discard or a
 // commit) nothing is open.
 struct ReceivedFile {
-    bool open = false;                  // between a successful open and commit/discard
-    ReceivedHeader header;              // what the accepted header announced
-    bool tsep = false;                  // separators go between the fields
+    bool open = false;       // between a successful open and commit/discard
+    ReceivedHeader header;   // what the accepted header announced
+    bool tsep = false;       // separators go between the fields
     char tsep_str[TSEP_MAX];
     int32_t tsep_len = 0;
-    char dir[PATH_SIZE];                // destination drive + directory
-    char dest_path[PATH_SIZE];          // the destination file
-    char tmp_path[PATH_SIZE];           // this reception's records; "" when none
-    char old_copy_path[PATH_SIZE];      // the replaced data file while its .FLD file is
-                                        // put in place; "" when none
-    plat_file tmp = PLAT_FILE_NONE;     // open on tmp_path while records come
-    bool file_existed = false;          // append mode onto a file there at the open
-    plat_file target = PLAT_FILE_NONE;  // that file, open for appending
-    uint64_t old_length = 0;            // its length at the open, bytes
-    bool target_grown = false;          // bytes were appended to it: cut back on failure
-    uint64_t bytes_written = 0;         // lines of this reception, bytes
+    char dir[PATH_SIZE];                 // destination drive + directory
+    char dest_path[PATH_SIZE];           // the destination file
+    char tmp_path[PATH_SIZE];            // this reception's records; "" when none
+    char old_copy_path[PATH_SIZE];       // the replaced data file while its .FLD file is
+                                         // put in place; "" when none
+    plat_file tmp = PLAT_FILE_NONE;      // open on tmp_path while records come
+    bool file_existed = false;           // append mode onto a file there at the open
+    plat_file target = PLAT_FILE_NONE;   // that file, open for appending
+    uint64_t old_length = 0;             // its length at the open, bytes
+    bool target_grown = false;           // bytes were appended to it: cut back on failure
+    uint64_t bytes_written = 0;          // lines of this reception, bytes
     int32_t records_written = 0;
     uint8_t line[RX_LINE_SIZE];
     uint8_t copy[RX_COPY_SIZE];
@@ -60,7 +60,8 @@ int32_t received_line_length(const SessionSettings &s, const ReceivedHeader &h);
 // existing file to append to, creates the temporary file.  An output still
 // open from an earlier header is discarded first.  0, ORV5_E_FILE_IO or
 // ORV5_E_DISK_FULL (nothing open then).
-[[nodiscard]] Orv5Result received_file_open(ReceivedFile &f, const SessionSettings &s, const ReceivedHeader &h);
+[[nodiscard]] Orv5Result received_file_open(ReceivedFile &f, const SessionSettings &s,
+                                            const ReceivedHeader &h);
 
 // Writes one record (header.record_length bytes) as one line: the record,
 // separators between its fields when asked for, CR LF.  0, ORV5_E_FILE_IO

@@ -86,14 +86,12 @@ static int run_state(Receiver &r, PassOrder order, EventRule rule)
 // phase expects (in the data phase a repeat of the header whose ACK was
 // lost, before the first record), the terminal's enquiry and EOT for our
 // station, and ACK, NAK or WACK with two bytes to skip.
-static FrameRules rules_connect()
-{
-    return FrameRules{0, 0, FC_ENQ, 0, 0, 0};
-}
+static FrameRules rules_connect() { return FrameRules{0, 0, FC_ENQ, 0, 0, 0}; }
 
 static FrameRules rules_for_frames(uint16_t frames)
 {
-    return FrameRules{frames, 0, FC_ENQ | FC_EOT | FC_ACK | FC_NAK | FC_WACK, FC_ENQ | FC_EOT, 0, 0};
+    return FrameRules{frames,          0, FC_ENQ | FC_EOT | FC_ACK | FC_NAK | FC_WACK,
+                      FC_ENQ | FC_EOT, 0, 0};
 }
 
 // Stored bytes of the data frames the accepted header announced.
@@ -111,7 +109,8 @@ static uint16_t data_frame_size(const Receiver &r)
 // phase.
 static FrameRules rules_closing(const Receiver &r)
 {
-    FrameRules rules{0, 0, FC_EOT | FC_SOH | FC_STX | FC_ETX | FC_ENQ | FC_ACK | FC_NAK, FC_EOT, 0, 0};
+    FrameRules rules{0,      0, FC_EOT | FC_SOH | FC_STX | FC_ETX | FC_ENQ | FC_ACK | FC_NAK,
+                     FC_EOT, 0, 0};
     if (r.complete) {
         rules.frames = r.records_accepted > 0 ? FC_STX : FC_SOH;
         rules.addressed |= FC_ENQ;
@@ -139,11 +138,22 @@ static void set_rules(Receiver &r)
 static int32_t hunt_state(const Receiver &r, int32_t was)
 {
     switch (was) {
-    case S11: case S12: case S13: return S11;
-    case S211: case S212: case S221: case S222: case S23:
-    case S241: case S242: case S243: return S211;
+    case S11:
+    case S12:
+    case S13: return S11;
+    case S211:
+    case S212:
+    case S221:
+    case S222:
+    case S23:
+    case S241:
+    case S242:
+    case S243: return S211;
     case S281: return r.complete ? S311 : S251;
-    case S311: case S312: case S313: case S314: return S311;
+    case S311:
+    case S312:
+    case S313:
+    case S314: return S311;
     default: return S251;
     }
 }
@@ -259,17 +269,28 @@ struct StateStep {
 
 // Indexed by ReceiveState.
 static const StateStep receive_steps[UQUIT] = {
-    {PassOrder::ByteAbortTimeout, read_on, "S11"},    {PassOrder::ByteAbortTimeout, read_on, "S12"},
-    {PassOrder::ByteAbortTimeout, s13, "S13"},        {PassOrder::AbortFirst, read_on, "S211"},
-    {PassOrder::AbortFirst, read_on, "S212"},         {PassOrder::ByteTimeoutAbort, read_on, "S221"},
-    {PassOrder::ByteTimeoutAbort, read_on, "S222"},   {PassOrder::ByteAbortTimeout, s23, "S23"},
-    {PassOrder::ByteAbortTimeout, enquiry, "S241"},   {PassOrder::ByteAbortTimeout, read_on, "S242"},
-    {PassOrder::AbortFirst, read_on, "S251"},         {PassOrder::AbortFirst, read_on, "S252"},
-    {PassOrder::AbortFirst, read_on, "S261"},         {PassOrder::ByteAbortTimeout, read_on, "S262"},
-    {PassOrder::ByteAbortTimeout, s27, "S27"},        {PassOrder::ByteAbortTimeout, enquiry, "S281"},
-    {PassOrder::ByteAbortTimeout, read_on, "S282"},   {PassOrder::ByteAbortTimeout, read_on, "S311"},
-    {PassOrder::ByteAbortTimeout, read_on, "S312"},   {PassOrder::ByteAbortTimeout, s313, "S313"},
-    {PassOrder::ByteAbortTimeout, read_on, "S314"},   {PassOrder::ByteAbortTimeout, early_eot, "S243"},
+    {PassOrder::ByteAbortTimeout, read_on, "S11"},
+    {PassOrder::ByteAbortTimeout, read_on, "S12"},
+    {PassOrder::ByteAbortTimeout, s13, "S13"},
+    {PassOrder::AbortFirst, read_on, "S211"},
+    {PassOrder::AbortFirst, read_on, "S212"},
+    {PassOrder::ByteTimeoutAbort, read_on, "S221"},
+    {PassOrder::ByteTimeoutAbort, read_on, "S222"},
+    {PassOrder::ByteAbortTimeout, s23, "S23"},
+    {PassOrder::ByteAbortTimeout, enquiry, "S241"},
+    {PassOrder::ByteAbortTimeout, read_on, "S242"},
+    {PassOrder::AbortFirst, read_on, "S251"},
+    {PassOrder::AbortFirst, read_on, "S252"},
+    {PassOrder::AbortFirst, read_on, "S261"},
+    {PassOrder::ByteAbortTimeout, read_on, "S262"},
+    {PassOrder::ByteAbortTimeout, s27, "S27"},
+    {PassOrder::ByteAbortTimeout, enquiry, "S281"},
+    {PassOrder::ByteAbortTimeout, read_on, "S282"},
+    {PassOrder::ByteAbortTimeout, read_on, "S311"},
+    {PassOrder::ByteAbortTimeout, read_on, "S312"},
+    {PassOrder::ByteAbortTimeout, s313, "S313"},
+    {PassOrder::ByteAbortTimeout, read_on, "S314"},
+    {PassOrder::ByteAbortTimeout, early_eot, "S243"},
     {PassOrder::ByteAbortTimeout, early_eot, "S283"},
 };
 
@@ -283,15 +304,12 @@ static uint32_t data_frame_bytes_due(const Receiver &r)
 {
     const ReceivedHeader &h = r.header;
     const int separators = h.file_type == FT_DATA ? (h.ditems - 1) * SEPstr.len : 0;
-    const int bytes = DATA_RECORD_OFFSET + h.record_length + separators + DLEstr.len
-                      + ETXstr.len + h.chk_len;
+    const int bytes = DATA_RECORD_OFFSET + h.record_length + separators + DLEstr.len + ETXstr.len +
+                      h.chk_len;
     return bytes > 0 ? static_cast<uint32_t>(bytes) : 0;
 }
 
-static bool in_data_frame(int32_t state)
-{
-    return state == S261 || state == S262 || state == S27;
-}
+static bool in_data_frame(int32_t state) { return state == S261 || state == S262 || state == S27; }
 
 // Tells the channel, after each state, how many bytes the frame in progress
 // still brings: its length is known once a data frame opens (the header

@@ -45,7 +45,9 @@ int hold()
 int verify(int argc, char **argv)
 {
     if (argc < 10) {
-        std::fprintf(stderr, "usage: adapter_line_check verify MODEL LABEL LOG BAUD RC AFTER-BAUD RTS DTR [--no-drain]\n");
+        std::fprintf(stderr,
+                     "usage: adapter_line_check verify MODEL LABEL LOG BAUD RC AFTER-BAUD RTS DTR "
+                     "[--no-drain]\n");
         return 2;
     }
     std::ifstream in(argv[4]);
@@ -65,7 +67,7 @@ int verify(int argc, char **argv)
     return faults.empty() ? 0 : 1;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv)
 {

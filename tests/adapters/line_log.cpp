@@ -9,12 +9,18 @@ namespace {
 
 // The procedures as the adapters need them, written out here on their own
 // so the check does not share the plug-ins' tables.
-struct LineRow { uint32_t baud; bool rts, dtr; };
+struct LineRow {
+    uint32_t baud;
+    bool rts, dtr;
+};
 const LineRow ESI_ROWS[] = {{9600, true, false}, {19200, false, true}, {115200, true, true}};
 
-struct CommandRow { uint32_t baud; uint8_t two_byte, one_byte; };
+struct CommandRow {
+    uint32_t baud;
+    uint8_t two_byte, one_byte;
+};
 const CommandRow COMMAND_ROWS[] = {
-    {2400, 0x13, 0xA2}, {9600, 0x23, 0xA4}, {19200, 0x33, 0xA5},
+    {2400, 0x13, 0xA2},  {9600, 0x23, 0xA4},  {19200, 0x33, 0xA5},
     {38400, 0x43, 0xA6}, {57600, 0x53, 0xA7}, {115200, 0x63, 0xA8},
 };
 constexpr uint32_t COMMAND_SPEED = 9600;   // bit/s
@@ -54,7 +60,7 @@ struct Change {
     uint8_t byte = 0;            // WRITE (one byte per write)
     uint32_t at_speed = 0;       // WRITE: the speed it went out at
     uint64_t us = 0;
-    bool drained_before = false; // a drain since the previous change
+    bool drained_before = false;   // a drain since the previous change
 };
 
 std::string describe(const Change &c)
@@ -65,12 +71,8 @@ std::string describe(const Change &c)
     case Change::RTS_ON: return "RTS on";
     case Change::DTR_OFF: return "DTR off";
     case Change::DTR_ON: return "DTR on";
-    case Change::SPEED:
-        std::snprintf(buf, sizeof buf, "speed %u->%u", c.from, c.to);
-        return buf;
-    case Change::WRITE:
-        std::snprintf(buf, sizeof buf, "write %02x", c.byte);
-        return buf;
+    case Change::SPEED: std::snprintf(buf, sizeof buf, "speed %u->%u", c.from, c.to); return buf;
+    case Change::WRITE: std::snprintf(buf, sizeof buf, "write %02x", c.byte); return buf;
     }
     return "?";
 }
@@ -121,11 +123,8 @@ std::vector<Change> observed_changes(const PortState &before, const std::vector<
                 add(c, e.us);
             }
             break;
-        case LineEvent::DRAIN:
-            drained = true;
-            break;
-        default:
-            break;
+        case LineEvent::DRAIN: drained = true; break;
+        default: break;
         }
     }
     return out;
@@ -182,12 +181,12 @@ void check_waits(const std::vector<Change> &seen, const CheckOptions &options,
             least = BETWEEN_BYTES_US;
         if (gap < least) {
             std::snprintf(buf, sizeof buf, "%s to %s after %llu us, wanted at least %llu us",
-                          describe(prev).c_str(), describe(cur).c_str(),
-                          (unsigned long long)gap, (unsigned long long)least);
+                          describe(prev).c_str(), describe(cur).c_str(), (unsigned long long)gap,
+                          (unsigned long long)least);
             faults.push_back(buf);
         }
         bool after_output = prev.kind == Change::WRITE ||
-            (prev.kind == Change::RTS_ON && cur.kind == Change::SPEED);
+                            (prev.kind == Change::RTS_ON && cur.kind == Change::SPEED);
         if (options.expect_drain && after_output && !cur.drained_before)
             faults.push_back(describe(cur) + " without waiting for the output to drain");
     }
@@ -214,12 +213,14 @@ void check_esi(const LineRow &row, const PortState &before, const std::vector<Li
         else if (e.kind == LineEvent::SPEED || e.kind == LineEvent::WRITE)
             faults.push_back("the speed or the line data changed");
     }
-    bool ok = requests.size() == 2 && requests[0]->rts == row.rts && requests[0]->dtr == before.dtr &&
-              requests[1]->rts == row.rts && requests[1]->dtr == row.dtr;
+    bool ok = requests.size() == 2 && requests[0]->rts == row.rts &&
+              requests[0]->dtr == before.dtr && requests[1]->rts == row.rts &&
+              requests[1]->dtr == row.dtr;
     if (!ok) {
         std::string got;
         for (const LineEvent *r : requests)
-            got += " [" + r->what + (r->rts ? " RTS=1" : " RTS=0") + (r->dtr ? " DTR=1]" : " DTR=0]");
+            got += " [" + r->what + (r->rts ? " RTS=1" : " RTS=0") +
+                   (r->dtr ? " DTR=1]" : " DTR=0]");
         faults.push_back("wanted RTS " + std::string(row.rts ? "on" : "off") + ", then DTR " +
                          (row.dtr ? "on" : "off") + "; got" + (got.empty() ? " nothing" : got));
     }
@@ -229,13 +230,14 @@ void check_after(const PortState &want, const PortState &after, std::vector<std:
 {
     char buf[160];
     if (want.baud != after.baud || want.rts != after.rts || want.dtr != after.dtr) {
-        std::snprintf(buf, sizeof buf, "port after the call: %u bit/s RTS=%d DTR=%d, wanted %u RTS=%d DTR=%d",
+        std::snprintf(buf, sizeof buf,
+                      "port after the call: %u bit/s RTS=%d DTR=%d, wanted %u RTS=%d DTR=%d",
                       after.baud, after.rts, after.dtr, want.baud, want.rts, want.dtr);
         faults.push_back(buf);
     }
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<LineEvent> parse_line_log(const std::string &text)
 {
@@ -274,7 +276,8 @@ std::vector<LineEvent> parse_line_log(const std::string &text)
             f >> hex;
             e.kind = LineEvent::WRITE;
             for (size_t i = 0; i + 1 < hex.size(); i += 2)
-                e.bytes.push_back(static_cast<uint8_t>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+                e.bytes.push_back(
+                    static_cast<uint8_t>(std::strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
         } else if (kind == "drain") {
             e.kind = LineEvent::DRAIN;
         } else if (kind == "flush") {
@@ -328,11 +331,13 @@ std::vector<std::string> check_init_call(const std::string &model, const PortSta
     const CommandRow *cmd_row = is_esi(model) ? nullptr : command_row(before.baud);
     int want = (line_row != nullptr || cmd_row != nullptr) ? 0 : -2;
     if (result != want)
-        faults.push_back("InitIrDevice gave " + std::to_string(result) + ", wanted " + std::to_string(want));
+        faults.push_back("InitIrDevice gave " + std::to_string(result) + ", wanted " +
+                         std::to_string(want));
 
     if (want == -2) {
         for (const LineEvent &e : events)
-            if (e.kind == LineEvent::LINES || e.kind == LineEvent::SPEED || e.kind == LineEvent::WRITE)
+            if (e.kind == LineEvent::LINES || e.kind == LineEvent::SPEED ||
+                e.kind == LineEvent::WRITE)
                 faults.push_back("a refused speed still changed the port");
         check_after(before, after, faults);
         return faults;

@@ -8,12 +8,12 @@
 
 struct LineEvent {
     enum Kind { LINES, SPEED, WRITE, DRAIN, FLUSH, MARK } kind = MARK;
-    uint64_t us = 0;             // monotonic time stamp, microseconds
+    uint64_t us = 0;   // monotonic time stamp, microseconds
     int fd = -1;
     bool rts = false, dtr = false;   // LINES: the lines after the request
-    std::string what;            // LINES: request and mask; MARK: its text
-    uint32_t from = 0, to = 0;   // SPEED, bit/s
-    std::vector<uint8_t> bytes;  // WRITE
+    std::string what;                // LINES: request and mask; MARK: its text
+    uint32_t from = 0, to = 0;       // SPEED, bit/s
+    std::vector<uint8_t> bytes;      // WRITE
 };
 
 // Parses the log text; lines it does not know are skipped.  Events on the

@@ -35,10 +35,7 @@ void shim_log_append(const std::string &line)
     close(fd);
 }
 
-void shim_log_clear()
-{
-    (void)!truncate(shim_log_path().c_str(), 0);
-}
+void shim_log_clear() { (void)!truncate(shim_log_path().c_str(), 0); }
 
 std::string shim_log_text()
 {

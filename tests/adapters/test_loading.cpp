@@ -19,8 +19,14 @@
 
 namespace {
 
-std::string plugin(const char *model) { return std::string(ORV5_PLUGIN_BUILD_DIR) + "/" + model + ".so"; }
-std::string test_plugin(const char *name) { return std::string(ORV5_TEST_PLUGIN_DIR) + "/" + name + ".so"; }
+std::string plugin(const char *model)
+{
+    return std::string(ORV5_PLUGIN_BUILD_DIR) + "/" + model + ".so";
+}
+std::string test_plugin(const char *name)
+{
+    return std::string(ORV5_TEST_PLUGIN_DIR) + "/" + name + ".so";
+}
 
 bool still_loaded(const std::string &path)
 {
@@ -68,7 +74,11 @@ struct Port {
 
 TEST(AdapterLoading, ResultCodesAndNothingLeftLoaded)
 {
-    struct Case { std::string path; speed_t speed; int expected; };
+    struct Case {
+        std::string path;
+        speed_t speed;
+        int expected;
+    };
     const Case cases[] = {
         {plugin("Orv5EESI"), B9600, 0},
         {plugin("Orv5AIRM"), B115200, 0},
@@ -146,4 +156,4 @@ TEST(AdapterLoading, PluginFolderBesideTheLibrary)
     rmdir(root.c_str());
 }
 
-}  // namespace
+}   // namespace

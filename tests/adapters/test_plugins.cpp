@@ -21,10 +21,13 @@ namespace {
 
 const char *const MODELS[] = {"Orv5EESI", "Orv5AIRM", "Orv5KKCI", "Orv5FMIR"};
 
-struct Speed { uint32_t baud; speed_t code; };
+struct Speed {
+    uint32_t baud;
+    speed_t code;
+};
 constexpr Speed SPEEDS[] = {
-    {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
-    {38400, B38400}, {57600, B57600}, {115200, B115200},
+    {1200, B1200},   {2400, B2400},   {4800, B4800},   {9600, B9600},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
 speed_t code_of(uint32_t baud)
@@ -101,7 +104,8 @@ struct Pty {
         int lines = 0;
         tcgetattr(port, &t);
         ioctl(port, TIOCMGET, &lines);
-        return PortState{baud_of(cfgetospeed(&t)), (lines & TIOCM_RTS) != 0, (lines & TIOCM_DTR) != 0};
+        return PortState{baud_of(cfgetospeed(&t)), (lines & TIOCM_RTS) != 0,
+                         (lines & TIOCM_DTR) != 0};
     }
 
     // What the plug-in sent towards the adapter.
@@ -194,10 +198,13 @@ TEST_F(Plugins, EverySpeedOfEveryTable)
 
 TEST_F(Plugins, SpeedsOutsideTheTableAreRefusedUntouched)
 {
-    struct Case { const char *model; uint32_t baud; };
+    struct Case {
+        const char *model;
+        uint32_t baud;
+    };
     const Case cases[] = {
         {"Orv5EESI", 2400}, {"Orv5EESI", 38400}, {"Orv5EESI", 57600},
-        {"Orv5AIRM", 1200}, {"Orv5KKCI", 4800}, {"Orv5FMIR", 1200},
+        {"Orv5AIRM", 1200}, {"Orv5KKCI", 4800},  {"Orv5FMIR", 1200},
     };
     for (const Case &c : cases) {
         Plugin plugin(c.model);
@@ -279,4 +286,4 @@ TEST_F(Plugins, DeviceNamesWithTheirSpacing)
     }
 }
 
-}  // namespace
+}   // namespace

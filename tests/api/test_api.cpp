@@ -62,7 +62,7 @@ int open_descriptors()
     return n;
 }
 
-}  // namespace
+}   // namespace
 
 TEST(Api, VersionAndMessages)
 {

@@ -63,7 +63,7 @@ void drop_when_configured(fake::Rfc2217Server &server, std::atomic<bool> &done)
         AbortOrv5();
 }
 
-}  // namespace
+}   // namespace
 
 TEST(NetSession, ARefusedSpeedIs9WithTheServersAnswer)
 {

@@ -58,9 +58,12 @@ protected:
     }
 };
 
-std::string as_text(const Bytes &b, size_t from, size_t n) { return std::string(b.begin() + from, b.begin() + from + n); }
+std::string as_text(const Bytes &b, size_t from, size_t n)
+{
+    return std::string(b.begin() + from, b.begin() + from + n);
+}
 
-}  // namespace
+}   // namespace
 
 // --- whole transfers --------------------------------------------------------
 
@@ -79,7 +82,7 @@ TEST_F(Download, SendsHeaderDataAndClosingEot)
     EXPECT_EQ(as_text(d1, 4, 10), "00001ABCDE");
     const Bytes &d2 = nth_write(Kind::Data, 1);
     EXPECT_EQ(as_text(d2, 4, 10), "00002xy   ");   // a short line is padded with blanks
-    EXPECT_EQ(sim::written().back(), 0x00);         // EOT's station byte comes last
+    EXPECT_EQ(sim::written().back(), 0x00);        // EOT's station byte comes last
     EXPECT_FALSE(sim::port_is_open());
 }
 
@@ -453,8 +456,8 @@ TEST_F(Download, SilenceAfterAFrameRepeatsTheEnquiryThenTheFrameAfterAnAck)
 {
     term.rule = [](Kind k, int nth) {
         if (k == Kind::Data && nth == 0)
-            return true;                     // lost answer
-        if (k == Kind::Enq && nth == 1) {    // asked again: answer the frame
+            return true;                    // lost answer
+        if (k == Kind::Enq && nth == 1) {   // asked again: answer the frame
             sim::deliver(msg(0x06), 1);
             return true;
         }
@@ -652,7 +655,8 @@ TEST_F(Download, OneBeyondEachLimitSendsNothing)
     EXPECT_EQ(exec("-V +F1 " + tmp.path("ABCDEFGHI.TXT")), ORV5_E_FILE_NAME);
     EXPECT_EQ(exec("-V +F255 " + tmp.path("DATA.TXT")), ORV5_E_FIELD_WIDTH);
     EXPECT_EQ(exec("-V +F200,54 " + tmp.path("DATA.TXT")), ORV5_E_RECORD_TOO_LONG);
-    EXPECT_EQ(exec("-V +F1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1 " + tmp.path("DATA.TXT")), ORV5_E_TOO_MANY_FIELDS);
+    EXPECT_EQ(exec("-V +F1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1 " + tmp.path("DATA.TXT")),
+              ORV5_E_TOO_MANY_FIELDS);
     EXPECT_TRUE(sim::written().empty());
     EXPECT_FALSE(sim::port_is_open());
 }

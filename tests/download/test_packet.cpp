@@ -16,10 +16,7 @@ namespace {
 
 class Packet : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        reset_settings(s);
-    }
+    void SetUp() override { reset_settings(s); }
     void TearDown() override
     {
         if (file.fp)
@@ -98,7 +95,7 @@ protected:
     uint8_t buf[FRAME_BUF_SIZE];
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(Packet, DataFileHeaderAndRecordCarryTheLayout)
 {
@@ -119,9 +116,9 @@ TEST_F(Packet, ProgramHeaderIsTheKnownWireFrame)
     int n = header();
     uint8_t wire[FRAME_BUF_SIZE];
     int w = stuff_frame(buf, n, wire);
-    const Bytes expected = {0x10, 0x01, 0x00, 0x00, 0x54, 0x45, 0x53, 0x54, 0x2E, 0x50,
-                            0x44, 0x33, 0x20, 0x20, 0x20, 0x20, 0x30, 0x30, 0x30, 0x30,
-                            0x30, 0x10, 0x03, 0x11, 0x16};
+    const Bytes expected = {0x10, 0x01, 0x00, 0x00, 0x54, 0x45, 0x53, 0x54, 0x2E,
+                            0x50, 0x44, 0x33, 0x20, 0x20, 0x20, 0x20, 0x30, 0x30,
+                            0x30, 0x30, 0x30, 0x10, 0x03, 0x11, 0x16};
     EXPECT_EQ(Bytes(wire, wire + w), expected);
 }
 
@@ -142,10 +139,10 @@ TEST_F(Packet, DataLinesArePaddedWithSpacesOrCut)
     data_file("D", {4, 2});
     contents("AB\r\n\r\nABCDEFGHIJ\r\nX\ny\r\n");
     EXPECT_EQ(data_record(), "00001AB    ");
-    EXPECT_EQ(data_record(), "00002      ");      // empty line
-    EXPECT_EQ(data_record(), "00003ABCDEF");      // tail not sent
-    EXPECT_EQ(data_record(), "00004X\ny   ");     // lone LF is data
-    EXPECT_EQ(data_record(), "00005      ");      // past the last line
+    EXPECT_EQ(data_record(), "00002      ");    // empty line
+    EXPECT_EQ(data_record(), "00003ABCDEF");    // tail not sent
+    EXPECT_EQ(data_record(), "00004X\ny   ");   // lone LF is data
+    EXPECT_EQ(data_record(), "00005      ");    // past the last line
 }
 
 TEST_F(Packet, ProgramLinesArePaddedWithZeros)
@@ -161,9 +158,13 @@ TEST_F(Packet, FixedRecordsGoOutByteForByteUntilAFaultyOne)
 {
     data_file("F", {2, 1});
     s.send.fixed_records = 1;
-    contents("A\nB\r\nC\x1A" "D\r\nEF");
+    contents(
+        "A\nB\r\nC\x1A"
+        "D\r\nEF");
     EXPECT_EQ(data_record(), "00001A\nB");
-    EXPECT_EQ(data_record(), "00002C\x1A" "D");
+    EXPECT_EQ(data_record(),
+              "00002C\x1A"
+              "D");
     EXPECT_EQ(next_status(), PacketBuild::FixedFault);   // short final record
     EXPECT_EQ(file.fixed_read_error, 1);
     std::fclose(file.fp);

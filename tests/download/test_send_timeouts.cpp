@@ -58,14 +58,14 @@ struct Terminal {
 constexpr int START = -1;   // anchor: the start of the session (time 0)
 
 struct Wait {
-    const char *wait;                    // which wait ends
+    const char *wait;   // which wait ends
     std::string options;
-    std::string content;                 // the file sent, records of 5 bytes
+    std::string content;   // the file sent, records of 5 bytes
     std::function<bool(Kind, int)> rule;
-    Kind anchor_kind;                    // the block the times count from ...
-    int anchor_nth;                      // ... its ordinal, or START
-    std::vector<Event> after;            // every block after it, times from it
-    int64_t ends_at;                     // when the transfer gives up without a block (-1: not looked at)
+    Kind anchor_kind;           // the block the times count from ...
+    int anchor_nth;             // ... its ordinal, or START
+    std::vector<Event> after;   // every block after it, times from it
+    int64_t ends_at;            // when the transfer gives up without a block (-1: not looked at)
     int result;
 };
 
@@ -113,12 +113,13 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
 {
     const std::string one = "ABCDE\r\n", two = "ABCDE\r\nFGHIJ\r\n";
-    const std::vector<Event> unanswered_frame = every(Kind::Enq, 500, 500, 29500) + every(Kind::Eot, 30000, 1, 30000);
+    const std::vector<Event> unanswered_frame = every(Kind::Enq, 500, 500, 29500) +
+                                                every(Kind::Eot, 30000, 1, 30000);
     const Wait waits[] = {
         {"the answer to the enquiry, -L1", "-L1", one, silent, Kind::Enq, START,
          every(Kind::Enq, 0, 500, 500) + every(Kind::Eot, 1000, 1, 1000), -1, 52},
@@ -130,7 +131,8 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
                  sim::deliver(msg(0x15), 100);
              return true;
          },
-         Kind::Enq, START, every(Kind::Enq, 0, 500, 2500) + every(Kind::Eot, 3000, 1, 3000), -1, 52},
+         Kind::Enq, START, every(Kind::Enq, 0, 500, 2500) + every(Kind::Eot, 3000, 1, 3000), -1,
+         52},
         {"the station bytes of the terminal's ACK, -L1", "-L1", one,
          [](Kind k, int nth) {
              if (k == Kind::Enq && nth == 0) {
@@ -141,8 +143,7 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
          },
          Kind::Enq, START, every(Kind::Enq, 0, 500, 500) + every(Kind::Eot, 1000, 1, 1000), -1, 52},
         {"the answer to the enquiry, -L0: asked every 500 ms for 100 s", "-L0", one,
-         [](Kind k, int nth) { return k == Kind::Enq && nth < 200; },
-         Kind::Enq, START,
+         [](Kind k, int nth) { return k == Kind::Enq && nth < 200; }, Kind::Enq, START,
          every(Kind::Enq, 0, 500, 100000) + every(Kind::Header, 100001, 1, 100001) +
              every(Kind::Data, 100002, 1, 100002) + every(Kind::Eot, 100003, 1, 100003),
          -1, 0},
@@ -153,10 +154,12 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
          [](Kind k, int nth) { return k == Kind::Header || (k == Kind::Enq && nth > 0); },
          Kind::Header, 0, unanswered_frame, -1, 52},
         {"a record's answer", "", one,
-         [](Kind k, int nth) { return k == Kind::Data || (k == Kind::Enq && nth > 0); },
-         Kind::Data, 0, unanswered_frame, -1, 52},
+         [](Kind k, int nth) { return k == Kind::Data || (k == Kind::Enq && nth > 0); }, Kind::Data,
+         0, unanswered_frame, -1, 52},
         {"a later record's answer", "", two,
-         [](Kind k, int nth) { return (k == Kind::Data && nth == 1) || (k == Kind::Enq && nth > 0); },
+         [](Kind k, int nth) {
+             return (k == Kind::Data && nth == 1) || (k == Kind::Enq && nth > 0);
+         },
          Kind::Data, 1, unanswered_frame, -1, 52},
         {"the answer after a WACK: 60 s, no enquiries", "", one,
          [](Kind k, int nth) {
@@ -173,8 +176,8 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
          },
          Kind::Data, 0, every(Kind::Enq, 500, 1, 500) + every(Kind::Eot, 60501, 1, 60501), -1, 52},
         {"the answer to the closing EOT: sent again every 500 ms, then given up", "", one,
-         [](Kind k, int) { return k == Kind::Eot; },
-         Kind::Eot, 0, every(Kind::Eot, 500, 500, 29500), 30000, 52},
+         [](Kind k, int) { return k == Kind::Eot; }, Kind::Eot, 0,
+         every(Kind::Eot, 500, 500, 29500), 30000, 52},
         {"the station bytes of the closing ACK", "", one,
          [](Kind k, int nth) {
              if (k == Kind::Eot && nth == 0) {
@@ -186,11 +189,12 @@ TEST_F(SendTimeouts, EveryWaitEndsOnTimeWithItsResult)
          Kind::Eot, 0, every(Kind::Eot, 500, 500, 29500), 30000, 52},
         // The turnaround delay comes before every transmission; each wait
         // runs from the transmission.
-        {"the answer to the enquiry, -L1, turnaround 20 ms", "-L1 -!20", one, silent, Kind::Enq, START,
-         every(Kind::Enq, 20, 520, 540) + every(Kind::Eot, 1060, 1, 1060), -1, 52},
+        {"the answer to the enquiry, -L1, turnaround 20 ms", "-L1 -!20", one, silent, Kind::Enq,
+         START, every(Kind::Enq, 20, 520, 540) + every(Kind::Eot, 1060, 1, 1060), -1, 52},
         {"the header's answer, turnaround 20 ms", "-!20", one,
          [](Kind k, int nth) { return k == Kind::Header || (k == Kind::Enq && nth > 0); },
-         Kind::Header, 0, every(Kind::Enq, 520, 520, 59 * 520) + every(Kind::Eot, 60 * 520, 1, 60 * 520), -1, 52},
+         Kind::Header, 0,
+         every(Kind::Enq, 520, 520, 59 * 520) + every(Kind::Eot, 60 * 520, 1, 60 * 520), -1, 52},
     };
     for (const Wait &w : waits) {
         SCOPED_TRACE(w.wait);

@@ -58,7 +58,7 @@ protected:
 using W = std::vector<int>;
 const W BAD{-8};
 
-}  // namespace
+}   // namespace
 
 TEST_F(FieldFile, ListWithoutSectionAppliesToAnyFile)
 {
@@ -74,8 +74,8 @@ TEST_F(FieldFile, EmptyListsAndZeroWidthsAreRefused)
 {
     // Either would announce a layout (width 000, or 00 fields) that no
     // receiver accepts.
-    for (const char *f : {"FIELD 0\n", "FIELD\n", "FIELDS\n", "FIELDS 3 0 4\n",
-                          "FILE DATA.TXT\nFIELD * none\n"})
+    for (const char *f :
+         {"FIELD 0\n", "FIELD\n", "FIELDS\n", "FIELDS 3 0 4\n", "FILE DATA.TXT\nFIELD * none\n"})
         EXPECT_EQ(widths(f), BAD) << f;
 }
 
@@ -83,8 +83,8 @@ TEST_F(FieldFile, InvalidListsGiveEight)
 {
     for (const char *f : {"FIELD 1,,2\n", "FIELD 1,2,\n", "FIELD 255\n", "FIELD 9999999999\n",
                           "FIELD 3x\n", "FIELD ,\n", "FIELD 1,*\n", "FIELDX 3\n",
-                          "FIELD 3\r4\n",  // a lone CR is no line end
-                          "FIELD 3",       // last line without its line end
+                          "FIELD 3\r4\n",   // a lone CR is no line end
+                          "FIELD 3",        // last line without its line end
                           "", "* nothing here\n"})
         EXPECT_EQ(widths(f), BAD) << f;
 }
@@ -107,7 +107,7 @@ TEST_F(FieldFile, SectionsSelectTheDataFile)
     EXPECT_EQ(widths(fld, "DATA.CSV"), BAD);
     EXPECT_EQ(widths("file data.txt\nfields 2 2\n"), (W{2, 2}));
     EXPECT_EQ(widths("FILE   DATA.TXT   * ours\nFIELD 1\n"), W{1});
-    EXPECT_EQ(widths("FILE DATA.TXT X\nFIELD 4\n"), BAD);      // names another file
+    EXPECT_EQ(widths("FILE DATA.TXT X\nFIELD 4\n"), BAD);   // names another file
     EXPECT_EQ(widths("FILE DATA.TXTX\nFIELD 4\n"), BAD);
     EXPECT_EQ(widths("FILE DATA.TXT\nFILE DATA.DAT\nFIELD 4\n"), BAD);   // section without list
     // Another file's invalid list is skipped, not judged.
@@ -137,8 +137,8 @@ TEST_F(FieldFile, ReadsBackWhatTheReceiverWrites)
 
 TEST_F(FieldFile, MissingFiles)
 {
-    EXPECT_EQ(read_for("DATA.TXT"), BAD);    // no DATA.FLD yet
-    EXPECT_EQ(read_for("NONE.TXT"), W{-1});  // the data file itself
+    EXPECT_EQ(read_for("DATA.TXT"), BAD);     // no DATA.FLD yet
+    EXPECT_EQ(read_for("NONE.TXT"), W{-1});   // the data file itself
     put("lower.txt", "x\n");
     put("lower.fld", "FIELD 9\n");
     EXPECT_EQ(read_for("lower.txt"), W{9});

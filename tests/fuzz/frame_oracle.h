@@ -91,11 +91,11 @@ constexpr size_t TRAILER_LEN = 3;   // terminator and check
 
 // What the acknowledged frames say the file must hold.
 struct Expected {
-    bool header = false;     // a header was acknowledged
-    int announced = -1;      // its record count
-    int written = 0;         // new records acknowledged
-    std::string lines;       // their lines (record + CR LF)
-    bool ambiguous = false;  // an answer could belong to two frames
+    bool header = false;      // a header was acknowledged
+    int announced = -1;       // its record count
+    int written = 0;          // new records acknowledged
+    std::string lines;        // their lines (record + CR LF)
+    bool ambiguous = false;   // an answer could belong to two frames
     bool complete() const { return header && written == announced; }
 };
 
@@ -133,4 +133,4 @@ inline void follow_ack(const Bytes &s, size_t from, size_t end, Expected &e)
     e.written += 1;
 }
 
-}  // namespace fuzz
+}   // namespace fuzz

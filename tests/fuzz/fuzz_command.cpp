@@ -32,7 +32,7 @@ void prepare(const std::string &dir)
     write_file(dir + "PROG.PD3", PROG);
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -17,9 +17,10 @@ using namespace fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const char *const spelled[][3] = {
-        {"DATA.TXT", "DATA", ".TXT"}, {"data.txt", "DATA", ".TXT"},
-        {"LONGNAME.CSV", "LONGNAME", ".CSV"}, {"X", "X", ""}};
+    static const char *const spelled[][3] = {{"DATA.TXT", "DATA", ".TXT"},
+                                             {"data.txt", "DATA", ".TXT"},
+                                             {"LONGNAME.CSV", "LONGNAME", ".CSV"},
+                                             {"X", "X", ""}};
     const std::string &dir = scratch_dir();
     clear_dir(dir);
     Input in(data, size);
@@ -51,12 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     s = again;
     require(s.send.record_length == s.send.ddigits_sum, "record length");
-    require(s.send.ditems >= 1 && s.send.ditems <= DITEMS_MAX, "field count", std::to_string(s.send.ditems));
+    require(s.send.ditems >= 1 && s.send.ditems <= DITEMS_MAX, "field count",
+            std::to_string(s.send.ditems));
     int32_t sum = 0;
     for (int i = 0; i < s.send.ditems; ++i) {
-        require(s.send.ddigits[i] >= 1 && s.send.ddigits[i] <= DDIGITS_MAX, "width", std::to_string(s.send.ddigits[i]));
+        require(s.send.ddigits[i] >= 1 && s.send.ddigits[i] <= DDIGITS_MAX, "width",
+                std::to_string(s.send.ddigits[i]));
         sum += s.send.ddigits[i];
     }
-    require(s.send.ditems + sum <= DDSUM_MAX && sum == s.send.ddigits_sum, "record too long", std::to_string(sum));
+    require(s.send.ditems + sum <= DDSUM_MAX && sum == s.send.ddigits_sum, "record too long",
+            std::to_string(sum));
     return 0;
 }

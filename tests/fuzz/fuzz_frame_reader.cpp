@@ -52,8 +52,8 @@ struct Checker {
     FrameReader r;
     const uint8_t *store;
     uint32_t store_size;
-    size_t index = 0;         // bytes fed so far
-    size_t earliest_end = 0;  // no unit may complete before this index
+    size_t index = 0;          // bytes fed so far
+    size_t earliest_end = 0;   // no unit may complete before this index
 
     uint32_t expected_of(uint8_t opening) const
     {
@@ -71,7 +71,8 @@ struct Checker {
             require(f.overflow || f.length >= FRAME_CHECK_BYTES + 1 || f.check != FRAME_GOOD,
                     "short frame called good");
             if (f.check == FRAME_GOOD)
-                require(!f.overflow && crc16(f.bytes, f.length) == 0, "check called good that fails");
+                require(!f.overflow && crc16(f.bytes, f.length) == 0,
+                        "check called good that fails");
             // The count inside a body holds only for a frame of the size
             // the rules announced.
             if (expected_of(e.code) != 0 && (f.overflow || f.length != expected_of(e.code))) {
@@ -85,8 +86,7 @@ struct Checker {
                     std::to_string(at) + " < " + std::to_string(earliest_end));
             earliest_end = 0;
             break;
-        case FrameEventKind::None:
-            break;
+        case FrameEventKind::None: break;
         default:   // the unit in progress was abandoned or none began
             earliest_end = 0;
             break;
@@ -146,14 +146,16 @@ void frame_item(Checker &c, Input &in, uint8_t tag)
             continue;
         }
         if (passed_over) {
-            require(e.kind == FrameEventKind::Skipped && e.code == opening, "passed-over frame not ended");
+            require(e.kind == FrameEventKind::Skipped && e.code == opening,
+                    "passed-over frame not ended");
             continue;
         }
         require(e.kind == FrameEventKind::Frame && e.code == opening, "frame not read back");
         const FrameView f = frame_reader_frame(c.r);
         if (stored.size() <= c.store_size) {
             require(!f.overflow && f.check == FRAME_GOOD, "built frame not good");
-            require(f.length == stored.size() && std::memcmp(f.bytes, stored.data(), stored.size()) == 0,
+            require(f.length == stored.size() &&
+                        std::memcmp(f.bytes, stored.data(), stored.size()) == 0,
                     "frame read back differs");
         } else {
             require(f.overflow && f.length == c.store_size && f.check == FRAME_BAD_LENGTH,
@@ -175,7 +177,8 @@ void message_item(Checker &c, Input &in, uint8_t tag)
     const Bytes msg = {cDLE, code, station[0], station[1]};
     const bool hunting = frame_reader_pos(c.r) == FramePos::Hunt;
     const uint16_t bit = frame_code_bit(code);
-    const bool taken = bit != 0 && !((c.r.rules.frames | c.r.rules.skipped) & bit) && (c.r.rules.messages & bit);
+    const bool taken = bit != 0 && !((c.r.rules.frames | c.r.rules.skipped) & bit) &&
+                       (c.r.rules.messages & bit);
     const bool addressed = (c.r.rules.addressed & bit) != 0;
     // Where an addressed message for another station ends.
     size_t other_at = 0;
@@ -188,7 +191,8 @@ void message_item(Checker &c, Input &in, uint8_t tag)
         if (!hunting || !taken)
             continue;
         if (other_at != 0 && i == other_at) {
-            require(e.kind == FrameEventKind::OtherStation && e.code == code, "other station not seen");
+            require(e.kind == FrameEventKind::OtherStation && e.code == code,
+                    "other station not seen");
             return;   // the rest is read while hunting
         }
         if (i + 1 < msg.size()) {
@@ -196,11 +200,12 @@ void message_item(Checker &c, Input &in, uint8_t tag)
             continue;
         }
         require(e.kind == FrameEventKind::Message && e.code == code && e.station[0] == station[0] &&
-                    e.station[1] == station[1], "message not read back");
+                    e.station[1] == station[1],
+                "message not read back");
     }
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -226,12 +231,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             for (uint8_t b : take(in, in.byte()))
                 c.feed(b);
             break;
-        case 1:
-            frame_item(c, in, tag);
-            break;
-        case 2:
-            message_item(c, in, tag);
-            break;
+        case 1: frame_item(c, in, tag); break;
+        case 2: message_item(c, in, tag); break;
         default: {
             FrameRules next = rules_of(in);
             next.expected_soh = rules.expected_soh;

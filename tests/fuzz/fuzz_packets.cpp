@@ -24,9 +24,10 @@ namespace {
 
 SessionSettings settings_of(uint8_t opt)
 {
-    static const char *const args[][3] = {
-        {"(file)", "(FILE)", ""}, {"RECV.TXT", "RECV", ".TXT"},
-        {"RECV.PD3", "RECV", ".PD3"}, {"data.txt", "DATA", ".TXT"}};
+    static const char *const args[][3] = {{"(file)", "(FILE)", ""},
+                                          {"RECV.TXT", "RECV", ".TXT"},
+                                          {"RECV.PD3", "RECV", ".PD3"},
+                                          {"data.txt", "DATA", ".TXT"}};
     const auto &a = args[opt & 3];
     SessionSettings s;
     reset_settings(s);
@@ -60,7 +61,7 @@ bool plain_name(const char *s)
            std::strchr(s, ':') == nullptr && std::strcmp(s, "..") != 0 && s[0] != '\0';
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -71,19 +72,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     ReceivedHeader h;
     std::memset(&h, 0xA5, sizeof h);
-    const HeaderVerdict rc = check_header(hdr.data(), static_cast<int>(hdr.size()), s.exchange.station_id, s, h);
+    const HeaderVerdict rc = check_header(hdr.data(), static_cast<int>(hdr.size()),
+                                          s.exchange.station_id, s, h);
     switch (rc) {
-    case HeaderVerdict::Accepted: case HeaderVerdict::TooShort: case HeaderVerdict::OtherStation:
-    case HeaderVerdict::LengthDisagrees: case HeaderVerdict::BadContent: case HeaderVerdict::NameMismatch:
-    case HeaderVerdict::WrongKind:
-        break;
-    default:
-        broken("header check result", std::to_string(static_cast<int>(rc)));
+    case HeaderVerdict::Accepted:
+    case HeaderVerdict::TooShort:
+    case HeaderVerdict::OtherStation:
+    case HeaderVerdict::LengthDisagrees:
+    case HeaderVerdict::BadContent:
+    case HeaderVerdict::NameMismatch:
+    case HeaderVerdict::WrongKind: break;
+    default: broken("header check result", std::to_string(static_cast<int>(rc)));
     }
     // A refusal that ends the reception has its documented session result.
     const int result = header_refusal_result(rc);
     require(result == 0 || result == ORV5_E_BAD_HEADER || result == ORV5_E_NAME_MISMATCH ||
-                result == ORV5_E_FILE_NAME, "header refusal result", std::to_string(result));
+                result == ORV5_E_FILE_NAME,
+            "header refusal result", std::to_string(result));
     if (rc != HeaderVerdict::Accepted)
         return 0;
     (void)header_terminator_ok(hdr.data(), static_cast<int>(hdr.size()), h);
@@ -100,7 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         require(h.record_length == 128 || h.record_length == 130, "program record length");
     }
     require(std::memchr(h.name, 0, sizeof h.name) && std::memchr(h.ext, 0, sizeof h.ext) &&
-                std::memchr(h.dest_base, 0, sizeof h.dest_base), "names not terminated");
+                std::memchr(h.dest_base, 0, sizeof h.dest_base),
+            "names not terminated");
     require(std::strlen(h.name) <= 8 && std::strlen(h.ext) <= 4, "8.3 name");
     require(plain_name(h.dest_base), "destination is no plain name", h.dest_base);
 

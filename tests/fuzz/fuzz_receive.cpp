@@ -29,8 +29,8 @@ constexpr uint64_t END_SLACK_MS = 5000;
 const char OLD_CONTENT[] = "OLD01\r\nOLD02\r\n";
 
 struct Setup {
-    std::string dest;        // file argument
-    std::string existing;    // a file there before, "" for none
+    std::string dest;       // file argument
+    std::string existing;   // a file there before, "" for none
     bool append, name_check;
     uint32_t first_wait_s;
 };
@@ -59,7 +59,7 @@ bool is_program(const std::string &name)
     return ext == ".PD3" || ext == ".EX3" || ext == ".FN3";
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -37,7 +37,12 @@ struct FileSpec {
 const std::string PD3_A(128, 'A'), PD3_B(127, 'B');
 
 const FileSpec FILES[4] = {
-    {"DATA.TXT", "+F5,3", {"ABCDEXYZ", "12345678", std::string("ab\x10" "de\x10yz", 8)}},
+    {"DATA.TXT",
+     "+F5,3",
+     {"ABCDEXYZ", "12345678",
+      std::string("ab\x10"
+                  "de\x10yz",
+                  8)}},
     {"DATA.TXT", "", {"ABCDEXYZ", std::string("\x10\x10\x10\x10\x10\x10\x10\x10", 8)}},
     {"PROG.PD3", "", {PD3_A, PD3_B + "\x10"}},
     {"DATA.TXT", "+F5,3", {}},
@@ -51,7 +56,7 @@ std::string content_of(const FileSpec &f)
     return c;
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -70,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     sim::reset();
     uint64_t limit = 0;
     auto raise_limit = [&](uint64_t t) {
-        limit = std::max(limit, t + std::max<uint64_t>(WACK_WAIT_MS, timeout_s * 1000ull) + END_SLACK_MS);
+        limit = std::max(limit,
+                         t + std::max<uint64_t>(WACK_WAIT_MS, timeout_s * 1000ull) + END_SLACK_MS);
     };
     raise_limit(0);
     std::vector<Bytes> frames;
@@ -93,8 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             broken("session did not end within its time-outs", std::to_string(sim::now_ms()));
     });
 
-    std::string text = std::string("-V -!0 -L") + std::to_string(timeout_s) + (fixed ? " +C " : " ") +
-                       file.options + " " + dir + file.name;
+    std::string text = std::string("-V -!0 -L") + std::to_string(timeout_s) +
+                       (fixed ? " +C " : " ") + file.options + " " + dir + file.name;
     char name[ORV5_NAME_BUF_SIZE] = "";
     const int rc = ExecOrv5(nullptr, text.c_str(), name);
     sim::on_pump(nullptr);
@@ -115,15 +121,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             continue;
         require(st.size() >= RECORD_AT + TRAILER_LEN, "data frame too short");
         int serial = serial_of(st.data() + STATION_LEN);
-        require(serial >= 1 && static_cast<size_t>(serial) <= file.records.size(), "serial out of range");
+        require(serial >= 1 && static_cast<size_t>(serial) <= file.records.size(),
+                "serial out of range");
         std::string record(st.begin() + RECORD_AT, st.end() - TRAILER_LEN);
-        require(record == file.records[static_cast<size_t>(serial - 1)], "record sent differs from the file",
-                std::to_string(serial));
+        require(record == file.records[static_cast<size_t>(serial - 1)],
+                "record sent differs from the file", std::to_string(serial));
         sent[static_cast<size_t>(serial)] = true;
     }
     if (rc == ORV5_OK) {
         require(std::count(sent.begin() + 1, sent.end(), true) ==
-                    static_cast<long>(file.records.size()), "result 0 without every record sent");
+                    static_cast<long>(file.records.size()),
+                "result 0 without every record sent");
         require(eot_last, "result 0 without the closing EOT");
     }
     return 0;

@@ -65,7 +65,9 @@ inline void write_file(const std::string &path, const std::string &bytes)
 
 inline bool documented_code(int code)
 {
-#define ORV5_FUZZ_IS_(name, value, text) if (code == (value)) return true;
+#define ORV5_FUZZ_IS_(name, value, text) \
+  if (code == (value)) \
+    return true;
     ORV5_RESULT_LIST(ORV5_FUZZ_IS_)
 #undef ORV5_FUZZ_IS_
     return false;
@@ -76,23 +78,31 @@ inline bool documented_code(int code)
 inline bool receiving_code(int code)
 {
     switch (code) {
-    case ORV5_OK: case ORV5_E_FILE_NAME: case ORV5_E_RX_TIMEOUT: case ORV5_E_RX_NAK_LIMIT:
-    case ORV5_E_TERMINAL_EOT: case ORV5_E_BAD_HEADER: case ORV5_E_FILE_IO:
-    case ORV5_E_DISK_FULL: case ORV5_E_NAME_MISMATCH: case ORV5_E_ABORTED:
-        return true;
-    default:
-        return false;
+    case ORV5_OK:
+    case ORV5_E_FILE_NAME:
+    case ORV5_E_RX_TIMEOUT:
+    case ORV5_E_RX_NAK_LIMIT:
+    case ORV5_E_TERMINAL_EOT:
+    case ORV5_E_BAD_HEADER:
+    case ORV5_E_FILE_IO:
+    case ORV5_E_DISK_FULL:
+    case ORV5_E_NAME_MISMATCH:
+    case ORV5_E_ABORTED: return true;
+    default: return false;
     }
 }
 
 inline bool sending_code(int code)
 {
     switch (code) {
-    case ORV5_OK: case ORV5_E_TX_TIMEOUT: case ORV5_E_TX_NAK_LIMIT: case ORV5_E_TERMINAL_EOT:
-    case ORV5_E_FILE_IO: case ORV5_E_FIXED_RECORD: case ORV5_E_ABORTED:
-        return true;
-    default:
-        return false;
+    case ORV5_OK:
+    case ORV5_E_TX_TIMEOUT:
+    case ORV5_E_TX_NAK_LIMIT:
+    case ORV5_E_TERMINAL_EOT:
+    case ORV5_E_FILE_IO:
+    case ORV5_E_FIXED_RECORD:
+    case ORV5_E_ABORTED: return true;
+    default: return false;
     }
 }
 
@@ -114,4 +124,4 @@ private:
     const uint8_t *p_, *end_;
 };
 
-}  // namespace fuzz
+}   // namespace fuzz

@@ -41,10 +41,11 @@ void check_answers(TelnetCodec &c)
     size_t n = telnet_take_replies(c, buf, sizeof buf);
     require(n <= TELNET_REPLY_MAX && n % 3 == 0, "answers are whole triples within the buffer");
     for (size_t i = 0; i < n; i += 3)
-        require(buf[i] == 255 && buf[i + 1] >= 251 && buf[i + 1] <= 254, "an answer is IAC verb option");
+        require(buf[i] == 255 && buf[i + 1] >= 251 && buf[i + 1] <= 254,
+                "an answer is IAC verb option");
 }
 
-}  // namespace
+}   // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -67,8 +67,9 @@ inline void watch_for_hang(uint64_t limit_ms)
 {
     sim::on_pump([limit_ms] {
         if (sim::now_ms() > limit_ms)
-            broken("session did not end within its time-outs", std::to_string(sim::now_ms()) + " ms");
+            broken("session did not end within its time-outs",
+                   std::to_string(sim::now_ms()) + " ms");
     });
 }
 
-}  // namespace fuzz
+}   // namespace fuzz

@@ -16,11 +16,15 @@ using Bytes = std::vector<uint8_t>;
 const uint8_t OUR_STATION[2] = {0x02, 0x10};
 
 // What the receiver takes while it waits for a data frame.
-const FrameRules DATA_PHASE = {FC_STX, 0, FC_ENQ | FC_EOT | FC_ACK | FC_NAK | FC_WACK,
+const FrameRules DATA_PHASE = {FC_STX,          0, FC_ENQ | FC_EOT | FC_ACK | FC_NAK | FC_WACK,
                                FC_ENQ | FC_EOT, 0, 0};
 // What the sender takes while it waits for the answer to a frame.
-const FrameRules ANSWERS = {0, FC_SOH | FC_STX, FC_EOT | FC_ENQ | FC_ACK | FC_NAK | FC_WACK,
-                            FC_EOT | FC_ACK | FC_NAK | FC_WACK, 0, 0};
+const FrameRules ANSWERS = {0,
+                            FC_SOH | FC_STX,
+                            FC_EOT | FC_ENQ | FC_ACK | FC_NAK | FC_WACK,
+                            FC_EOT | FC_ACK | FC_NAK | FC_WACK,
+                            0,
+                            0};
 
 // One event as text, so that a sequence compares in one line.
 std::string text_of(const FrameEvent &e, const FrameReader &r)
@@ -35,24 +39,24 @@ std::string text_of(const FrameEvent &e, const FrameReader &r)
         std::snprintf(buf, sizeof buf, "other %02X", e.code);
         return buf;
     case FrameEventKind::Frame:
-        std::snprintf(buf, sizeof buf, "frame %02X %u%s%s", e.code, f.length, f.overflow ? " over" : "",
-                      f.check == FRAME_GOOD ? " good" : f.check == FRAME_BAD_CHECK ? " bad-check" : " bad-length");
+        std::snprintf(buf, sizeof buf, "frame %02X %u%s%s", e.code, f.length,
+                      f.overflow ? " over" : "",
+                      f.check == FRAME_GOOD        ? " good"
+                      : f.check == FRAME_BAD_CHECK ? " bad-check"
+                                                   : " bad-length");
         return buf;
     case FrameEventKind::Skipped:
         std::snprintf(buf, sizeof buf, "skipped %02X", e.code);
         return buf;
-    case FrameEventKind::BreakOff:
-        std::snprintf(buf, sizeof buf, "break %02X", e.code);
-        return buf;
-    default:
-        return "";
+    case FrameEventKind::BreakOff: std::snprintf(buf, sizeof buf, "break %02X", e.code); return buf;
+    default: return "";
     }
 }
 
 struct Heard {
     std::vector<std::string> events;   // every event but None and Stray
     int strays = 0;
-    Bytes last_frame;                  // the stored bytes of the last frame
+    Bytes last_frame;   // the stored bytes of the last frame
 };
 
 Heard feed(FrameReader &r, const Bytes &bytes)
@@ -122,12 +126,13 @@ struct Reader {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(FrameReader, ControlMessagesCarryTheirCodeAndStation)
 {
     Reader rd(DATA_PHASE);
-    Heard run = feed(rd.r, {0x10, 0x06, 0x77, 0x88, 0x10, 0x05, 0x02, 0x10, 0x10, 0x04, 0x02, 0x10});
+    Heard run = feed(rd.r,
+                     {0x10, 0x06, 0x77, 0x88, 0x10, 0x05, 0x02, 0x10, 0x10, 0x04, 0x02, 0x10});
     // ACK is not addressed here: any station; ENQ and EOT are, and name ours.
     EXPECT_EQ(run.events, (Events{"msg 06 7788", "msg 05 0210", "msg 04 0210"}));
     EXPECT_EQ(run.strays, 0);
@@ -150,7 +155,8 @@ TEST(FrameReader, ACodeNotTakenHereAndADoubledDleSendItBackToHunting)
     Reader rd(DATA_PHASE);
     // SOH is no frame in this phase; DLE DLE is no message; the third DLE
     // starts one.
-    Heard run = feed(rd.r, {0x10, 0x01, 0x10, 0x10, 0x06, 0x02, 0x11, 0x10, 0x10, 0x10, 0x15, 0x00, 0x00});
+    Heard run = feed(
+        rd.r, {0x10, 0x01, 0x10, 0x10, 0x06, 0x02, 0x11, 0x10, 0x10, 0x10, 0x15, 0x00, 0x00});
     EXPECT_EQ(run.events, (Events{"msg 15 0000"}));
     // SOH; the second DLE; ACK and its station read while hunting; the
     // second DLE of the next pair.
@@ -205,7 +211,8 @@ TEST(FrameReader, AFrameLongerThanTheBufferIsMarkedAndNothingIsWrittenPastIt)
     Reader exact(DATA_PHASE, 23);   // body, terminator and check fill it exactly
     EXPECT_EQ(feed(exact.r, wire_frame(cSTX, body)).events, (Events{"frame 02 23 good"}));
     Reader small(DATA_PHASE, 22);
-    EXPECT_EQ(feed(small.r, wire_frame(cSTX, body)).events, (Events{"frame 02 22 over bad-length"}));
+    EXPECT_EQ(feed(small.r, wire_frame(cSTX, body)).events,
+              (Events{"frame 02 22 over bad-length"}));
     for (size_t i = 22; i < sizeof small.store; ++i)
         EXPECT_EQ(small.store[i], 0xEE) << i;
     // The next frame starts afresh.
@@ -238,8 +245,8 @@ TEST(FrameReader, APassedOverFrameEndsAtItsTerminatorOrAControlCode)
 {
     Reader rd(ANSWERS);
     // A frame holding answer-like bytes and a doubled DLE, then an ACK.
-    Heard run = feed(rd.r, {0x10, 0x02, 0x02, 0x10, 0x10, 0x06, 0x02, 0x10, 0x10, 0x10, 0x03, 0x06, 0x15,
-                          0x10, 0x06, 0x02, 0x10});
+    Heard run = feed(rd.r, {0x10, 0x02, 0x02, 0x10, 0x10, 0x06, 0x02, 0x10, 0x10, 0x10, 0x03, 0x06,
+                            0x15, 0x10, 0x06, 0x02, 0x10});
     EXPECT_EQ(run.events, (Events{"skipped 02", "msg 06 0210"}));
     // DLE ACK inside it ends it with the two bytes after: they are no answer.
     run = feed(rd.r, {0x10, 0x01, 'h', 0x10, 0x06, 0x02, 0x10, 0x10, 0x15, 0x02, 0x10});

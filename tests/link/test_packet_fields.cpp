@@ -25,7 +25,7 @@ struct Parts {
     char ext[FNAME_EXT_SIZE + 8];
 };
 
-}  // namespace
+}   // namespace
 
 TEST(PacketFields, EightThreeNamesAreSplitIntoBaseAndExtension)
 {

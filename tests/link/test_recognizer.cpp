@@ -26,7 +26,7 @@ std::vector<Answer> answers(const std::vector<uint8_t> &bytes,
 
 using A = std::vector<Answer>;
 
-}  // namespace
+}   // namespace
 
 TEST(AnswerReader, EachControlCodeForOurStation)
 {
@@ -59,10 +59,8 @@ TEST(AnswerReader, FramesFromTheTerminalAreSkippedAndEnquiriesReported)
 {
     // A frame whose body and check hold answer-like bytes, a doubled DLE
     // included, then the terminal's enquiry, then the real ACK.
-    EXPECT_EQ(answers({0x10, 0x02, 0x02, 0x10, 0x10, 0x06, 0x02, 0x10, 0x10,
-                       0x10, 0x03, 0x06, 0x15,
-                       0x10, 0x05, 0x02, 0x10,
-                       0x10, 0x06, 0x02, 0x10}),
+    EXPECT_EQ(answers({0x10, 0x02, 0x02, 0x10, 0x10, 0x06, 0x02, 0x10, 0x10, 0x10, 0x03,
+                       0x06, 0x15, 0x10, 0x05, 0x02, 0x10, 0x10, 0x06, 0x02, 0x10}),
               (A{Answer::Enquiry, Answer::Ack}));
     // The enquiry's station bytes are skipped whatever they are.
     EXPECT_EQ(answers({0x10, 0x05, 0x10, 0x06, 0x10, 0x06, 0x02, 0x10}),

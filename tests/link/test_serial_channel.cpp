@@ -33,10 +33,7 @@ protected:
     void SetUp() override { sim::reset(); }
     void TearDown() override { com_close(ch); }
 
-    void open(unsigned com = 3)
-    {
-        ASSERT_EQ(com_open(ch, com, LINE_19200), 0);
-    }
+    void open(unsigned com = 3) { ASSERT_EQ(com_open(ch, com, LINE_19200), 0); }
 
     void arrive(const std::string &bytes, bool flagged = false)
     {
@@ -118,7 +115,9 @@ TEST_F(Channel, AWriteDiscardsFetchedButUnreadInput)
 TEST_F(Channel, TheWaitHintCountsOnlyBytesNotFetchedYet)
 {
     open();
-    arrive("\x10\x02" "ABC");
+    arrive(
+        "\x10\x02"
+        "ABC");
     EXPECT_EQ(com_getc(ch), 0x10);
     EXPECT_EQ(com_getc(ch), 0x02);
     com_expect(ch, 10);   // "ABC" is fetched already: 7 more
@@ -169,7 +168,7 @@ TEST_F(Channel, OnlyFailuresInARowMakeThePortGone)
     com_rx_count(ch);
     EXPECT_FALSE(com_line_gone(ch));   // a passing fault is forgiven
     sim::faults().read_fails = false;
-    com_rx_count(ch);                  // one good fetch starts the count again
+    com_rx_count(ch);   // one good fetch starts the count again
     sim::faults().read_fails = true;
     com_rx_count(ch);
     com_rx_count(ch);
@@ -270,4 +269,4 @@ TEST_F(Channel, NoTraceWithoutAPathOrWhenTheFileCannotBeMade)
     EXPECT_FALSE(std::ifstream(tmp.path("never.txt")).good()) << "no port, no trace file";
 }
 
-}  // namespace
+}   // namespace

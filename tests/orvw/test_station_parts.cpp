@@ -65,7 +65,7 @@ std::time_t at_noon()
     return std::mktime(&tm);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(StationStore, StagedFilesCompleteAndPartial)
 {
@@ -246,7 +246,8 @@ TEST(StationHooks, StopLetsTheRunningOneFinishAndLogsTheQueuedAsSkipped)
     std::string why;
     ASSERT_TRUE(log.open(d.at("collect.log"), why)) << why;
     const std::string marker = d.at("started");
-    FileHooks hooks("touch \"" + marker + "-$ORV5_RECORDS\"; sleep 0.5; test \"$ORV5_RESULT\" = ''", 10, "east", log);
+    FileHooks hooks("touch \"" + marker + "-$ORV5_RECORDS\"; sleep 0.5; test \"$ORV5_RESULT\" = ''",
+                    10, "east", log);
     ASSERT_TRUE(hooks.start());
     HookJob first;
     first.file = d.at("A.TXT");
@@ -269,5 +270,7 @@ TEST(StationHooks, StopLetsTheRunningOneFinishAndLogsTheQueuedAsSkipped)
     EXPECT_FALSE(std::getline(lines, none));
     EXPECT_NE(a.find("\"file\":\"" + first.file + "\",\"status\":0,"), std::string::npos) << a;
     EXPECT_NE(a.find("\"station\":\"east\""), std::string::npos) << a;
-    EXPECT_NE(b.find("\"file\":\"" + second.file + "\",\"status\":null,\"skipped\""), std::string::npos) << b;
+    EXPECT_NE(b.find("\"file\":\"" + second.file + "\",\"status\":null,\"skipped\""),
+              std::string::npos)
+        << b;
 }

@@ -59,7 +59,7 @@ protected:
     int asked = 0;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(HangWatch, ReceiverPastTheVirtualCapIsAbortedInItsState)
 {

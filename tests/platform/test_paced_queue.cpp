@@ -19,8 +19,8 @@ struct Out {
     uint32_t delay_ms;
 };
 
-constexpr uint32_t BAUD = 10000;          // 1 ms per byte of 10 bits
-constexpr int64_t MS = 1000000;           // ns
+constexpr uint32_t BAUD = 10000;   // 1 ms per byte of 10 bits
+constexpr int64_t MS = 1000000;    // ns
 
 // Feeds the queue the outputs in order.
 struct Feed {
@@ -44,7 +44,7 @@ Out out(const char *text, uint32_t delay_ms = 0)
     return o;
 }
 
-}  // namespace
+}   // namespace
 
 bool sim_line_write(sim_line, const uint8_t *bytes, int len)
 {

@@ -142,4 +142,4 @@ TEST_F(SimFiles, APlannedReplaceFailureChangesNothing)
     EXPECT_EQ(read(fresh), "new");
 }
 
-}  // namespace
+}   // namespace

@@ -51,8 +51,8 @@ TEST_F(Runtime, TwoRunsTimersAreIndependent)
     run_begin(*other, nullptr, nullptr, abort_b);
     ASSERT_EQ(timer_start(run), ORV5_OK);
     ASSERT_EQ(timer_start(*other), ORV5_OK);
-    ASSERT_EQ(timer_set(run, 5), ORV5_OK);      // 50 ms
-    ASSERT_EQ(timer_set(*other, 30), ORV5_OK);  // 300 ms
+    ASSERT_EQ(timer_set(run, 5), ORV5_OK);       // 50 ms
+    ASSERT_EQ(timer_set(*other, 30), ORV5_OK);   // 300 ms
     EXPECT_FALSE(timer_expired(run));
 
     ASSERT_TRUE(wait_out(run));
@@ -160,4 +160,4 @@ TEST_F(Runtime, TransmitSleepsTheTurnaroundDelayFirst)
     EXPECT_EQ(sim::slept_ms(), 40u);
 }
 
-}  // namespace
+}   // namespace

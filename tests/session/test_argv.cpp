@@ -21,7 +21,7 @@ std::vector<std::string> split(const std::string &text)
 
 using V = std::vector<std::string>;
 
-}  // namespace
+}   // namespace
 
 TEST(Argv, BlanksSeparateTokensAndArgv0ComesFirst)
 {

@@ -28,7 +28,7 @@ int plugin_port_failed(orv5_port_handle) { return ORV5_ADAPTER_PORT_FAILED; }
 int plugin_bad_speed(orv5_port_handle) { return ORV5_ADAPTER_BAD_SPEED; }
 int plugin_odd(orv5_port_handle) { return 7; }
 
-}  // namespace
+}   // namespace
 
 // --- the command text ---------------------------------------------------------
 
@@ -37,9 +37,9 @@ TEST_F(Exec, CommandTextLengthLimits)
     EXPECT_EQ(ExecOrv5(nullptr, nullptr, name), 9);
     EXPECT_EQ(exec(""), 9);
     std::string text = "-R" + std::string(1014, ' ');   // 1016 characters
-    EXPECT_EQ(exec(text), 1);                            // parsed: no file to send
-    EXPECT_EQ(exec(text + " "), 9);                      // 1017
-    EXPECT_EQ(exec("-R"), 1);                            // the next call is accepted
+    EXPECT_EQ(exec(text), 1);                           // parsed: no file to send
+    EXPECT_EQ(exec(text + " "), 9);                     // 1017
+    EXPECT_EQ(exec("-R"), 1);                           // the next call is accepted
     EXPECT_FALSE(sim::port_is_open());
     EXPECT_TRUE(sim::writes().empty());
 }
@@ -142,13 +142,15 @@ TEST_F(Exec, PortFailures)
 
 TEST_F(Exec, AdapterResultsAndUnloading)
 {
-    struct Case { const char *path; sim::InitFn init; int expected; };
+    struct Case {
+        const char *path;
+        sim::InitFn init;
+        int expected;
+    };
     const Case cases[] = {
-        {"ready.so", plugin_ready, 52},        // runs, then the silent line
-        {"noexport.so", nullptr, 81},
-        {"failed.so", plugin_port_failed, 80},
-        {"speed.so", plugin_bad_speed, 82},
-        {"odd.so", plugin_odd, 80},
+        {"ready.so", plugin_ready, 52},   // runs, then the silent line
+        {"noexport.so", nullptr, 81},       {"failed.so", plugin_port_failed, 80},
+        {"speed.so", plugin_bad_speed, 82}, {"odd.so", plugin_odd, 80},
         {"missing.so", nullptr, 81},
     };
     for (const Case &c : cases) {

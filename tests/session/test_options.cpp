@@ -52,7 +52,11 @@ struct TempDir {
         char tmpl[] = "/tmp/orv5opt.XXXXXX";
         dir = ::mkdtemp(tmpl) ? tmpl : "/tmp";
     }
-    ~TempDir() { std::error_code ec; std::filesystem::remove_all(dir, ec); }
+    ~TempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
     std::string put(const std::string &name, const std::string &content)
     {
         std::ofstream(dir + "/" + name, std::ios::binary) << content;
@@ -60,7 +64,7 @@ struct TempDir {
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST(OptionFlags, SignSetsOrClears)
 {
@@ -74,7 +78,7 @@ TEST(OptionFlags, SignSetsOrClears)
     EXPECT_EQ(opts("\"+R -A\""), 0);   // several options in one quoted token
     EXPECT_EQ(S.receive_mode, 1);
     EXPECT_EQ(opts("-RX"), 9);
-    EXPECT_FALSE(S.file.file_given);       // the stray characters are not a file name
+    EXPECT_FALSE(S.file.file_given);   // the stray characters are not a file name
 }
 
 TEST(OptionPort, NumberBelow100)
@@ -97,8 +101,8 @@ TEST(OptionBaud, OnlyListedSpeeds)
     }
     EXPECT_EQ(opts("-B256000"), 0);
     EXPECT_EQ(opts("-B300"), 0);
-    for (const char *t : {"-B19201", "-B", "-B19200x", "-B-9600", "-Bxy9600",
-                          "-B99999999999999999999"})
+    for (const char *t :
+         {"-B19201", "-B", "-B19200x", "-B-9600", "-Bxy9600", "-B99999999999999999999"})
         EXPECT_EQ(opts(t), 9) << t;
 }
 
@@ -161,7 +165,7 @@ TEST(OptionSeparator, QuotedCharAndEscapes)
     EXPECT_EQ(sep(), "A4");
     EXPECT_EQ(opts("+T\\x4g\\x"), 0);   // hex stops at a non-hex digit; none gives 0
     EXPECT_EQ(sep(), std::string("\x04g\0", 3));
-    EXPECT_EQ(opts("+T\\q\\\\\\"), 0);    // other escapes and a final backslash: literal
+    EXPECT_EQ(opts("+T\\q\\\\\\"), 0);   // other escapes and a final backslash: literal
     EXPECT_EQ(sep(), "q\\\\");
     EXPECT_EQ(opts("+T\\B\\F\\N\\R"), 0);
     EXPECT_EQ(sep(), "\b\f\n\r");
@@ -249,9 +253,9 @@ TEST(FileArgument, SplitAndEightThreeRule)
 
     for (const char *t : {"A-B.TXT", "X", "~{}#$%&'.()^", "@`_!.A-Z", "DATA.", "\"AB  .T  \""})
         EXPECT_EQ(opts(t), 0) << t;
-    for (const char *t : {"TOOLONGNAME.TXT", "A.B.C", "DATA.TEXT", ".TXT", "A*.TXT", "A+B",
-                          "A;B", "A=B", "A[B]", "A<B", "\"A B\"", "\"DAT\tA\"", "A\xE4",
-                          "A\\B.TXT", "DATA.TXT OTHER.TXT"})
+    for (const char *t :
+         {"TOOLONGNAME.TXT", "A.B.C", "DATA.TEXT", ".TXT", "A*.TXT", "A+B", "A;B", "A=B", "A[B]",
+          "A<B", "\"A B\"", "\"DAT\tA\"", "A\xE4", "A\\B.TXT", "DATA.TXT OTHER.TXT"})
         EXPECT_EQ(opts(t), 2) << t;
     EXPECT_EQ(opts("-AB.TXT"), 9);
     EXPECT_EQ(opts("/data/in/"), 0);   // a bare directory is no file name
@@ -309,8 +313,8 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     std::string prog = t.put("prog.pd3", "x");
     std::string bare = t.put("nofld.txt", "x");
 
-    EXPECT_EQ(run("-R"), 1);                     // sending needs a file
-    EXPECT_EQ(run("-R " + t.dir + "/"), 1);      // a directory is no file
+    EXPECT_EQ(run("-R"), 1);                  // sending needs a file
+    EXPECT_EQ(run("-R " + t.dir + "/"), 1);   // a directory is no file
     EXPECT_EQ(run(prog + " +F10"), 7);
     EXPECT_EQ(run(t.dir + "/data.fld"), 8);
     EXPECT_EQ(run(bare), 8);
@@ -322,9 +326,9 @@ TEST(Completion, CrossChecksBeforeAnyPortOpens)
     EXPECT_EQ(run(data), 0);
     EXPECT_EQ(S.send.ditems, 2);
     EXPECT_EQ(S.send.record_length, 8);
-    EXPECT_EQ(run(data + " +F200,60"), 6);       // 260 + 2 > 255
-    EXPECT_EQ(run(data + " +F200,54"), 6);       // 254 + 2 = 256: the fields count too
-    EXPECT_EQ(run(data + " +F200,53"), 0);       // 253 + 2 = 255
+    EXPECT_EQ(run(data + " +F200,60"), 6);   // 260 + 2 > 255
+    EXPECT_EQ(run(data + " +F200,54"), 6);   // 254 + 2 = 256: the fields count too
+    EXPECT_EQ(run(data + " +F200,53"), 0);   // 253 + 2 = 255
     EXPECT_EQ(S.send.record_length, 253);
     EXPECT_EQ(S.send.ddigits_sum, 253);
     EXPECT_EQ(run(prog), 0);
@@ -383,16 +387,16 @@ TEST(Completion, FilesAreOpenedByTheirSpelling)
 // Both sides of every length limit of the command text.
 TEST(LengthLimits, NamePartsOfTheFileArgument)
 {
-    EXPECT_EQ(opts("ABCDEFGH.TXT"), 0);     // base 8, extension 3, whole 12
+    EXPECT_EQ(opts("ABCDEFGH.TXT"), 0);   // base 8, extension 3, whole 12
     EXPECT_STREQ(S.file.file_name, "ABCDEFGH");
     EXPECT_STREQ(S.file.file_ext, ".TXT");
-    EXPECT_EQ(opts("ABCDEFGHI.TXT"), 2);    // base 9
-    EXPECT_EQ(opts("ABCDEFGHI.TX"), 2);     // base 9, whole 12
-    EXPECT_EQ(opts("ABCDEFGH.TEXT"), 2);    // extension 4, whole 13
+    EXPECT_EQ(opts("ABCDEFGHI.TXT"), 2);   // base 9
+    EXPECT_EQ(opts("ABCDEFGHI.TX"), 2);    // base 9, whole 12
+    EXPECT_EQ(opts("ABCDEFGH.TEXT"), 2);   // extension 4, whole 13
     EXPECT_EQ(opts("A.TEXT"), 2);
-    EXPECT_EQ(opts("ABCDEFGH"), 0);         // no extension
+    EXPECT_EQ(opts("ABCDEFGH"), 0);   // no extension
     EXPECT_EQ(opts("ABCDEFGHI"), 2);
-    EXPECT_EQ(opts("abcdefgh.txt"), 0);     // the limits count characters, in any case
+    EXPECT_EQ(opts("abcdefgh.txt"), 0);   // the limits count characters, in any case
     EXPECT_EQ(opts("abcdefghi.txt"), 2);
     // The destination of a reception obeys the same rule.
     EXPECT_EQ(run("+R /in/ABCDEFGH.TXT"), 0);
@@ -412,13 +416,13 @@ TEST(LengthLimits, RecordOfTheFieldWidths)
     // Fields plus widths: 255 passes, 256 is a record too long.
     EXPECT_EQ(run(data + " +F200,53"), 0);
     EXPECT_EQ(run(data + " +F200,54"), 6);
-    EXPECT_EQ(run(data + " +F254"), 0);              // one field: 1 + 254
+    EXPECT_EQ(run(data + " +F254"), 0);   // one field: 1 + 254
     std::string fifteen = " +F15,15,15,15,15,15,15,15,15,15,15,15,15,15,15";
-    EXPECT_EQ(run(data + fifteen + ",14"), 0);       // 16 fields: 16 + 239 = 255
+    EXPECT_EQ(run(data + fifteen + ",14"), 0);   // 16 fields: 16 + 239 = 255
     EXPECT_EQ(S.send.ditems, 16);
     EXPECT_EQ(S.send.record_length, 239);
-    EXPECT_EQ(run(data + fifteen + ",15"), 6);       // 16 + 240 = 256
-    EXPECT_EQ(run(data + fifteen + ",1,1"), 5);      // 17 fields
-    EXPECT_EQ(opts("+F1"), 0);                        // the narrowest width ...
-    EXPECT_EQ(opts("+F0"), 4);                        // ... and below it
+    EXPECT_EQ(run(data + fifteen + ",15"), 6);    // 16 + 240 = 256
+    EXPECT_EQ(run(data + fifteen + ",1,1"), 5);   // 17 fields
+    EXPECT_EQ(opts("+F1"), 0);                    // the narrowest width ...
+    EXPECT_EQ(opts("+F0"), 4);                    // ... and below it
 }

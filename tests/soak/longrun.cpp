@@ -18,10 +18,10 @@
 #include <string>
 
 #ifdef _WIN32
-#include <windows.h>
-#include <psapi.h>
+#  include <windows.h>
+#  include <psapi.h>
 #else
-#include <dirent.h>
+#  include <dirent.h>
 #endif
 
 #include "orv5w32.h"
@@ -90,7 +90,7 @@ void report(long done, long failed)
     std::fflush(stdout);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv)
 {
@@ -99,11 +99,16 @@ int main(int argc, char **argv)
     std::string dir = ".";
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string a = argv[i];
-        if (a == "--sessions") sessions = std::atol(argv[i + 1]);
-        else if (a == "--send-port") send_port = std::atoi(argv[i + 1]);
-        else if (a == "--recv-port") recv_port = std::atoi(argv[i + 1]);
-        else if (a == "--records") records = std::atoi(argv[i + 1]);
-        else if (a == "--dir") dir = argv[i + 1];
+        if (a == "--sessions")
+            sessions = std::atol(argv[i + 1]);
+        else if (a == "--send-port")
+            send_port = std::atoi(argv[i + 1]);
+        else if (a == "--recv-port")
+            recv_port = std::atoi(argv[i + 1]);
+        else if (a == "--records")
+            records = std::atoi(argv[i + 1]);
+        else if (a == "--dir")
+            dir = argv[i + 1];
     }
     const std::string data = dir + "/DATA.TXT";
     if (std::FILE *f = std::fopen(data.c_str(), "wb")) {
@@ -112,7 +117,8 @@ int main(int argc, char **argv)
         std::fclose(f);
     }
     const std::string send_text = "-V -P" + std::to_string(send_port) + " +F5,3 \"" + data + "\"";
-    const std::string recv_text = "-V -P" + std::to_string(recv_port) + " +R \"" + dir + "/(file)\"";
+    const std::string recv_text = "-V -P" + std::to_string(recv_port) + " +R \"" + dir +
+                                  "/(file)\"";
 
     long failed = 0, base_handles = 0, base_memory = 0;
     for (long s = 1; s <= sessions; ++s) {
@@ -134,7 +140,7 @@ int main(int argc, char **argv)
     bool steady = sessions < WARM_UP ||
                   (handles() == base_handles && memory_kb() <= base_memory + MEMORY_SLACK_KB);
     std::printf("%s: %ld sessions, %ld failed; descriptors %ld -> %ld, memory %ld -> %ld kB\n",
-                steady && failed == 0 ? "LONGRUN OK" : "LONGRUN FAILED", sessions, failed, base_handles,
-                handles(), base_memory, memory_kb());
+                steady && failed == 0 ? "LONGRUN OK" : "LONGRUN FAILED", sessions, failed,
+                base_handles, handles(), base_memory, memory_kb());
     return steady && failed == 0 ? 0 : 1;
 }

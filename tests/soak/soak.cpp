@@ -42,13 +42,24 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 enum Fault {
-    F_NONE, F_BIT_ERRORS, F_DROP, F_DUPLICATE, F_INSERT, F_STALL, F_ABORT,
-    F_WRITE, F_FLUSH, F_CLOSE, F_RENAME, F_DISK_FULL, F_COUNT
+    F_NONE,
+    F_BIT_ERRORS,
+    F_DROP,
+    F_DUPLICATE,
+    F_INSERT,
+    F_STALL,
+    F_ABORT,
+    F_WRITE,
+    F_FLUSH,
+    F_CLOSE,
+    F_RENAME,
+    F_DISK_FULL,
+    F_COUNT
 };
 const char *const FAULT_NAMES[F_COUNT] = {
-    "none", "bit errors", "dropped bytes", "duplicated bytes", "inserted bytes",
-    "stall > time-out", "abort", "write fails", "flush fails", "close fails",
-    "rename fails", "disk full"};
+    "none",           "bit errors",       "dropped bytes", "duplicated bytes",
+    "inserted bytes", "stall > time-out", "abort",         "write fails",
+    "flush fails",    "close fails",      "rename fails",  "disk full"};
 
 // Records per file: small files keep a session short; 0 tests the empty file.
 constexpr int MAX_RECORDS = 12;
@@ -86,11 +97,11 @@ using scratch::write_file;
 struct Line {
     std::mt19937_64 &rng;
     Fault fault;
-    double rate;             // per byte, for the byte faults
-    int stall_at;            // the terminal's output that is held back (-1 none)
+    double rate;    // per byte, for the byte faults
+    int stall_at;   // the terminal's output that is held back (-1 none)
     uint32_t stall_ms;
     int outputs = 0;
-    bool corrupted = false;  // a bit error was applied
+    bool corrupted = false;   // a bit error was applied
 
     bool chance() { return std::uniform_real_distribution<double>(0, 1)(rng) < rate; }
 
@@ -121,8 +132,7 @@ struct Line {
                     out.push_back(static_cast<uint8_t>(rng()));
                 out.push_back(c);
                 break;
-            default:
-                out.push_back(c);
+            default: out.push_back(c);
             }
         }
         return out;
@@ -197,7 +207,9 @@ void plan_file_fault(Fault f, std::mt19937_64 &rng, int records)
     case F_FLUSH: ff.sync_fails_at = pick(2); break;
     case F_CLOSE: ff.close_fails_at = pick(4); break;
     case F_RENAME: ff.replace_fails_at = pick(2); break;
-    case F_DISK_FULL: ff.full_after_bytes = static_cast<int64_t>(rng() % ((records + 2) * 10 + 60)); break;
+    case F_DISK_FULL:
+        ff.full_after_bytes = static_cast<int64_t>(rng() % ((records + 2) * 10 + 60));
+        break;
     default: break;
     }
 }
@@ -219,7 +231,8 @@ public:
         line.rate = fault >= F_BIT_ERRORS && fault <= F_INSERT ? 1.0 / (50 + rng() % 2000) : 0;
         if (fault == F_STALL) {
             line.stall_at = static_cast<int>(rng() % 8);
-            line.stall_ms = STALL_MIN_MS + static_cast<uint32_t>(rng() % (STALL_MAX_MS - STALL_MIN_MS));
+            line.stall_ms = STALL_MIN_MS +
+                            static_cast<uint32_t>(rng() % (STALL_MAX_MS - STALL_MIN_MS));
         }
         const int records = static_cast<int>(rng() % (MAX_RECORDS + 1));
         const std::vector<std::string> recs = make_records(rng, records);
@@ -286,7 +299,8 @@ private:
         if (sim::libraries_loaded() != 0)
             o.problems.push_back("plug-in left loaded");
         if (o.end_ms > bound_ms)
-            o.problems.push_back("session outlived its time-outs: " + std::to_string(o.end_ms) + " ms");
+            o.problems.push_back("session outlived its time-outs: " + std::to_string(o.end_ms) +
+                                 " ms");
     }
 
     Outcome receive(std::mt19937_64 &rng, Line &line, const std::vector<std::string> &recs)
@@ -348,14 +362,19 @@ private:
         o.append = append;
         o.rc = ExecOrv5(nullptr, text.c_str(), name);
         o.end_ms = sim::now_ms();
-        common_checks(o, (recs.size() + 3) * FRAME_TRIES * RX_TRY_MS + line.stall_ms + BOUND_SLACK_MS);
+        common_checks(o,
+                      (recs.size() + 3) * FRAME_TRIES * RX_TRY_MS + line.stall_ms + BOUND_SLACK_MS);
 
         switch (o.rc) {
-        case ORV5_OK: case ORV5_E_RX_TIMEOUT: case ORV5_E_RX_NAK_LIMIT: case ORV5_E_TERMINAL_EOT:
-        case ORV5_E_FILE_IO: case ORV5_E_DISK_FULL: case ORV5_E_ABORTED: case ORV5_E_BAD_HEADER:
-            break;
-        default:
-            o.problems.push_back("result is no receiving code");
+        case ORV5_OK:
+        case ORV5_E_RX_TIMEOUT:
+        case ORV5_E_RX_NAK_LIMIT:
+        case ORV5_E_TERMINAL_EOT:
+        case ORV5_E_FILE_IO:
+        case ORV5_E_DISK_FULL:
+        case ORV5_E_ABORTED:
+        case ORV5_E_BAD_HEADER: break;
+        default: o.problems.push_back("result is no receiving code");
         }
         const std::string fresh = lines_of(recs);
         const std::string want = existing && append ? old + fresh : fresh;
@@ -363,7 +382,8 @@ private:
         const bool present = read_file(dir_ + "SOAK.TXT", &now);
         const bool in_place = present && now == want;
         if (o.rc == ORV5_OK && !in_place)
-            o.problems.push_back(line.corrupted && present ? "crc-collision" : "result 0 but the file differs");
+            o.problems.push_back(line.corrupted && present ? "crc-collision"
+                                                           : "result 0 but the file differs");
         if (o.rc != ORV5_OK && present && !in_place && !(existing && now == old))
             o.problems.push_back("file damaged by a failed session");
         if (o.rc != ORV5_OK && in_place && !(existing && now == old))
@@ -400,14 +420,19 @@ private:
         Outcome o;
         o.rc = ExecOrv5(nullptr, text.c_str(), name);
         o.end_ms = sim::now_ms();
-        common_checks(o, (recs.size() + 3) * FRAME_TRIES * TX_TRY_MS + line.stall_ms + BOUND_SLACK_MS);
+        common_checks(o,
+                      (recs.size() + 3) * FRAME_TRIES * TX_TRY_MS + line.stall_ms + BOUND_SLACK_MS);
 
         switch (o.rc) {
-        case ORV5_OK: case ORV5_E_TX_TIMEOUT: case ORV5_E_TX_NAK_LIMIT: case ORV5_E_TERMINAL_EOT:
-        case ORV5_E_FILE_IO: case ORV5_E_ABORTED: case ORV5_E_SEND_FILE: case ORV5_E_TOO_MANY_RECORDS:
-            break;
-        default:
-            o.problems.push_back("result is no sending code");
+        case ORV5_OK:
+        case ORV5_E_TX_TIMEOUT:
+        case ORV5_E_TX_NAK_LIMIT:
+        case ORV5_E_TERMINAL_EOT:
+        case ORV5_E_FILE_IO:
+        case ORV5_E_ABORTED:
+        case ORV5_E_SEND_FILE:
+        case ORV5_E_TOO_MANY_RECORDS: break;
+        default: o.problems.push_back("result is no sending code");
         }
         std::string after;
         if (!read_file(dir_ + "SOAK.TXT", &after) || after != content)
@@ -416,7 +441,8 @@ private:
         for (size_t i = 0; prefix && i < sink.got.size(); ++i)
             prefix = sink.got[i] == recs[i];
         if (!prefix)
-            o.problems.push_back(line.corrupted ? "crc-collision" : "the terminal got other records");
+            o.problems.push_back(line.corrupted ? "crc-collision"
+                                                : "the terminal got other records");
         else if (o.rc == ORV5_OK && sink.got.size() != recs.size())
             o.problems.push_back("result 0 but records are missing at the terminal");
         for (const std::string &f : list_dir(dir_))
@@ -439,7 +465,8 @@ private:
 
 void print_table(const Stats &s)
 {
-    std::printf("\nsessions: %ld\n\n| fault kind | sessions | result 0 |\n|---|---:|---:|\n", s.sessions);
+    std::printf("\nsessions: %ld\n\n| fault kind | sessions | result 0 |\n|---|---:|---:|\n",
+                s.sessions);
     for (int f = 0; f < F_COUNT; ++f)
         std::printf("| %s | %ld | %ld |\n", FAULT_NAMES[f], s.per_fault[f], s.per_fault_ok[f]);
     std::printf("\n| receiving into | sessions | result 0 |\n|---|---:|---:|\n");
@@ -449,21 +476,25 @@ void print_table(const Stats &s)
                         a ? "append (+A)" : "replace", s.per_dest[e][a], s.per_dest_ok[e][a]);
     std::printf("\n| result | receiving | sending |\n|---|---:|---:|\n");
     std::map<int, bool> codes;
-    for (auto &p : s.per_code_rx) codes[p.first] = true;
-    for (auto &p : s.per_code_tx) codes[p.first] = true;
+    for (auto &p : s.per_code_rx)
+        codes[p.first] = true;
+    for (auto &p : s.per_code_tx)
+        codes[p.first] = true;
     for (auto &p : codes) {
         auto rx = s.per_code_rx.find(p.first), tx = s.per_code_tx.find(p.first);
         std::printf("| %d %s | %ld | %ld |\n", p.first, orv5_result_message(p.first),
-                    rx == s.per_code_rx.end() ? 0 : rx->second, tx == s.per_code_tx.end() ? 0 : tx->second);
+                    rx == s.per_code_rx.end() ? 0 : rx->second,
+                    tx == s.per_code_tx.end() ? 0 : tx->second);
     }
     std::printf("\ninvariant violations: %ld\n", s.violations);
-    std::printf("wrong data accepted (CRC-16 collision the only explanation): %ld\n", s.crc_collision);
+    std::printf("wrong data accepted (CRC-16 collision the only explanation): %ld\n",
+                s.crc_collision);
     std::printf("file in place, then the session failed (last record acknowledged): %ld\n",
                 s.committed_then_failed);
     std::printf("longest session: %.1f s virtual time\n", s.max_virtual_ms / 1000.0);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv)
 {
@@ -473,12 +504,17 @@ int main(int argc, char **argv)
     bool verbose = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--sessions" && i + 1 < argc) sessions = std::atol(argv[++i]);
-        else if (a == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-        else if (a == "--dir" && i + 1 < argc) dir = argv[++i];
-        else if (a == "--verbose") verbose = true;
+        if (a == "--sessions" && i + 1 < argc)
+            sessions = std::atol(argv[++i]);
+        else if (a == "--seed" && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (a == "--dir" && i + 1 < argc)
+            dir = argv[++i];
+        else if (a == "--verbose")
+            verbose = true;
         else {
-            std::fprintf(stderr, "usage: orv5_soak [--sessions N] [--seed S] [--dir DIR] [--verbose]\n");
+            std::fprintf(stderr,
+                         "usage: orv5_soak [--sessions N] [--seed S] [--dir DIR] [--verbose]\n");
             return 2;
         }
     }

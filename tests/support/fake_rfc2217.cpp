@@ -63,7 +63,7 @@ void send_bytes(int fd, const uint8_t *p, size_t n, bool split)
     }
 }
 
-}  // namespace
+}   // namespace
 
 Rfc2217Server::Rfc2217Server(ServerFaults faults, bool ipv6) : faults_(faults), ipv6_(ipv6)
 {
@@ -103,10 +103,7 @@ void Rfc2217Server::send_raw(const std::vector<uint8_t> &bytes)
     out_.insert(out_.end(), bytes.begin(), bytes.end());
 }
 
-void Rfc2217Server::drop()
-{
-    drop_ = true;
-}
+void Rfc2217Server::drop() { drop_ = true; }
 
 std::vector<uint8_t> Rfc2217Server::data() const
 {
@@ -150,11 +147,10 @@ void Rfc2217Server::serve(int fd)
     if (faults_.telnet && faults_.garbage_first) {
         // Too short a reply, a reply far too long, an IAC that breaks off
         // a subnegotiation, a reply to a command nobody sent.
-        std::vector<uint8_t> junk = {IAC, SB, COM_PORT, 101, 0, 0, IAC, SE,
-                                     IAC, SB, COM_PORT, 101};
+        std::vector<uint8_t> junk = {IAC, SB, COM_PORT, 101, 0, 0, IAC, SE, IAC, SB, COM_PORT, 101};
         junk.insert(junk.end(), 200, 0x42);
-        junk.insert(junk.end(), {IAC, SE, IAC, SB, COM_PORT, 102, IAC, WILL, 1,
-                                 IAC, SB, COM_PORT, 199, 7, IAC, SE, IAC, 0x07});
+        junk.insert(junk.end(), {IAC, SE, IAC, SB, COM_PORT, 102, IAC, WILL, 1, IAC, SB, COM_PORT,
+                                 199, 7, IAC, SE, IAC, 0x07});
         answer(fd, junk);
     }
     while (!stop_ && !drop_) {
@@ -218,8 +214,11 @@ void Rfc2217Server::feed(int fd, uint8_t b)
             sb_.clear();
             state_ = IN_SB;
         } else {
-            state_ = b == WILL ? GOT_WILL : b == WONT ? GOT_WONT : b == DO ? GOT_DO
-                     : b == DONT ? GOT_DONT : DATA;
+            state_ = b == WILL   ? GOT_WILL
+                     : b == WONT ? GOT_WONT
+                     : b == DO   ? GOT_DO
+                     : b == DONT ? GOT_DONT
+                                 : DATA;
         }
         return;
     case GOT_WILL:
@@ -235,9 +234,7 @@ void Rfc2217Server::feed(int fd, uint8_t b)
         state_ = DATA;
         return;
     case GOT_WONT:
-    case GOT_DONT:
-        state_ = DATA;
-        return;
+    case GOT_DONT: state_ = DATA; return;
     case IN_SB:
         if (b == IAC)
             state_ = SB_IAC;
@@ -318,4 +315,4 @@ StuckListener::~StuckListener()
         close(listen_fd_);
 }
 
-}  // namespace fake
+}   // namespace fake

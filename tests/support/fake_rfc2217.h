@@ -16,12 +16,12 @@
 namespace fake {
 
 struct ServerFaults {
-    bool offer_com_port = true;     // DO COM-PORT-OPTION, else DONT
-    bool telnet = true;             // false: raw TCP, nothing decoded
-    uint32_t answer_baud = 0;       // not 0: every SET-BAUDRATE is answered with this
-    bool silent_options = false;    // never answers option requests or commands
-    bool garbage_first = false;     // malformed subnegotiations before any answer
-    bool split_writes = false;      // every byte it sends goes in a send of its own
+    bool offer_com_port = true;    // DO COM-PORT-OPTION, else DONT
+    bool telnet = true;            // false: raw TCP, nothing decoded
+    uint32_t answer_baud = 0;      // not 0: every SET-BAUDRATE is answered with this
+    bool silent_options = false;   // never answers option requests or commands
+    bool garbage_first = false;    // malformed subnegotiations before any answer
+    bool split_writes = false;     // every byte it sends goes in a send of its own
 };
 
 // A com port command the client sent: code and value (bytes after it).
@@ -56,8 +56,7 @@ public:
     int connections() const { return connections_.load(); }
 
     // Waits up to ms until pred() holds; its last value.
-    template <typename Pred>
-    bool wait_for(Pred pred, int ms = 5000) const;
+    template <typename Pred> bool wait_for(Pred pred, int ms = 5000) const;
 
 private:
     void run();
@@ -77,7 +76,7 @@ private:
     std::thread thread_;
 
     mutable std::mutex mu_;
-    std::vector<uint8_t> out_;      // waiting to be sent
+    std::vector<uint8_t> out_;   // waiting to be sent
     std::vector<uint8_t> data_;
     std::vector<uint8_t> raw_;
     std::vector<Command> commands_;
@@ -87,8 +86,7 @@ private:
     std::vector<uint8_t> sb_;
 };
 
-template <typename Pred>
-bool Rfc2217Server::wait_for(Pred pred, int ms) const
+template <typename Pred> bool Rfc2217Server::wait_for(Pred pred, int ms) const
 {
     for (int i = 0; i < ms; ++i) {
         if (pred())
@@ -117,4 +115,4 @@ private:
     std::vector<int> fillers_;
 };
 
-}  // namespace fake
+}   // namespace fake

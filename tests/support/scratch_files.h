@@ -26,10 +26,7 @@ inline std::vector<std::string> list_dir(const std::string &dir)
 
 // Descriptors open in this process, the listing's own one included: only
 // counts taken this way compare with each other.
-inline int open_descriptors()
-{
-    return static_cast<int>(list_dir("/proc/self/fd/").size());
-}
+inline int open_descriptors() { return static_cast<int>(list_dir("/proc/self/fd/").size()); }
 
 inline bool read_file(const std::string &path, std::string *out)
 {
@@ -55,4 +52,4 @@ inline bool write_file(const std::string &path, const std::string &bytes)
     return std::fclose(f) == 0 && whole;
 }
 
-}  // namespace scratch
+}   // namespace scratch

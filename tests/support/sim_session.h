@@ -22,12 +22,18 @@ enum class Kind { Enq, Eot, Ack, Nak, Header, Data, Other };
 inline Kind kind_of(const uint8_t *b, size_t n)
 {
     if (n >= 2 && b[0] == 0x10) {
-        if (b[1] == 0x01) return Kind::Header;
-        if (b[1] == 0x02) return Kind::Data;
-        if (n == 4 && b[1] == 0x05) return Kind::Enq;
-        if (n == 4 && b[1] == 0x04) return Kind::Eot;
-        if (n == 4 && b[1] == 0x06) return Kind::Ack;
-        if (n == 4 && b[1] == 0x15) return Kind::Nak;
+        if (b[1] == 0x01)
+            return Kind::Header;
+        if (b[1] == 0x02)
+            return Kind::Data;
+        if (n == 4 && b[1] == 0x05)
+            return Kind::Enq;
+        if (n == 4 && b[1] == 0x04)
+            return Kind::Eot;
+        if (n == 4 && b[1] == 0x06)
+            return Kind::Ack;
+        if (n == 4 && b[1] == 0x15)
+            return Kind::Nak;
     }
     return Kind::Other;
 }
@@ -85,4 +91,4 @@ protected:
     char name[13] = "";
 };
 
-}  // namespace simtest
+}   // namespace simtest

@@ -20,4 +20,4 @@ TempDir::~TempDir()
         std::filesystem::remove_all(dir_, ec);
 }
 
-}  // namespace simtest
+}   // namespace simtest

@@ -44,7 +44,7 @@ private:
     std::string dir_;
 };
 
-}  // namespace
+}   // namespace
 
 // --- the command text -----------------------------------------------------------
 

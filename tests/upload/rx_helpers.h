@@ -27,9 +27,11 @@ inline SessionSettings settings_for(const std::string &dir, const std::string &s
     std::string base = dot == std::string::npos ? spelled : spelled.substr(0, dot);
     std::string ext = dot == std::string::npos ? "" : spelled.substr(dot);
     for (char &c : base)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
     for (char &c : ext)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
     std::snprintf(s.file.file_name, sizeof s.file.file_name, "%s", base.c_str());
     std::snprintf(s.file.file_ext, sizeof s.file.file_ext, "%s", ext.c_str());
     s.exchange.station_id[0] = STATION[0];
@@ -74,4 +76,4 @@ inline Bytes data_packet(const std::string &serial, const std::string &record)
     return b;
 }
 
-}  // namespace rxtest
+}   // namespace rxtest

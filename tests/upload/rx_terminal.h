@@ -31,7 +31,8 @@ inline Bytes frame(uint8_t opening, const std::string &body)
         if (c == 0x10)
             out.push_back(c);
     }
-    out.insert(out.end(), {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
+    out.insert(out.end(),
+               {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
     return out;
 }
 
@@ -50,7 +51,8 @@ inline std::string header_body(const std::string &name, int records, const std::
     return station + padded.substr(0, 12) + count + layout;
 }
 
-inline std::string data_body(int serial, const std::string &record, const std::string &station = STATION)
+inline std::string data_body(int serial, const std::string &record,
+                             const std::string &station = STATION)
 {
     char sn[8];
     std::snprintf(sn, sizeof sn, "%05d", serial);
@@ -61,10 +63,10 @@ inline std::string data_body(int serial, const std::string &record, const std::s
 // the PC has acknowledged the previous one and again after a NAK; a rule
 // may replace that.  The first step goes out at 5 ms.
 struct Terminal {
-    std::vector<Bytes> script;       // the enquiry, the header, the records, the EOT
-    size_t next = 0;                 // the step sent next
-    std::vector<Bytes> answers;      // every control message of the PC
-    std::vector<uint64_t> answer_ms; // and when it went out
+    std::vector<Bytes> script;         // the enquiry, the header, the records, the EOT
+    size_t next = 0;                   // the step sent next
+    std::vector<Bytes> answers;        // every control message of the PC
+    std::vector<uint64_t> answer_ms;   // and when it went out
     // Called with each answer of the PC and the step it answered; returns
     // true when it has handled the answer itself.
     std::function<bool(Kind, size_t)> rule;
@@ -112,4 +114,4 @@ inline std::vector<Bytes> data_file_script(const std::vector<std::string> &recor
     return s;
 }
 
-}  // namespace rxterm
+}   // namespace rxterm

@@ -15,7 +15,10 @@ class HeaderCheck : public ::testing::Test {
 protected:
     SessionSettings s = settings_for("/data/", "DATA.TXT");
     ReceivedHeader h;
-    HeaderVerdict check(const Bytes &b) { return check_header(b.data(), static_cast<int>(b.size()), STATION, s, h); }
+    HeaderVerdict check(const Bytes &b)
+    {
+        return check_header(b.data(), static_cast<int>(b.size()), STATION, s, h);
+    }
 };
 
 TEST_F(HeaderCheck, DataHeaderAnnouncesRecordsAndLayout)
@@ -35,10 +38,12 @@ TEST_F(HeaderCheck, DataHeaderAnnouncesRecordsAndLayout)
 
 TEST_F(HeaderCheck, WidthAndCountLimits)
 {
-    EXPECT_EQ(check(header("DATA.TXT", "00000", {"254"})), HeaderVerdict::Accepted);          // 1 + 254 = 255
+    EXPECT_EQ(check(header("DATA.TXT", "00000", {"254"})),
+              HeaderVerdict::Accepted);   // 1 + 254 = 255
     EXPECT_EQ(check(header("DATA.TXT", "32767", {"010"})), HeaderVerdict::Accepted);
     EXPECT_EQ(h.records_announced, 32767);
-    EXPECT_EQ(check(header("DATA.TXT", "00001", {"127", "128"})), HeaderVerdict::BadContent);   // 257
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"127", "128"})),
+              HeaderVerdict::BadContent);   // 257
     EXPECT_EQ(check(header("DATA.TXT", "00001", {"000"})), HeaderVerdict::BadContent);
     EXPECT_EQ(check(header("DATA.TXT", "00001", {"255"})), HeaderVerdict::BadContent);
     EXPECT_EQ(check(header("DATA.TXT", "00001", {"01x"})), HeaderVerdict::BadContent);
@@ -57,7 +62,7 @@ TEST_F(HeaderCheck, LengthFaultsAskForTheHeaderAgain)
     b.insert(b.end() - 3, '7');   // one byte more than two widths
     EXPECT_EQ(check(b), HeaderVerdict::LengthDisagrees);
     b = header("DATA.TXT", "00001", {"005", "003"});
-    b.erase(b.end() - 4);         // one byte short
+    b.erase(b.end() - 4);   // one byte short
     EXPECT_EQ(check(b), HeaderVerdict::LengthDisagrees);
     EXPECT_EQ(check(Bytes(b.begin(), b.begin() + 21)), HeaderVerdict::TooShort);
     // A data file's header needs its field count.
@@ -91,8 +96,8 @@ TEST_F(HeaderCheck, DestinationKeepsTheUsersSpelling)
 {
     s = settings_for("", "data.txt");
     ASSERT_EQ(check(header("OTHER.TXT", "00001", {"005"})), HeaderVerdict::Accepted);
-    EXPECT_STREQ(h.name, "DATA");          // name_buf: upper case
-    EXPECT_STREQ(h.dest_base, "data.txt"); // created as spelled
+    EXPECT_STREQ(h.name, "DATA");            // name_buf: upper case
+    EXPECT_STREQ(h.dest_base, "data.txt");   // created as spelled
 }
 
 TEST_F(HeaderCheck, NameRules)
@@ -108,7 +113,8 @@ TEST_F(HeaderCheck, NameRules)
     EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), HeaderVerdict::WrongKind);
     s.receive.name_check = 1;
     EXPECT_EQ(check(header("Y.TXT", "00001", {"005"})), HeaderVerdict::NameMismatch);
-    EXPECT_EQ(check(header("x.pd3", "00001", {}, false)), HeaderVerdict::Accepted);   // same name, any case
+    EXPECT_EQ(check(header("x.pd3", "00001", {}, false)),
+              HeaderVerdict::Accepted);   // same name, any case
     EXPECT_EQ(h.file_type, FT_PD3);
     EXPECT_EQ(h.record_length, 128);
 }
@@ -159,12 +165,15 @@ TEST_F(HeaderCheck, TerminatorRole)
 // Both sides of every length limit of the terminal's header.
 TEST_F(HeaderCheck, EachLengthLimitOnBothSides)
 {
-    ASSERT_EQ(check(header("ABCDEFGH.TXT", "00001", {"005"})), HeaderVerdict::Accepted);   // base 8, extension 3: the whole field
-    EXPECT_STREQ(h.name, "DATA");   // stored under the argument's name
-    EXPECT_EQ(check(header("ABCDEFGHI.TX", "00001", {"005"})), HeaderVerdict::BadContent);   // base 9
+    ASSERT_EQ(check(header("ABCDEFGH.TXT", "00001", {"005"})),
+              HeaderVerdict::Accepted);   // base 8, extension 3: the whole field
+    EXPECT_STREQ(h.name, "DATA");         // stored under the argument's name
+    EXPECT_EQ(check(header("ABCDEFGHI.TX", "00001", {"005"})),
+              HeaderVerdict::BadContent);   // base 9
     EXPECT_EQ(check(header("ABCDEFGH", "00001", {"005"})), HeaderVerdict::Accepted);
     EXPECT_EQ(check(header("AB.CDE", "00001", {"005"})), HeaderVerdict::Accepted);
-    EXPECT_EQ(check(header("AB.CDEF", "00001", {"005"})), HeaderVerdict::BadContent);        // extension 4
+    EXPECT_EQ(check(header("AB.CDEF", "00001", {"005"})),
+              HeaderVerdict::BadContent);   // extension 4
 
     // The terminal's name becomes the destination: all of it is kept.
     s = settings_for("/data/", "(file)");
@@ -180,16 +189,20 @@ TEST_F(HeaderCheck, EachLengthLimitOnBothSides)
     ASSERT_EQ(check(header("DATA.TXT", "00001", sixteen)), HeaderVerdict::Accepted);
     EXPECT_EQ(h.ditems, 16);
     EXPECT_EQ(h.record_length, 16);
-    EXPECT_EQ(check(header("DATA.TXT", "00001", {"252", "001"})), HeaderVerdict::Accepted);   // 2 + 253
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"252", "001"})),
+              HeaderVerdict::Accepted);   // 2 + 253
     EXPECT_EQ(h.record_length, 253);
-    EXPECT_EQ(check(header("DATA.TXT", "00001", {"253", "001"})), HeaderVerdict::BadContent);   // 2 + 254
+    EXPECT_EQ(check(header("DATA.TXT", "00001", {"253", "001"})),
+              HeaderVerdict::BadContent);   // 2 + 254
     EXPECT_EQ(check(header("DATA.TXT", "00001", {"001"})), HeaderVerdict::Accepted);
 }
 
 TEST(PacketFields, NameFieldLimits)
 {
     char name[FNAME_BASE_SIZE], ext[FNAME_EXT_SIZE];
-    auto parse = [&](const char *field) { return get_fname(reinterpret_cast<const uint8_t *>(field), name, ext); };
+    auto parse = [&](const char *field) {
+        return get_fname(reinterpret_cast<const uint8_t *>(field), name, ext);
+    };
     EXPECT_EQ(parse("ABCDEFGH.TXT"), NameFieldCheck::Valid);
     EXPECT_STREQ(name, "ABCDEFGH");
     EXPECT_STREQ(ext, ".TXT");
@@ -213,7 +226,10 @@ TEST(PacketFields, NumberLimits)
 
 class DataCheck : public HeaderCheck {
 protected:
-    void SetUp() override { ASSERT_EQ(check(header("DATA.TXT", "00003", {"005", "003"})), HeaderVerdict::Accepted); }
+    void SetUp() override
+    {
+        ASSERT_EQ(check(header("DATA.TXT", "00003", {"005", "003"})), HeaderVerdict::Accepted);
+    }
     DataVerdict verdict(const Bytes &b, int accepted)
     {
         return check_data_packet(b.data(), static_cast<int>(b.size()), h, accepted);
@@ -279,4 +295,4 @@ TEST(DosDevice, RefusedAsTheFileArgument)
     EXPECT_EQ(check_dos_name(name, ext), 0);
 }
 
-}  // namespace
+}   // namespace

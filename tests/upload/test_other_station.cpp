@@ -10,10 +10,10 @@
 #include "upload/rx_terminal.h"
 
 using namespace simtest;
-using rxterm::Terminal;
 using rxterm::data_body;
 using rxterm::frame;
 using rxterm::header_body;
+using rxterm::Terminal;
 
 namespace {
 
@@ -58,7 +58,7 @@ protected:
 const std::vector<std::string> RECORDS = {"AAAAABBB", "CCCCCDDD"};
 const char OUR_FILE[] = "AAAAABBB\r\nCCCCCDDD\r\n";
 
-}  // namespace
+}   // namespace
 
 // The other station's block comes first, 1 ms after the PC's answer; the
 // terminal's own block 100 ms later.  The PC must answer only its own.
@@ -144,7 +144,8 @@ TEST_F(OtherStation, TheOpeningEnquiryIsAnsweredWithOurStation)
     sim::reset();
     term = Terminal();
     const std::string ours("\x02\x01", 2);
-    term.script = {msg(0x05, OTHER_HI, OTHER_LO), frame(0x01, header_body("DATA.TXT", 1, "02005003", ours)),
+    term.script = {msg(0x05, OTHER_HI, OTHER_LO),
+                   frame(0x01, header_body("DATA.TXT", 1, "02005003", ours)),
                    frame(0x02, data_body(1, "AAAAABBB", ours)), msg(0x04, 0x02, 0x01)};
     term.install();
     EXPECT_EQ(exec("-V -#513 +R " + tmp.path("(file)")), 0);
@@ -174,7 +175,7 @@ TEST_F(OtherStation, IgnoredWhileARefusedReceptionWaitsForTheTerminalsEot)
         ASSERT_EQ(term.answers.size(), 3u);   // ACK, EOT, and the ACK to the terminal's EOT
         EXPECT_EQ(term.answers[2], msg(0x06));
         EXPECT_GE(term.answer_ms[2], term.answer_ms[1] + 100);
-        EXPECT_LT(sim::now_ms(), 1000u);      // ended by the terminal's EOT, not the time-out
+        EXPECT_LT(sim::now_ms(), 1000u);   // ended by the terminal's EOT, not the time-out
     }
 }
 
@@ -188,7 +189,8 @@ TEST_F(OtherStation, ItsTrafficDoesNotRestartTheWait)
     term.rule = [&](Kind k, size_t step) {
         if (k == Kind::Ack && step == 1)   // every 5 s from then on
             for (uint64_t t = 5000; t < 40000; t += 5000)
-                sim::at(sim::now_ms() + t, [] { sim::deliver(frame(0x02, data_body(1, "XXXXXYYY", OTHER))); });
+                sim::at(sim::now_ms() + t,
+                        [] { sim::deliver(frame(0x02, data_body(1, "XXXXXYYY", OTHER))); });
         return false;
     };
     term.install();

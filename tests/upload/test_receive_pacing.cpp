@@ -69,7 +69,8 @@ struct ByteTerminal : Terminal {
 std::vector<Bytes> script_of(const std::vector<std::string> &recs)
 {
     std::vector<Bytes> s = rxterm::data_file_script(recs);
-    s[1] = rxterm::frame(0x01, rxterm::header_body("DATA.TXT", static_cast<int>(recs.size()), "01100"));
+    s[1] = rxterm::frame(0x01,
+                         rxterm::header_body("DATA.TXT", static_cast<int>(recs.size()), "01100"));
     return s;
 }
 
@@ -81,14 +82,11 @@ std::string contents(const std::string &path)
     return all.str();
 }
 
-bool exists(const std::string &path)
-{
-    return std::ifstream(path).good();
-}
+bool exists(const std::string &path) { return std::ifstream(path).good(); }
 
 class ReceivePacing : public SimSession {};
 
-}  // namespace
+}   // namespace
 
 TEST_F(ReceivePacing, AFrameArrivingByteByByteIsFetchedInAFewReads)
 {
@@ -111,7 +109,8 @@ TEST_F(ReceivePacing, AFrameArrivingByteByByteIsFetchedInAFewReads)
     // Byte by byte a record's ~113 bytes took a wait each; the rest of a
     // frame now comes in one (a doubled DLE adds a byte or two after it).
     // The enquiry, the header and the EOT are still read byte by byte.
-    const size_t unhinted = term.script[0].size() + term.script[1].size() + term.script.back().size();
+    const size_t unhinted = term.script[0].size() + term.script[1].size() +
+                            term.script.back().size();
     EXPECT_LT(reads, 2 * unhinted + RECORDS * 10u) << "fetches: " << reads;
 
     std::string file;
@@ -125,7 +124,8 @@ TEST_F(ReceivePacing, AFrameThatLostBytesIsStillAnsweredSoon)
     ByteTerminal term;
     term.script = script_of({record(1), record(2)});
     Bytes good = term.script[2];
-    term.script[2].erase(term.script[2].begin() + 20, term.script[2].begin() + 23);   // lost on the way
+    term.script[2].erase(term.script[2].begin() + 20,
+                         term.script[2].begin() + 23);   // lost on the way
     term.rule = [&term, good](Kind k, size_t answered) {
         if (k == Kind::Nak) {
             term.script[answered] = good;   // sent again, whole this time

@@ -75,15 +75,15 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 // Ten NAKs end the reception only when they come in a row: a good frame
 // between them starts the count again.
 TEST_F(ReceiveRuns, NaksCountOnlyInARow)
 {
     const std::vector<std::string> records = {"AAAAABBB", "CCCCCDDD", "EEEEEFFF"};
-    int sent = 0;          // records sent so far
-    int spoiled_left = 0;  // spoiled copies still to send of the current record
+    int sent = 0;           // records sent so far
+    int spoiled_left = 0;   // spoiled copies still to send of the current record
     bool header_sent = false;
     terminal = [&](Kind k, size_t) {
         if (k == Kind::Nak) {

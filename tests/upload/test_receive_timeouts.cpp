@@ -25,13 +25,13 @@ Bytes bad_check(Bytes frame)
 }
 
 struct Wait {
-    const char *wait;                      // which wait ends
+    const char *wait;   // which wait ends
     std::string options;
     std::function<void(Terminal &)> terminal;
-    int answers_before;                    // the PC's answers before the time-out's EOT
-    uint32_t nominal_ms;                   // from the last of them (none: from the start)
+    int answers_before;    // the PC's answers before the time-out's EOT
+    uint32_t nominal_ms;   // from the last of them (none: from the start)
     int result;
-    uint64_t first_answer_ms = 0;          // when the first answer goes out (0: not looked at)
+    uint64_t first_answer_ms = 0;   // when the first answer goes out (0: not looked at)
 };
 
 // Terminal behaviours.
@@ -66,7 +66,7 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(ReceiveTimeouts, EveryWaitEndsOnTimeWithItsResult)
 {
@@ -75,7 +75,10 @@ TEST_F(ReceiveTimeouts, EveryWaitEndsOnTimeWithItsResult)
         {"the terminal's enquiry, -L5", "-L5", silent, 0, 5000, 51},
         {"the terminal's enquiry, by default", "", silent, 0, 30000, 51},
         {"an enquiry cut short: its bytes do not restart the wait", "-L5",
-         [](Terminal &t) { t.script = {Bytes{0x10, 0x05, 0x00}}; }, 0, 5000, 51},
+         [](Terminal &t) {
+             t.script = {Bytes{0x10, 0x05, 0x00}};
+         },
+         0, 5000, 51},
         {"the header after the enquiry's ACK", "", enquiry_only, 1, REPLY_WAIT_MS, 51},
         {"the header, even when -L is shorter", "-L5", enquiry_only, 1, REPLY_WAIT_MS, 51},
         {"the header after a limitless wait for the enquiry", "-L0",
@@ -96,8 +99,8 @@ TEST_F(ReceiveTimeouts, EveryWaitEndsOnTimeWithItsResult)
          1, REPLY_WAIT_MS, 51},
         {"the first record after the header's ACK", "",
          [one](Terminal &t) { script_of(t, one, 2); }, 2, REPLY_WAIT_MS, 51},
-        {"the next record between records", "",
-         [two](Terminal &t) { script_of(t, two, 3); }, 3, REPLY_WAIT_MS, 51},
+        {"the next record between records", "", [two](Terminal &t) { script_of(t, two, 3); }, 3,
+         REPLY_WAIT_MS, 51},
         {"the rest of a record cut after a DLE", "",
          [two](Terminal &t) {
              script_of(t, two, 3);
@@ -111,11 +114,12 @@ TEST_F(ReceiveTimeouts, EveryWaitEndsOnTimeWithItsResult)
              t.rule = [](Kind k, size_t) { return k == Kind::Nak; };
          },
          3, REPLY_WAIT_MS, 51},
-        {"the closing EOT after the last record", "",
-         [one](Terminal &t) { script_of(t, one, 3); }, 3, REPLY_WAIT_MS, 51},
+        {"the closing EOT after the last record", "", [one](Terminal &t) { script_of(t, one, 3); },
+         3, REPLY_WAIT_MS, 51},
         {"the terminal's EOT after a refused header", "",
          [](Terminal &t) {
-             t.script = {msg(0x05), rxterm::frame(0x01, rxterm::header_body("BAD NAME", 1, "01005"))};
+             t.script = {msg(0x05),
+                         rxterm::frame(0x01, rxterm::header_body("BAD NAME", 1, "01005"))};
              t.rule = [](Kind k, size_t) { return k == Kind::Eot; };
          },
          2, REPLY_WAIT_MS, 70},

@@ -43,7 +43,8 @@ protected:
     }
     void accept_again(const Bytes &hdr)
     {
-        ASSERT_EQ(check_header(hdr.data(), static_cast<int>(hdr.size()), STATION, s, h), HeaderVerdict::Accepted);
+        ASSERT_EQ(check_header(hdr.data(), static_cast<int>(hdr.size()), STATION, s, h),
+                  HeaderVerdict::Accepted);
     }
     // A whole reception of these records; the first failing result.
     int receive(const std::vector<std::string> &records)
@@ -83,7 +84,8 @@ protected:
     }
 };
 
-const char CREATED[] = "* created by Orvane Transfer Utility 5R for Windows95/NT DLL Version 1.01S\r\n";
+const char CREATED[] =
+    "* created by Orvane Transfer Utility 5R for Windows95/NT DLL Version 1.01S\r\n";
 const char NOTICE[] = "*   field layout of a file received from a terminal\r\n";
 
 TEST_F(ReceivedFileTest, DataFileAndItsFieldFile)
@@ -317,7 +319,8 @@ TEST_F(ReceivedFileTest, SharedFieldFileKeepsTheOtherSections)
     EXPECT_EQ(fld.find("an old comment"), std::string::npos);
     EXPECT_EQ(fld.find("field 9"), std::string::npos);
     EXPECT_NE(fld.find("fields\t4 10 2\r\n" + other + "FILE DATA.TXTX\r\nFIELD 1\r\n"),
-              std::string::npos) << fld;
+              std::string::npos)
+        << fld;
     EXPECT_EQ(widths_read(tmp.dir(), "DATA.TXT"), (std::vector<int>{4, 10, 2}));
     EXPECT_EQ(widths_read(tmp.dir(), "DATA.DAT"), (std::vector<int>{6, 7}));
 
@@ -441,8 +444,8 @@ TEST_P(PairTest, AFailedFieldFileLeavesTheOldPairByteForByte)
     // The same reception without the fault: the new pair, nothing else.
     sim::fs_faults() = sim::FsFaults();
     ASSERT_EQ(receive({"abcd", "efgh"}), 0);
-    EXPECT_EQ(read("DATA.TXT"), c.append && c.old_data ? "0000\r\n1111\r\nabcd\r\nefgh\r\n"
-                                                       : "abcd\r\nefgh\r\n");
+    EXPECT_EQ(read("DATA.TXT"),
+              c.append && c.old_data ? "0000\r\n1111\r\nabcd\r\nefgh\r\n" : "abcd\r\nefgh\r\n");
     EXPECT_NE(read("DATA.FLD").find("records\t2\r\nfield\t4\r\n"), std::string::npos);
     EXPECT_EQ(snapshot().size(), 2u);
 }
@@ -460,8 +463,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReceivedFileTest, ThePutBackOldDataFileKeepsItsPermissions)
 {
     tmp.write("DATA.TXT", "0000\r\n");
-    fs::permissions(tmp.path("DATA.TXT"), fs::perms::owner_read | fs::perms::owner_write |
-                                              fs::perms::group_read);
+    fs::permissions(tmp.path("DATA.TXT"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     accept("DATA.TXT", header("DATA.TXT", "00001", {"004"}));
     sim::fs_faults().replace_fails_at = 2;
     EXPECT_EQ(receive({"abcd"}), ORV5_E_FILE_IO);
@@ -481,11 +484,11 @@ TEST_F(ReceivedFileTest, ThePutBackOldDataFileKeepsItsPermissions)
 //   a program file:        1 its temporary file (it has no .FLD file)
 struct SyncCase {
     const char *what;
-    const char *dest;        // the file received, there before with old content
+    const char *dest;   // the file received, there before with old content
     bool append;
-    int file;                // the file whose sync or close fails
-    const char *file_is;     // "~RX" for a temporary file, else the name it is opened as
-    bool close;              // the close fails, not the sync
+    int file;              // the file whose sync or close fails
+    const char *file_is;   // "~RX" for a temporary file, else the name it is opened as
+    bool close;            // the close fails, not the sync
 };
 
 class SyncFailure : public ReceivedFileTest, public ::testing::WithParamInterface<SyncCase> {};
@@ -495,8 +498,10 @@ TEST_P(SyncFailure, FailsTheReceptionAndKeepsTheOldFiles)
     const SyncCase c = GetParam();
     const std::string dest = c.dest;
     const bool program = dest.find(".TXT") == std::string::npos;
-    const std::string record = !program ? "abcd"
-                               : std::string(dest.find(".PD3") != std::string::npos ? 128 : 130, 'p');
+    const std::string record = !program
+                                   ? "abcd"
+                                   : std::string(dest.find(".PD3") != std::string::npos ? 128 : 130,
+                                                 'p');
     tmp.write(c.dest, program ? std::string(260, 'o') : "0000\r\n1111\r\n");
     tmp.write("DATA.FLD", "FILE DATA.TXT\r\nFIELD 4\r\nFILE DATA.DAT\r\nFIELD 6\r\n");
     const auto before = snapshot();
@@ -521,31 +526,30 @@ TEST_P(SyncFailure, FailsTheReceptionAndKeepsTheOldFiles)
 
 INSTANTIATE_TEST_SUITE_P(
     EachFile, SyncFailure,
-    ::testing::Values(
-        SyncCase{"DataFileSync", "DATA.TXT", false, 1, "~RX", false},
-        SyncCase{"DataFileClose", "DATA.TXT", false, 1, "~RX", true},
-        SyncCase{"FieldFileSync", "DATA.TXT", false, 2, "~RX", false},
-        SyncCase{"FieldFileClose", "DATA.TXT", false, 2, "~RX", true},
-        SyncCase{"AppendedDataFileSync", "DATA.TXT", true, 1, "DATA.TXT", false},
-        SyncCase{"AppendedDataFileClose", "DATA.TXT", true, 1, "DATA.TXT", true},
-        SyncCase{"AppendTemporaryFileSync", "DATA.TXT", true, 2, "~RX", false},
-        SyncCase{"AppendTemporaryFileClose", "DATA.TXT", true, 2, "~RX", true},
-        SyncCase{"AppendFieldFileSync", "DATA.TXT", true, 4, "~RX", false},
-        SyncCase{"AppendFieldFileClose", "DATA.TXT", true, 4, "~RX", true},
-        SyncCase{"ProgramFileSync", "X.PD3", false, 1, "~RX", false},
-        SyncCase{"ProgramFileClose", "X.PD3", false, 1, "~RX", true},
-        SyncCase{"OtherProgramFileSync", "Y.FN3", false, 1, "~RX", false},
-        SyncCase{"OtherProgramFileClose", "Y.EX3", true, 1, "~RX", true},
-        // Program files are always replaced, append mode or not.
-        SyncCase{"ProgramFileSyncInAppendMode", "X.PD3", true, 1, "~RX", false},
-        SyncCase{"ProgramFileCloseInAppendMode", "X.PD3", true, 1, "~RX", true}),
+    ::testing::Values(SyncCase{"DataFileSync", "DATA.TXT", false, 1, "~RX", false},
+                      SyncCase{"DataFileClose", "DATA.TXT", false, 1, "~RX", true},
+                      SyncCase{"FieldFileSync", "DATA.TXT", false, 2, "~RX", false},
+                      SyncCase{"FieldFileClose", "DATA.TXT", false, 2, "~RX", true},
+                      SyncCase{"AppendedDataFileSync", "DATA.TXT", true, 1, "DATA.TXT", false},
+                      SyncCase{"AppendedDataFileClose", "DATA.TXT", true, 1, "DATA.TXT", true},
+                      SyncCase{"AppendTemporaryFileSync", "DATA.TXT", true, 2, "~RX", false},
+                      SyncCase{"AppendTemporaryFileClose", "DATA.TXT", true, 2, "~RX", true},
+                      SyncCase{"AppendFieldFileSync", "DATA.TXT", true, 4, "~RX", false},
+                      SyncCase{"AppendFieldFileClose", "DATA.TXT", true, 4, "~RX", true},
+                      SyncCase{"ProgramFileSync", "X.PD3", false, 1, "~RX", false},
+                      SyncCase{"ProgramFileClose", "X.PD3", false, 1, "~RX", true},
+                      SyncCase{"OtherProgramFileSync", "Y.FN3", false, 1, "~RX", false},
+                      SyncCase{"OtherProgramFileClose", "Y.EX3", true, 1, "~RX", true},
+                      // Program files are always replaced, append mode or not.
+                      SyncCase{"ProgramFileSyncInAppendMode", "X.PD3", true, 1, "~RX", false},
+                      SyncCase{"ProgramFileCloseInAppendMode", "X.PD3", true, 1, "~RX", true}),
     [](const ::testing::TestParamInfo<SyncCase> &i) { return std::string(i.param.what); });
 
 INSTANTIATE_TEST_SUITE_P(
     AllKinds, FaultSweep,
     ::testing::Combine(::testing::Values(Fault::Create, Fault::Open, Fault::Write, Fault::Read,
-                                         Fault::Sync, Fault::Close, Fault::Replace,
-                                         Fault::Remove, Fault::Full),
+                                         Fault::Sync, Fault::Close, Fault::Replace, Fault::Remove,
+                                         Fault::Full),
                        ::testing::Bool()));
 
-}  // namespace
+}   // namespace

@@ -11,10 +11,10 @@ using namespace simtest;
 
 namespace {
 
-using rxterm::Terminal;
 using rxterm::data_body;
 using rxterm::frame;
 using rxterm::header_body;
+using rxterm::Terminal;
 
 class Upload : public SimSession {
 protected:
@@ -56,7 +56,7 @@ protected:
     }
 };
 
-}  // namespace
+}   // namespace
 
 // --- whole receptions ---------------------------------------------------------------
 
@@ -73,7 +73,7 @@ TEST_F(Upload, DataFileIsWrittenAsLinesWithItsFieldFile)
     EXPECT_NE(fld.find("fields\t5 3\r\n"), std::string::npos) << fld;
     EXPECT_EQ(count_answers(Kind::Ack), 6);   // enquiry, header, 3 records, EOT
     EXPECT_EQ(count_answers(Kind::Nak), 0);
-    EXPECT_EQ(files_in_folder(), 2u);         // no temporary file left
+    EXPECT_EQ(files_in_folder(), 2u);   // no temporary file left
 }
 
 TEST_F(Upload, SeparatorsAndTheDestinationName)
@@ -124,15 +124,15 @@ TEST_F(Upload, RepeatedHeaderAndEnquiryAfterTheLastBlock)
     int header_repeats = 0, last_asks = 0;
     term.rule = [&](Kind k, size_t step) {
         if (k == Kind::Ack && step == 1 && header_repeats++ == 0) {
-            term.send(1);                          // the header's ACK was lost
+            term.send(1);   // the header's ACK was lost
             return true;
         }
         if (k == Kind::Ack && step == 2 && last_asks++ == 0) {
-            sim::deliver(msg(0x05), 1);            // the last ACK was lost: ask
+            sim::deliver(msg(0x05), 1);   // the last ACK was lost: ask
             return true;
         }
         if (k == Kind::Nak && step == 2) {
-            term.send(2);                          // asked to repeat: the last block
+            term.send(2);   // asked to repeat: the last block
             return true;
         }
         return false;
@@ -201,7 +201,10 @@ TEST_F(Upload, BadCheckIsAnsweredWithNakAndTheTenthEnds53)
 
 TEST_F(Upload, RefusedHeadersEndWithTheirCodeAndCreateNothing)
 {
-    struct Case { std::string name, layout, dest, options; int code; };
+    struct Case {
+        std::string name, layout, dest, options;
+        int code;
+    };
     const Case cases[] = {
         {"BAD NAME", "02005003", "(file)", "", 70},
         {"DATA.TXT", "02000003", "(file)", "", 70},   // width 000
@@ -351,14 +354,13 @@ TEST_F(Upload, OneBeyondEachLimitOfTheHeaderIsRefused)
     std::string sixteen_plus = "16225";   // 16 fields, 225 + 15 = 240 wide: 256
     for (int i = 0; i < 15; ++i)
         sixteen_plus += "001";
-    struct Case { std::string name, layout; int records; };
+    struct Case {
+        std::string name, layout;
+        int records;
+    };
     const Case cases[] = {
-        {"ABCDEFGHI.TX", "01005", 1},
-        {"AB.CDEF", "01005", 1},
-        {"DATA.TXT", "01255", 1},
-        {"DATA.TXT", "02253001", 1},
-        {"DATA.TXT", sixteen_plus, 1},
-        {"DATA.TXT", "01005", 32768},
+        {"ABCDEFGHI.TX", "01005", 1}, {"AB.CDEF", "01005", 1},       {"DATA.TXT", "01255", 1},
+        {"DATA.TXT", "02253001", 1},  {"DATA.TXT", sixteen_plus, 1}, {"DATA.TXT", "01005", 32768},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name + " " + c.layout);

@@ -15,15 +15,15 @@ namespace {
 // DLE SOH, the body, DLE ETX, the check over body + ETX, low byte first.
 Bytes header_frame(const std::string &name, const std::string &count, const std::string &layout)
 {
-    std::string body = std::string("\0\0", 2) + name + std::string(12 - name.size(), ' ') +
-                       count + layout;
+    std::string body = std::string("\0\0", 2) + name + std::string(12 - name.size(), ' ') + count +
+                       layout;
     Bytes span(body.begin(), body.end());
     span.push_back(0x03);
     uint16_t crc = crc16(span.data(), span.size());
     Bytes out = {0x10, 0x01};
     out.insert(out.end(), body.begin(), body.end());
-    out.insert(out.end(), {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF),
-                           static_cast<uint8_t>(crc >> 8)});
+    out.insert(out.end(),
+               {0x10, 0x03, static_cast<uint8_t>(crc & 0xFF), static_cast<uint8_t>(crc >> 8)});
     return out;
 }
 
@@ -53,7 +53,11 @@ protected:
 
 TEST_F(RefusedHeaderName, RefusedAfterTheNamesTheBufferHoldsTheDestination)
 {
-    struct Case { const char *what; Bytes hdr; int code; };
+    struct Case {
+        const char *what;
+        Bytes hdr;
+        int code;
+    };
     const Case cases[] = {
         {"record count", header_frame("DATA.TXT", "3276A", "01005"), 70},
         {"record count above the limit", header_frame("DATA.TXT", "32768", "01005"), 70},
@@ -88,7 +92,12 @@ TEST_F(RefusedHeaderName, OutputNotCreatedOrNoRoomStillNamesTheDestination)
 
 TEST_F(RefusedHeaderName, RefusedAtTheNamesTheBufferIsUntouched)
 {
-    struct Case { const char *what; Bytes hdr; std::string options, dest; int code; };
+    struct Case {
+        const char *what;
+        Bytes hdr;
+        std::string options, dest;
+        int code;
+    };
     const Case cases[] = {
         {"the terminal's name", header_frame("BAD NAME", "00001", "01005"), "", "(file)", 70},
         {"a device name", header_frame("NUL.TXT", "00001", "01005"), "", "(file)", 70},
@@ -102,4 +111,4 @@ TEST_F(RefusedHeaderName, RefusedAtTheNamesTheBufferIsUntouched)
     }
 }
 
-}  // namespace
+}   // namespace

@@ -63,9 +63,9 @@ typedef int (*ioctl_fn)(int, unsigned long, ...);
 enum { SHIM_MAX_FDS = 4096 };
 
 struct line_state {
-    dev_t dev;      /* device the state belongs to; a reused fd resets it */
-    int known;      /* 1 once dev is set */
-    int outputs;    /* TIOCM_DTR | TIOCM_RTS as last set by the program */
+    dev_t dev;   /* device the state belongs to; a reused fd resets it */
+    int known;   /* 1 once dev is set */
+    int outputs; /* TIOCM_DTR | TIOCM_RTS as last set by the program */
 };
 
 static struct line_state shim_lines[SHIM_MAX_FDS];
@@ -113,8 +113,8 @@ static int log_fd(void)
 {
     if (shim_log_fd == -2) {
         const char *path = getenv("PTYSHIM_LOG");
-        shim_log_fd = (path && *path)
-            ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+        shim_log_fd = (path && *path) ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)
+                                      : -1;
     }
     return shim_log_fd;
 }
@@ -127,9 +127,9 @@ static void log_event(int fd, const char *fmt, ...)
     char line[LOG_LINE_SIZE];
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    int n = snprintf(line, sizeof line, "%llu %d ",
-                     (unsigned long long)now.tv_sec * 1000000ull + (unsigned long long)now.tv_nsec / 1000,
-                     fd);
+    int n = snprintf(
+        line, sizeof line, "%llu %d ",
+        (unsigned long long)now.tv_sec * 1000000ull + (unsigned long long)now.tv_nsec / 1000, fd);
     va_list ap;
     va_start(ap, fmt);
     n += vsnprintf(line + n, sizeof line - (size_t)n - 1, fmt, ap);
@@ -140,17 +140,17 @@ static void log_event(int fd, const char *fmt, ...)
     real_write_fn()(out, line, (size_t)n);
 }
 
-static int logging(int fd)
-{
-    return log_fd() >= 0 && fd != shim_log_fd && isatty(fd);
-}
+static int logging(int fd) { return log_fd() >= 0 && fd != shim_log_fd && isatty(fd); }
 
-struct speed_name { speed_t code; unsigned long baud; };
+struct speed_name {
+    speed_t code;
+    unsigned long baud;
+};
 static const struct speed_name shim_speeds[] = {
-    {B0, 0}, {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200},
-    {B300, 300}, {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400},
-    {B4800, 4800}, {B9600, 9600}, {B19200, 19200}, {B38400, 38400},
-    {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
+    {B0, 0},           {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},
+    {B150, 150},       {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},
+    {B1800, 1800},     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},
+    {B38400, 38400},   {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800},
     {B921600, 921600},
 };
 
@@ -159,7 +159,7 @@ static unsigned long baud_of(speed_t code)
     for (size_t i = 0; i < sizeof shim_speeds / sizeof shim_speeds[0]; ++i)
         if (shim_speeds[i].code == code)
             return shim_speeds[i].baud;
-    return 1000000000ul + code;   /* no standard speed: shown as 10000000xx */
+    return 1000000000ul + code; /* no standard speed: shown as 10000000xx */
 }
 
 /* The output speed in bit/s, (unsigned long)-1 when it cannot be read.
@@ -167,13 +167,13 @@ static unsigned long baud_of(speed_t code)
  * with BOTHER (256000, 56000 ...) is seen as it is, and two such speeds
  * are told apart; elsewhere the speed code is translated. */
 #if defined(__linux__)
-struct shim_termios2 {              /* the kernel's struct termios2 */
+struct shim_termios2 { /* the kernel's struct termios2 */
     tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
     cc_t c_line;
     cc_t c_cc[19];
     speed_t c_ispeed, c_ospeed;
 };
-#define SHIM_TCGETS2 _IOR('T', 0x2A, struct shim_termios2)
+#  define SHIM_TCGETS2 _IOR('T', 0x2A, struct shim_termios2)
 #endif
 
 static unsigned long current_speed(int fd)
@@ -190,10 +190,7 @@ static unsigned long current_speed(int fd)
 }
 
 /* The output speed before a settings change, for log_speed_change. */
-static unsigned long speed_before(int fd)
-{
-    return current_speed(fd);
-}
+static unsigned long speed_before(int fd) { return current_speed(fd); }
 
 static void log_speed_change(int fd, unsigned long before)
 {
@@ -270,9 +267,18 @@ static int emulate(int fd, unsigned long req, int *arg)
     const char *name = NULL;
     switch (req) {
     case TIOCMGET: *arg = visible_lines(ls->outputs); break;
-    case TIOCMBIS: ls->outputs |= set; name = "BIS"; break;
-    case TIOCMBIC: ls->outputs &= ~set; name = "BIC"; break;
-    default:       ls->outputs = set; name = "SET"; break; /* TIOCMSET */
+    case TIOCMBIS:
+        ls->outputs |= set;
+        name = "BIS";
+        break;
+    case TIOCMBIC:
+        ls->outputs &= ~set;
+        name = "BIC";
+        break;
+    default:
+        ls->outputs = set;
+        name = "SET";
+        break; /* TIOCMSET */
     }
     int outputs = ls->outputs;
     if (name)
@@ -303,7 +309,8 @@ static int shim_ioctl(ioctl_fn real, int fd, unsigned long req, void *arg)
         errno = ENOSYS;
         return -1;
     }
-    unsigned long before = is_set_request(req) && logging(fd) ? speed_before(fd) : (unsigned long)-1;
+    unsigned long before = is_set_request(req) && logging(fd) ? speed_before(fd)
+                                                              : (unsigned long)-1;
     int rc = real(fd, req, arg);
     if (rc == 0 && before != (unsigned long)-1) {
         int err = errno;
@@ -435,7 +442,7 @@ ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
 {
     static ssize_t (*real)(int, const struct iovec *, int);
     if (!real)
-        real = (ssize_t (*)(int, const struct iovec *, int))dlsym(RTLD_NEXT, "writev");
+        real = (ssize_t(*)(int, const struct iovec *, int))dlsym(RTLD_NEXT, "writev");
     if (!real) {
         errno = ENOSYS;
         return -1;

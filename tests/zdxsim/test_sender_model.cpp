@@ -22,7 +22,7 @@ struct Records : RecordSource {
     std::vector<std::string> recs;
     int asked = 0;
     bool record(int serial, uint8_t *out, int len) override {
-        EXPECT_EQ(serial, ++asked);                  // once each, in order
+        EXPECT_EQ(serial, ++asked);  // once each, in order
         if (serial > int(recs.size())) return false;
         std::string r = recs[size_t(serial - 1)];
         r.resize(size_t(len), ' ');
@@ -35,9 +35,9 @@ struct Records : RecordSource {
 // frame, 'B' a frame broken off by DLE ENQ.
 struct Sent {
     char kind = '?';
-    std::string body;           // DLE doubling undone
-    bool crc_ok = false;        // checked with the library's CRC
-    uint8_t st[2] = {0, 0};     // of a control message or the break
+    std::string body;        // DLE doubling undone
+    bool crc_ok = false;     // checked with the library's CRC
+    uint8_t st[2] = {0, 0};  // of a control message or the break
     std::vector<uint8_t> wire;
 };
 
@@ -96,8 +96,8 @@ struct Link {
     SenderModel model;
     uint8_t st[2];
     Link(SenderConfig cfg, std::vector<std::string> recs)
-        : src(std::move(recs)), model(cfg, &src),
-          st{uint8_t(cfg.station >> 8), uint8_t(cfg.station)} {}
+        : src(std::move(recs)),
+          model(cfg, &src), st{uint8_t(cfg.station >> 8), uint8_t(cfg.station)} {}
 
     // What the terminal wrote since the last look, one letter per output.
     std::string out(std::vector<Sent> *sent = nullptr) {
@@ -146,7 +146,9 @@ SenderConfig config(SendFile f, uint16_t station = 0) {
 }  // namespace
 
 TEST(SenderModel, SendsADataFileWithAStationThatIsDle) {
-    Link l(config(data_file(2, {3, 2}), 0x0210), {"AB\x10" "DE", "12345"});
+    Link l(config(data_file(2, {3, 2}), 0x0210), {"AB\x10"
+                                                  "DE",
+                                                  "12345"});
     Sent enq = l.one();
     EXPECT_EQ(enq.wire, (std::vector<uint8_t>{0x10, 0x05, 0x02, 0x10}));
     EXPECT_EQ(l.sum().status, SenderStatus::connecting);
@@ -155,16 +157,26 @@ TEST(SenderModel, SendsADataFileWithAStationThatIsDle) {
     Sent h = l.pc_one(cACK);
     EXPECT_EQ(h.kind, 'H');
     EXPECT_TRUE(h.crc_ok);
-    EXPECT_EQ(h.body, std::string("\x02\x10" "DATA.TXT    00002" "02003002", 2 + 12 + 5 + 8));
+    EXPECT_EQ(h.body, std::string("\x02\x10"
+                                  "DATA.TXT    00002"
+                                  "02003002",
+                                  2 + 12 + 5 + 8));
     EXPECT_EQ(std::vector<uint8_t>(h.wire.begin(), h.wire.begin() + 6),
               (std::vector<uint8_t>{0x10, 0x01, 0x02, 0x10, 0x10, 'D'}));
 
     Sent d1 = l.pc_one(cACK);
     EXPECT_EQ(d1.kind, 'D');
     EXPECT_TRUE(d1.crc_ok);
-    EXPECT_EQ(d1.body, std::string("\x02\x10" "00001" "AB\x10" "DE", 12));
+    EXPECT_EQ(d1.body, std::string("\x02\x10"
+                                   "00001"
+                                   "AB\x10"
+                                   "DE",
+                                   12));
     Sent d2 = l.pc_one(cACK);
-    EXPECT_EQ(d2.body, std::string("\x02\x10" "00002" "12345", 12));
+    EXPECT_EQ(d2.body, std::string("\x02\x10"
+                                   "00002"
+                                   "12345",
+                                   12));
     Sent eot = l.pc_one(cACK);
     EXPECT_EQ(eot.wire, (std::vector<uint8_t>{0x10, 0x04, 0x02, 0x10}));
     EXPECT_EQ(l.sum().status, SenderStatus::ok);
@@ -178,7 +190,7 @@ TEST(SenderModel, SendsADataFileWithAStationThatIsDle) {
     EXPECT_EQ(s.acked, 2);
     EXPECT_EQ(s.frames_sent, 3);
     EXPECT_EQ(s.acks, 5);
-    EXPECT_STREQ(s.answers, "enq:A 0:A eot:A");     // plain record ACKs left out
+    EXPECT_STREQ(s.answers, "enq:A 0:A eot:A");  // plain record ACKs left out
     EXPECT_STREQ(status_text(s.status), "ok");
 }
 
@@ -193,7 +205,7 @@ TEST(SenderModel, EmptyProgramFileHeaderIsTheKnownWireForm) {
     EXPECT_EQ(h.wire, (std::vector<uint8_t>{0x10, 0x01, 0x00, 0x00, 0x54, 0x45, 0x53, 0x54, 0x2E,
                                             0x50, 0x44, 0x33, 0x20, 0x20, 0x20, 0x20, 0x30, 0x30,
                                             0x30, 0x30, 0x30, 0x10, 0x03, 0x11, 0x16}));
-    EXPECT_EQ(l.pc(cACK), "E");                       // no records: straight to EOT
+    EXPECT_EQ(l.pc(cACK), "E");  // no records: straight to EOT
     EXPECT_EQ(l.pc(cACK), "");
     EXPECT_EQ(l.sum().status, SenderStatus::ok);
 }
@@ -212,7 +224,7 @@ TEST(SenderModel, NakResendsTheSameBytesAndTenInARowGiveUp) {
         seen += r.kind;
     }
     EXPECT_EQ(seen, "DDDDDDDDD");
-    EXPECT_EQ(l.pc(cNAK), "E");                       // the tenth: give up
+    EXPECT_EQ(l.pc(cNAK), "E");  // the tenth: give up
     EXPECT_EQ(l.sum().status, SenderStatus::gave_up);
     EXPECT_EQ(l.pc(cACK), "");
     EXPECT_EQ(l.sum().closing, Closing::acked);
@@ -225,20 +237,20 @@ TEST(SenderModel, SilenceIsAskedAboutWithEnquiriesUntilTheTerminalGivesUp) {
     cfg.retries = 2;
     Link l(cfg, {"x", "y"});
     l.one();
-    EXPECT_EQ(l.wait(), "Q");                         // the opening, again
+    EXPECT_EQ(l.wait(), "Q");  // the opening, again
     EXPECT_EQ(l.wait(), "Q");
     l.pc_one(cACK);
     std::vector<Sent> v;
-    EXPECT_EQ(l.wait(&v), "Q");                       // header unanswered
+    EXPECT_EQ(l.wait(&v), "Q");  // header unanswered
     EXPECT_EQ(v[0].wire, (std::vector<uint8_t>{0x10, 0x05, 0x00, 0x07}));
-    EXPECT_EQ(l.pc(cNAK), "H");                       // asked again: resend
+    EXPECT_EQ(l.pc(cNAK), "H");  // asked again: resend
     EXPECT_EQ(l.wait(), "Q");
-    EXPECT_EQ(l.pc(cACK), "D");                       // an ACK to the enquiry takes it
+    EXPECT_EQ(l.pc(cACK), "D");  // an ACK to the enquiry takes it
     EXPECT_EQ(l.wait(), "Q");
     EXPECT_EQ(l.wait(), "Q");
-    EXPECT_EQ(l.wait(), "E");                         // retries used up
+    EXPECT_EQ(l.wait(), "E");  // retries used up
     EXPECT_EQ(l.sum().status, SenderStatus::no_answer);
-    EXPECT_EQ(l.wait(), "E");                         // closing EOT, three times
+    EXPECT_EQ(l.wait(), "E");  // closing EOT, three times
     EXPECT_EQ(l.wait(), "E");
     EXPECT_EQ(l.wait(), "");
     EXPECT_TRUE(l.model.finished());
@@ -256,10 +268,10 @@ TEST(SenderModel, OpeningLimitAndAnswersForAnotherStation) {
     Link l(cfg, {});
     l.one();
     static const uint8_t other[2] = {0x01, 0x03};
-    EXPECT_EQ(l.pc(cACK, nullptr, other), "");        // not ours: ignored
+    EXPECT_EQ(l.pc(cACK, nullptr, other), "");  // not ours: ignored
     EXPECT_EQ(l.sum().foreign, 1);
     EXPECT_EQ(l.wait(), "Q");
-    EXPECT_EQ(l.wait(), "");                          // nobody there: no EOT
+    EXPECT_EQ(l.wait(), "");  // nobody there: no EOT
     EXPECT_TRUE(l.model.finished());
     EXPECT_EQ(l.sum().status, SenderStatus::no_answer);
     EXPECT_EQ(l.sum().closing, Closing::none);
@@ -272,31 +284,63 @@ TEST(SenderModel, EachFaultOnTheWire) {
         const char *what;
         int frame;
         void (*script)(SenderFaults &);
-        const char *first;        // body of the first sending, after the station
+        const char *first;  // body of the first sending, after the station
         bool crc_ok;
         char kind;
-        const char *station = "\0\0";   // the station it carries
+        const char *station = "\0\0";  // the station it carries
     };
     const std::string st("\0\0", 2);
     const Case cases[] = {
-        {"crc", 2, [](SenderFaults &f) { f.crc_frame = 2; f.crc_times = 1; }, "00002bbbbb", false, 'D'},
-        {"station", 1, [](SenderFaults &f) { f.station_frame = 1; }, "00001aaaaa", true, 'D', "\xFF\xFF"},
-        {"station id", 0, [](SenderFaults &f) { f.station_frame = 0; f.station_value = 0x1234; },
+        {"crc", 2,
+         [](SenderFaults &f) {
+             f.crc_frame = 2;
+             f.crc_times = 1;
+         },
+         "00002bbbbb", false, 'D'},
+        {"station", 1, [](SenderFaults &f) { f.station_frame = 1; }, "00001aaaaa", true, 'D',
+         "\xFF\xFF"},
+        {"station id", 0,
+         [](SenderFaults &f) {
+             f.station_frame = 0;
+             f.station_value = 0x1234;
+         },
          "DATA.TXT    0000302002003", true, 'H', "\x12\x34"},
         {"serial", 2, [](SenderFaults &f) { f.serial_frame = 2; }, "00003bbbbb", true, 'D'},
-        {"serial@", 2, [](SenderFaults &f) { f.serial_frame = 2; f.serial_value = 1; }, "00001bbbbb", true, 'D'},
-        {"longer", 3, [](SenderFaults &f) { f.length_frame = LAST_FRAME; }, "00003ccccc0", true, 'D'},
-        {"shorter", 1, [](SenderFaults &f) { f.length_frame = 1; f.length_delta = -2; }, "00001aaa", true, 'D'},
+        {"serial@", 2,
+         [](SenderFaults &f) {
+             f.serial_frame = 2;
+             f.serial_value = 1;
+         },
+         "00001bbbbb", true, 'D'},
+        {"longer", 3, [](SenderFaults &f) { f.length_frame = LAST_FRAME; }, "00003ccccc0", true,
+         'D'},
+        {"shorter", 1,
+         [](SenderFaults &f) {
+             f.length_frame = 1;
+             f.length_delta = -2;
+         },
+         "00001aaa", true, 'D'},
         {"header longer", 0, [](SenderFaults &f) { f.length_frame = 0; },
          "DATA.TXT    00003020020030", true, 'H'},
         {"break", 1, [](SenderFaults &f) { f.break_frame = 1; }, "0000", false, 'B'},
-        {"break@3", 1, [](SenderFaults &f) { f.break_frame = 1; f.break_after = 3; }, "0", false, 'B'},
-        {"name", 0, [](SenderFaults &f) { f.header = HeaderFault::name; }, "?ATA.TXT    0000302002003", true, 'H'},
-        {"count", 0, [](SenderFaults &f) { f.header = HeaderFault::count; }, "DATA.TXT    3276802002003", true, 'H'},
-        {"fields", 0, [](SenderFaults &f) { f.header = HeaderFault::fields; }, "DATA.TXT    0000317002003", true, 'H'},
-        {"width", 0, [](SenderFaults &f) { f.header = HeaderFault::width; }, "DATA.TXT    0000302000003", true, 'H'},
-        {"sum", 0, [](SenderFaults &f) { f.header = HeaderFault::sum; }, "DATA.TXT    0000302127128", true, 'H'},
-        {"short", 0, [](SenderFaults &f) { f.header = HeaderFault::short_header; }, "DATA.TXT    0000", true, 'H'},
+        {"break@3", 1,
+         [](SenderFaults &f) {
+             f.break_frame = 1;
+             f.break_after = 3;
+         },
+         "0", false, 'B'},
+        {"name", 0, [](SenderFaults &f) { f.header = HeaderFault::name; },
+         "?ATA.TXT    0000302002003", true, 'H'},
+        {"count", 0, [](SenderFaults &f) { f.header = HeaderFault::count; },
+         "DATA.TXT    3276802002003", true, 'H'},
+        {"fields", 0, [](SenderFaults &f) { f.header = HeaderFault::fields; },
+         "DATA.TXT    0000317002003", true, 'H'},
+        {"width", 0, [](SenderFaults &f) { f.header = HeaderFault::width; },
+         "DATA.TXT    0000302000003", true, 'H'},
+        {"sum", 0, [](SenderFaults &f) { f.header = HeaderFault::sum; },
+         "DATA.TXT    0000302127128", true, 'H'},
+        {"short", 0, [](SenderFaults &f) { f.header = HeaderFault::short_header; },
+         "DATA.TXT    0000", true, 'H'},
     };
     for (const Case &c : cases) {
         SenderConfig cfg = config(data_file(3, {2, 3}));
@@ -345,7 +389,7 @@ TEST(SenderModel, BadCheckValueKTimesAndHeaderFaultKTimes) {
 }
 
 TEST(SenderModel, RepeatAfterAckAndLostAcks) {
-    {   // the last block again after its ACK, and the header too
+    {  // the last block again after its ACK, and the header too
         SenderConfig cfg = config(data_file(2, {1}));
         cfg.faults.repeat_frame = LAST_FRAME;
         Link l(cfg, {"a", "b"});
@@ -368,7 +412,7 @@ TEST(SenderModel, RepeatAfterAckAndLostAcks) {
         EXPECT_EQ(l.pc_one(cACK).wire, h.wire);
         EXPECT_EQ(l.pc(cACK), "D");
     }
-    {   // the final ACK not heard: enquiry, NAK, the last block again
+    {  // the final ACK not heard: enquiry, NAK, the last block again
         SenderConfig cfg = config(data_file(2, {1}));
         cfg.faults.lost_ack_frame = LAST_FRAME;
         Link l(cfg, {"a", "b"});
@@ -376,14 +420,14 @@ TEST(SenderModel, RepeatAfterAckAndLostAcks) {
         l.pc_one(cACK);
         l.pc_one(cACK);
         Sent last = l.pc_one(cACK);
-        EXPECT_EQ(l.pc(cACK), "");                   // not heard
+        EXPECT_EQ(l.pc(cACK), "");  // not heard
         EXPECT_EQ(l.sum().acked, 1);
         EXPECT_EQ(l.wait(), "Q");
         EXPECT_EQ(l.pc_one(cNAK).wire, last.wire);
         EXPECT_EQ(l.pc(cACK), "E");
         EXPECT_STREQ(l.sum().answers, "enq:A 0:A 2:a.NA");
     }
-    {   // ... or the PC answers the enquiry with ACK: straight to the EOT
+    {  // ... or the PC answers the enquiry with ACK: straight to the EOT
         SenderConfig cfg = config(data_file(1, {1}));
         cfg.faults.lost_ack_frame = 1;
         Link l(cfg, {"a"});
@@ -398,7 +442,7 @@ TEST(SenderModel, RepeatAfterAckAndLostAcks) {
 }
 
 TEST(SenderModel, PcRefusalOwnEotAndSilence) {
-    {   // the PC could not store the file: EOT for the last record
+    {  // the PC could not store the file: EOT for the last record
         Link l(config(data_file(2, {1})), {"a", "b"});
         l.one();
         l.pc_one(cACK);
@@ -412,7 +456,7 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         EXPECT_EQ(l.sum().acked, 1);
         EXPECT_STREQ(l.sum().answers, "enq:A 0:A 2:E eot:A");
     }
-    {   // the terminal's own EOT instead of record 2
+    {  // the terminal's own EOT instead of record 2
         SenderConfig cfg = config(data_file(3, {1}));
         cfg.faults.eot_at = 2;
         Link l(cfg, {"a", "b", "c"});
@@ -420,12 +464,12 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         l.pc_one(cACK);
         l.pc_one(cACK);
         EXPECT_EQ(l.pc(cACK), "E");
-        EXPECT_EQ(l.src.asked, 1);                   // record 2 never read
+        EXPECT_EQ(l.src.asked, 1);  // record 2 never read
         EXPECT_EQ(l.pc(cACK), "");
         EXPECT_EQ(l.sum().status, SenderStatus::ended);
         EXPECT_EQ(l.sum().closing, Closing::acked);
     }
-    {   // silent instead of record 1: no time-outs; the PC's EOT ends it
+    {  // silent instead of record 1: no time-outs; the PC's EOT ends it
         SenderConfig cfg = config(data_file(1, {1}));
         cfg.faults.silent_from = 1;
         Link l(cfg, {"a"});
@@ -439,7 +483,7 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         EXPECT_TRUE(l.sum().pc_eot);
         EXPECT_EQ(l.sum().status, SenderStatus::silent);
     }
-    {   // the closing EOT lost: the file went across, then silence; the
+    {  // the closing EOT lost: the file went across, then silence; the
         // PC's EOT (a stop) ends it
         SenderConfig cfg = config(data_file(2, {1}));
         cfg.faults.drop_closing_eot = true;
@@ -448,7 +492,7 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         l.pc_one(cACK);
         l.pc_one(cACK);
         l.pc_one(cACK);
-        EXPECT_EQ(l.pc(cACK), "");                   // no EOT after the last ACK
+        EXPECT_EQ(l.pc(cACK), "");  // no EOT after the last ACK
         EXPECT_EQ(l.sum().status, SenderStatus::ok);
         EXPECT_EQ(l.sum().acked, 2);
         EXPECT_EQ(l.sum().closing, Closing::dropped);
@@ -459,14 +503,14 @@ TEST(SenderModel, PcRefusalOwnEotAndSilence) {
         EXPECT_EQ(l.pc(cEOT), "");
         EXPECT_TRUE(l.model.finished());
     }
-    {   // silent from the start: not even the enquiry
+    {  // silent from the start: not even the enquiry
         SenderConfig cfg = config(data_file(1, {1}));
         cfg.faults.silent = true;
         Link l(cfg, {"a"});
         EXPECT_EQ(l.out(), "");
         EXPECT_EQ(l.model.wait_ms(), 0u);
     }
-    {   // a record the source cannot give
+    {  // a record the source cannot give
         Link l(config(data_file(2, {1})), {"a"});
         l.one();
         l.pc_one(cACK);
@@ -502,7 +546,7 @@ TEST(SenderSource, WidthsAndFieldDefinitions) {
     EXPECT_EQ(f.fields, 2);
     EXPECT_EQ(f.widths[1], 3);
     EXPECT_TRUE(parse_widths("254", &f));
-    EXPECT_FALSE(parse_widths("127,128", &f));       // 2 + 255 > 255
+    EXPECT_FALSE(parse_widths("127,128", &f));  // 2 + 255 > 255
     EXPECT_FALSE(parse_widths("0", &f));
     EXPECT_FALSE(parse_widths("1,,2", &f));
     EXPECT_FALSE(parse_widths("1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17", &f));
@@ -546,7 +590,7 @@ TEST(SenderSource, DataProgramAndGeneratedRecords) {
         ASSERT_TRUE(src.record(k, rec, 5));
         got += std::string(reinterpret_cast<char *>(rec), 5) + "|";
     }
-    EXPECT_EQ(got, "ABCDE|xy   |last |");              // cut, filled, Ctrl-Z gone
+    EXPECT_EQ(got, "ABCDE|xy   |last |");  // cut, filled, Ctrl-Z gone
 
     req.widths = "0";
     EXPECT_FALSE(src.open(req, &f, err, sizeof err));

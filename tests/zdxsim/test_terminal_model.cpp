@@ -42,8 +42,11 @@ struct Term {
         while (model.next_reply(&r)) {
             EXPECT_EQ(r.len, 4);
             EXPECT_EQ(r.bytes[0], cDLE);
-            char c = r.bytes[1] == cACK ? 'A' : r.bytes[1] == cNAK ? 'N'
-                   : r.bytes[1] == cEOT ? 'E' : r.bytes[1] == cWACK ? 'W' : '?';
+            char c = r.bytes[1] == cACK    ? 'A'
+                     : r.bytes[1] == cNAK  ? 'N'
+                     : r.bytes[1] == cEOT  ? 'E'
+                     : r.bytes[1] == cWACK ? 'W'
+                                           : '?';
             out += c;
             if (r.bytes[2] != st[0] || r.bytes[3] != st[1]) out += '!';
         }
@@ -95,12 +98,16 @@ std::vector<uint8_t> data(const uint8_t st[2], int serial, const std::string &re
 
 TEST(TerminalModel, ReceivesADataFileWithItsOwnStation) {
     TerminalConfig cfg;
-    cfg.station = 0x0210;                     // a station byte that is DLE
+    cfg.station = 0x0210;  // a station byte that is DLE
     Term t(cfg);
     const uint8_t their[2] = {0x02, 0x10};
-    EXPECT_EQ(t.enq(), "A");                  // ACK with the terminal's 02 10
+    EXPECT_EQ(t.enq(), "A");  // ACK with the terminal's 02 10
     EXPECT_EQ(t.feed(header(their, "DATA.TXT    ", 2, "02005003")), "A");
-    EXPECT_EQ(t.feed(data(their, 1, std::string("AB\x10" "DEXYZ", 8))), "A");
+    EXPECT_EQ(t.feed(data(their, 1,
+                          std::string("AB\x10"
+                                      "DEXYZ",
+                                      8))),
+              "A");
     EXPECT_EQ(t.feed(data(their, 2, "12345678")), "A");
     EXPECT_EQ(t.ctrl(cEOT), "A");
     const TerminalSummary &s = t.model.summary();
@@ -111,7 +118,9 @@ TEST(TerminalModel, ReceivesADataFileWithItsOwnStation) {
     EXPECT_EQ(s.header.widths[1], 3);
     EXPECT_EQ(s.records_written, 2);
     ASSERT_EQ(t.sink.records.size(), 2u);
-    EXPECT_EQ(t.sink.records[0], std::string("AB\x10" "DEXYZ", 8));
+    EXPECT_EQ(t.sink.records[0], std::string("AB\x10"
+                                             "DEXYZ",
+                                             8));
     EXPECT_TRUE(t.model.finished());
 }
 
@@ -138,19 +147,19 @@ TEST(TerminalModel, DataChecksNakBadFramesAndAckRepeatsOnce) {
     std::vector<uint8_t> f = data(t.st, 1, "abcd");
     std::vector<uint8_t> bad = f;
     bad[5] ^= 0x01;
-    EXPECT_EQ(t.feed(bad), "N");                          // CRC
-    EXPECT_EQ(t.feed(data(t.st, 1, "abc")), "N");         // length
-    EXPECT_EQ(t.feed(data(t.st, 2, "abcd")), "N");        // skips a block
+    EXPECT_EQ(t.feed(bad), "N");                    // CRC
+    EXPECT_EQ(t.feed(data(t.st, 1, "abc")), "N");   // length
+    EXPECT_EQ(t.feed(data(t.st, 2, "abcd")), "N");  // skips a block
     EXPECT_EQ(t.feed(f), "A");
-    EXPECT_EQ(t.feed(f), "A");                            // repeat: not stored
-    EXPECT_EQ(t.feed(frame(cSTX, t.st, "0000xwxyz")), "A");   // no digits: next
+    EXPECT_EQ(t.feed(f), "A");                               // repeat: not stored
+    EXPECT_EQ(t.feed(frame(cSTX, t.st, "0000xwxyz")), "A");  // no digits: next
     static const uint8_t other[2] = {0x12, 0x34};
-    EXPECT_EQ(t.feed(data(other, 3, "zzzz")), "");        // not ours
-    EXPECT_EQ(t.ctrl(cENQ, other), "");                   // other station's ENQ
-    EXPECT_EQ(t.ctrl(cENQ), "N");                         // ours: send again
+    EXPECT_EQ(t.feed(data(other, 3, "zzzz")), "");  // not ours
+    EXPECT_EQ(t.ctrl(cENQ, other), "");             // other station's ENQ
+    EXPECT_EQ(t.ctrl(cENQ), "N");                   // ours: send again
     EXPECT_EQ(t.feed(data(t.st, 3, "last")), "A");
-    EXPECT_EQ(t.ctrl(cENQ), "N");                         // last ACK lost ...
-    EXPECT_EQ(t.feed(data(t.st, 3, "last")), "A");        // ... answered again
+    EXPECT_EQ(t.ctrl(cENQ), "N");                   // last ACK lost ...
+    EXPECT_EQ(t.feed(data(t.st, 3, "last")), "A");  // ... answered again
     EXPECT_EQ(t.ctrl(cEOT), "A");
     ASSERT_EQ(t.sink.records.size(), 3u);
     EXPECT_EQ(t.sink.records[1], "wxyz");
@@ -164,12 +173,12 @@ TEST(TerminalModel, ACheckFaultAloneIsNakked) {
     Term t;
     t.enq();
     std::vector<uint8_t> h = header(t.st, "A           ", 1, "01004");
-    h[4] ^= 0x02;                                      // 'A' in the name: 'C'
+    h[4] ^= 0x02;  // 'A' in the name: 'C'
     EXPECT_EQ(t.feed(h), "N");
     EXPECT_EQ(t.feed(header(t.st, "A           ", 1, "01004")), "A");
     std::vector<uint8_t> f = data(t.st, 1, "abcd");
     std::vector<uint8_t> bad_record = f;
-    bad_record[9] ^= 0x02;                             // 'a' in the record: 'c'
+    bad_record[9] ^= 0x02;  // 'a' in the record: 'c'
     EXPECT_EQ(t.feed(bad_record), "N");
     std::vector<uint8_t> bad_check = f;
     bad_check.back() ^= 0x01;
@@ -181,18 +190,22 @@ TEST(TerminalModel, ACheckFaultAloneIsNakked) {
 }
 
 TEST(TerminalModel, HeaderContentFaultsEndWithEotLengthFaultsWithNak) {
-    struct Case { const char *name; int records; const char *layout; const char *answer; };
+    struct Case {
+        const char *name;
+        int records;
+        const char *layout;
+        const char *answer;
+    };
     const Case cases[] = {
-        {"X           ", 1, "01254", "A"},        // 1 + 254 = 255: the limit
-        {"X           ", 1, "02127128", "E"},     // 257
-        {"X           ", 1, "01000", "E"},        // width 0
-        {"X           ", 1, "00", "N"},           // no widths: length fault
-        {"X           ", 1, "17001", "E"},        // 17 fields
-        {"X           ", 1, "02005", "N"},        // one width missing
-        {"AB.CDEF     ", 1, "01005", "E"},        // extension too long
-        {".TXT        ", 1, "01005", "E"},
-        {"ABC X       ", 1, "01005", "E"},
-        {"P.PD3       ", 1, "01005", "N"},        // program header too long
+        {"X           ", 1, "01254", "A"},     // 1 + 254 = 255: the limit
+        {"X           ", 1, "02127128", "E"},  // 257
+        {"X           ", 1, "01000", "E"},     // width 0
+        {"X           ", 1, "00", "N"},        // no widths: length fault
+        {"X           ", 1, "17001", "E"},     // 17 fields
+        {"X           ", 1, "02005", "N"},     // one width missing
+        {"AB.CDEF     ", 1, "01005", "E"},     // extension too long
+        {".TXT        ", 1, "01005", "E"},    {"ABC X       ", 1, "01005", "E"},
+        {"P.PD3       ", 1, "01005", "N"},  // program header too long
     };
     for (const Case &c : cases) {
         Term t;
@@ -207,7 +220,7 @@ TEST(TerminalModel, HeaderContentFaultsEndWithEotLengthFaultsWithNak) {
     }
     Term t;
     t.enq();
-    EXPECT_EQ(t.feed(frame(cSOH, t.st, "X           3276801005")), "E");   // 32768
+    EXPECT_EQ(t.feed(frame(cSOH, t.st, "X           3276801005")), "E");  // 32768
 }
 
 TEST(TerminalModel, ScriptedNaksWackAndEot) {
@@ -235,7 +248,7 @@ TEST(TerminalModel, ScriptedNaksWackAndEot) {
     EXPECT_EQ(t.feed(data(t.st, 3, "c")), "E");
     EXPECT_EQ(t.model.summary().status, TerminalStatus::refused);
     EXPECT_EQ(t.ctrl(cEOT), "A");
-    EXPECT_EQ(t.sink.records.size(), 2u);                 // refused one not kept
+    EXPECT_EQ(t.sink.records.size(), 2u);  // refused one not kept
     EXPECT_EQ(t.model.summary().naks_sent, 3);
 }
 
@@ -248,7 +261,7 @@ TEST(TerminalModel, TenNaksInARowEndTheReception) {
     t.feed(header(t.st, "F           ", 1, "01001"));
     std::string answers;
     for (int i = 0; i < 11; ++i) answers += t.feed(data(t.st, 1, "x"));
-    EXPECT_EQ(answers, "NNNNNNNNNN");                     // the 11th is ignored
+    EXPECT_EQ(answers, "NNNNNNNNNN");  // the 11th is ignored
     EXPECT_EQ(t.model.summary().error_code, 53);
     EXPECT_EQ(t.ctrl(cEOT), "A");
     EXPECT_EQ(t.model.summary().status, TerminalStatus::error);
@@ -262,7 +275,7 @@ TEST(TerminalModel, SilenceAndForeignStation) {
         Term t(cfg);
         EXPECT_EQ(t.enq(), "");
         static const uint8_t pc[2] = {0, 0};
-        EXPECT_EQ(t.ctrl(cEOT, pc), "");                  // seen, not answered
+        EXPECT_EQ(t.ctrl(cEOT, pc), "");  // seen, not answered
         EXPECT_TRUE(t.model.summary().eot_seen);
         EXPECT_EQ(t.model.summary().status, TerminalStatus::aborted);
         EXPECT_TRUE(t.model.finished());
@@ -276,7 +289,7 @@ TEST(TerminalModel, SilenceAndForeignStation) {
         t.enq();
         EXPECT_EQ(t.feed(header(t.st, "F           ", 2, "01001")), "A");
         EXPECT_EQ(t.feed(data(t.st, 1, "x")), "A!");
-        EXPECT_EQ(t.feed(data(t.st, 2, "y")), "");        // dead: not kept
+        EXPECT_EQ(t.feed(data(t.st, 2, "y")), "");  // dead: not kept
         EXPECT_EQ(t.ctrl(cEOT), "");
         EXPECT_EQ(t.model.summary().status, TerminalStatus::aborted);
         EXPECT_EQ(t.sink.records.size(), 1u);
@@ -304,7 +317,7 @@ TEST(TerminalModel, SinkRefusalAndOverlongFrame) {
     t.enq();
     t.feed(header(t.st, "F           ", 2, "01001"));
     std::vector<uint8_t> big = data(t.st, 1, std::string(900, 'z'));
-    EXPECT_EQ(t.feed(big), "N");                          // overflow: bad length
+    EXPECT_EQ(t.feed(big), "N");  // overflow: bad length
     t.sink.refuse = true;
     EXPECT_EQ(t.feed(data(t.st, 1, "x")), "E");
     EXPECT_EQ(t.model.summary().error_code, 71);

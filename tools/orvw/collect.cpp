@@ -48,8 +48,7 @@ constexpr int RESULT_UNKNOWN = -1;
 // or this build is at fault, so the station stops with them.
 bool recurs(int code)
 {
-    return code == ORV5_E_COMMAND || code == ORV5_E_FILE_NAME ||
-           code == ORV5_E_INTERNAL;
+    return code == ORV5_E_COMMAND || code == ORV5_E_FILE_NAME || code == ORV5_E_INTERNAL;
 }
 
 // A 51 with a reason is a port that went away during the wait, not a
@@ -92,8 +91,8 @@ private:
     // A complete file could not be moved out of the staging folder: a
     // further reception of its name would replace it there.
     bool stuck_ = false;
-    std::string last_fault_;    // the port fault logged last; "" none
-    long repeats_ = 0;          // sessions since that gave it again
+    std::string last_fault_;   // the port fault logged last; "" none
+    long repeats_ = 0;         // sessions since that gave it again
 };
 
 bool Station::start(int &status)
@@ -106,8 +105,7 @@ bool Station::start(int &status)
 
     std::string where, why;
     switch (port_lock_.take_port(c_.options, where, why)) {
-    case LockResult::Taken:
-        break;
+    case LockResult::Taken: break;
     case LockResult::Held:
         std::fprintf(stderr, "orvw: another station serves port %s (lock %s)\n",
                      port_device(c_.options).c_str(), where.c_str());
@@ -128,8 +126,7 @@ bool Station::start(int &status)
         return false;
     }
     switch (staging_lock_.take_staging(staging_, where, why)) {
-    case LockResult::Taken:
-        break;
+    case LockResult::Taken: break;
     case LockResult::Held:
         std::fprintf(stderr, "orvw: another station named %s collects into %s (lock %s)\n",
                      name_.c_str(), c_.dir.c_str(), where.c_str());
@@ -176,17 +173,25 @@ void Station::after_store(const Stored &s, long long records, long long bytes, i
 
 // A file stored apart from a session: found at start-up, or a second one
 // after a session (which the library never leaves).
-void log_extra(StationLog &log, const std::string &station, const Stored &s, const TransferCounts &n,
-               const char *what, bool json)
+void log_extra(StationLog &log, const std::string &station, const Stored &s,
+               const TransferCounts &n, const char *what, bool json)
 {
     JsonLine j;
     json_string(j, "time", iso_time(std::time(nullptr)));
     json_string(j, "station", station);
     json_string(j, what, s.name);
-    if (s.file.empty()) json_null(j, "stored"); else json_string(j, "stored", s.file);
-    if (s.companion.empty()) json_null(j, "companion"); else json_string(j, "companion", s.companion);
-    if (n.records >= 0) json_number(j, "records", n.records);
-    if (n.bytes >= 0) json_number(j, "bytes", n.bytes);
+    if (s.file.empty())
+        json_null(j, "stored");
+    else
+        json_string(j, "stored", s.file);
+    if (s.companion.empty())
+        json_null(j, "companion");
+    else
+        json_string(j, "companion", s.companion);
+    if (n.records >= 0)
+        json_number(j, "records", n.records);
+    if (n.bytes >= 0)
+        json_number(j, "bytes", n.bytes);
     if (!s.error.empty())
         json_string(j, "store_error", s.error);
     std::string line = json_finish(j);
@@ -210,7 +215,8 @@ void Station::recover_leftovers()
         json_string(j, "incomplete", name);
         if (move_aside(staging_, name, now, where, why)) {
             json_string(j, "aside", where);
-            std::fprintf(stderr, "orvw: an incomplete file of an earlier run kept as %s\n", where.c_str());
+            std::fprintf(stderr, "orvw: an incomplete file of an earlier run kept as %s\n",
+                         where.c_str());
         } else {
             json_null(j, "aside");
             json_string(j, "store_error", why);
@@ -222,7 +228,8 @@ void Station::recover_leftovers()
         const std::string path = staging_ + PATH_SEP + name;
         Stored s = store_file(staging_, c_.dir, name, modified(path, now), tag_);
         stuck_ = stuck_ || s.file.empty();
-        TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
+        TransferCounts n = s.file.empty() ? TransferCounts{}
+                                          : count_received(TransferBaseline{}, s.file);
         log_extra(log_, name_, s, n, "recovered", c_.json);
         after_store(s, n.records, n.bytes, RESULT_UNKNOWN);
     }
@@ -239,7 +246,8 @@ Stored Station::store_staged(const std::string &first, std::time_t arrival, int 
         }
         Stored s = store_file(staging_, c_.dir, name, arrival, tag_);
         stuck_ = stuck_ || s.file.empty();
-        TransferCounts n = s.file.empty() ? TransferCounts{} : count_received(TransferBaseline{}, s.file);
+        TransferCounts n = s.file.empty() ? TransferCounts{}
+                                          : count_received(TransferBaseline{}, s.file);
         log_extra(log_, name_, s, n, "found", c_.json);
         after_store(s, n.records, n.bytes, result);
     }
@@ -261,8 +269,14 @@ void Station::log_session(SessionReport &r, const Stored &s, std::time_t ended)
     json_string(j, "time", iso_time(ended));
     json_string(j, "station", name_);
     report_fields(j, r);
-    if (s.file.empty()) json_null(j, "stored"); else json_string(j, "stored", s.file);
-    if (s.companion.empty()) json_null(j, "companion"); else json_string(j, "companion", s.companion);
+    if (s.file.empty())
+        json_null(j, "stored");
+    else
+        json_string(j, "stored", s.file);
+    if (s.companion.empty())
+        json_null(j, "companion");
+    else
+        json_string(j, "companion", s.companion);
     if (!s.error.empty())
         json_string(j, "store_error", s.error);
     const std::string line = json_finish(j);
@@ -281,7 +295,8 @@ void Station::log_session(SessionReport &r, const Stored &s, std::time_t ended)
 
     log_.write(line);
     if (!c_.json && !s.file.empty()) {
-        std::printf("orvw: stored %s (%lld records, %lld bytes)\n", s.file.c_str(), r.records, r.bytes);
+        std::printf("orvw: stored %s (%lld records, %lld bytes)\n", s.file.c_str(), r.records,
+                    r.bytes);
     }
     std::fflush(stdout);
     if (r.code != ORV5_OK)
@@ -370,7 +385,7 @@ int Station::run()
     return status;
 }
 
-}  // namespace
+}   // namespace
 
 int run_collect(const CollectSettings &c)
 {

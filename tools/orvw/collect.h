@@ -15,12 +15,12 @@
 #include <string>
 
 struct CollectSettings {
-    std::string dir;          // where the files go
-    std::string options;      // command-text options of every session
-    std::string station;      // the station's name; "" for the port's
-    bool json = false;        // each session's JSON line on stdout as well
-    bool verbose = false;     // the system's reason behind a failure on stderr
-    std::string on_file;      // command run for every stored file; "" none
+    std::string dir;        // where the files go
+    std::string options;    // command-text options of every session
+    std::string station;    // the station's name; "" for the port's
+    bool json = false;      // each session's JSON line on stdout as well
+    bool verbose = false;   // the system's reason behind a failure on stderr
+    std::string on_file;    // command run for every stored file; "" none
     int on_file_timeout_s = 60;
 };
 

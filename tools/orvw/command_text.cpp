@@ -42,15 +42,24 @@ void read_option(const std::string &token, CommandTextFacts &f)
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(token[1])));
     const bool bare = token.size() == 2;
     switch (letter) {
-    case 'R': if (bare) f.receive = plus; break;
-    case 'A': if (bare) f.append = plus; break;
-    case 'C': if (bare) f.fixed = plus; break;
+    case 'R':
+        if (bare)
+            f.receive = plus;
+        break;
+    case 'A':
+        if (bare)
+            f.append = plus;
+        break;
+    case 'C':
+        if (bare)
+            f.fixed = plus;
+        break;
     case 'F': add_widths(token.c_str() + 2, f); break;
     default: break;
     }
 }
 
-}  // namespace
+}   // namespace
 
 std::vector<std::string> split_command_text(const std::string &text)
 {
@@ -96,8 +105,8 @@ void append_command_arg(std::string &text, const std::string &arg)
 {
     if (!text.empty())
         text += ' ';
-    bool needs_quotes = arg.empty() ||
-        (arg.find_first_of(" \t") != std::string::npos && arg.find('"') == std::string::npos);
+    bool needs_quotes = arg.empty() || (arg.find_first_of(" \t") != std::string::npos &&
+                                        arg.find('"') == std::string::npos);
     if (needs_quotes)
         text += '"';
     text += arg;

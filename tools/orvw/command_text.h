@@ -7,13 +7,13 @@
 #include <vector>
 
 struct CommandTextFacts {
-    bool receive = false;       // +R
-    bool append = false;        // +A
-    bool fixed = false;         // +C
-    int width_count = 0;        // widths given with F
-    int width_sum = 0;          // their sum, bytes
-    std::string file;           // the first file argument as written; "" when none
-    int file_count = 0;         // file arguments seen
+    bool receive = false;   // +R
+    bool append = false;    // +A
+    bool fixed = false;     // +C
+    int width_count = 0;    // widths given with F
+    int width_sum = 0;      // their sum, bytes
+    std::string file;       // the first file argument as written; "" when none
+    int file_count = 0;     // file arguments seen
 };
 
 // The tokens of text: blank-separated, a double quote toggles quoting (kept

@@ -27,7 +27,7 @@ namespace {
 
 // Names of the variables a command gets; inherited ones of these names are
 // replaced.
-const char *const HOOK_VARIABLES[] = {"ORV5_FILE", "ORV5_FLD", "ORV5_RECORDS",
+const char *const HOOK_VARIABLES[] = {"ORV5_FILE",  "ORV5_FLD",    "ORV5_RECORDS",
                                       "ORV5_BYTES", "ORV5_RESULT", "ORV5_STATION"};
 
 struct Outcome {
@@ -67,8 +67,8 @@ Outcome run_command(const std::string &command, const std::vector<std::string> &
     const char *comspec = std::getenv("COMSPEC");
     // /s: cmd takes off exactly the outer quotes, whatever quotes the
     // command holds itself.
-    std::string line = std::string("\"") + (comspec != nullptr ? comspec : "cmd.exe") + "\" /s /c \"" +
-                       command + "\"";
+    std::string line = std::string("\"") + (comspec != nullptr ? comspec : "cmd.exe") +
+                       "\" /s /c \"" + command + "\"";
     std::vector<char> cmdline(line.begin(), line.end());
     cmdline.push_back('\0');
     STARTUPINFOA si{};
@@ -197,7 +197,7 @@ Outcome run_command(const std::string &command, const std::vector<std::string> &
 
 std::string count_text(long long n) { return n < 0 ? "" : std::to_string(n); }
 
-}  // namespace
+}   // namespace
 
 FileHooks::FileHooks(const std::string &command, int timeout_s, const std::string &station,
                      StationLog &log)
@@ -275,14 +275,18 @@ void FileHooks::run(const HookJob &job)
     auto started = std::chrono::steady_clock::now();
     Outcome o = run_command(command_, vars, timeout_s_);
     long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started).count();
+                       std::chrono::steady_clock::now() - started)
+                       .count();
 
     JsonLine j;
     json_string(j, "time", iso_time(std::time(nullptr)));
     json_string(j, "station", station_);
     json_string(j, "hook", command_);
     json_string(j, "file", job.file);
-    if (o.status >= 0) json_number(j, "status", o.status); else json_null(j, "status");
+    if (o.status >= 0)
+        json_number(j, "status", o.status);
+    else
+        json_null(j, "status");
     json_millis_as_seconds(j, "seconds", ms);
     if (o.killed)
         json_bool(j, "killed", true);
@@ -290,9 +294,11 @@ void FileHooks::run(const HookJob &job)
         json_string(j, "error", o.error);
     log_.write(json_finish(j));
     if (o.killed)
-        std::fprintf(stderr, "orvw: hook for %s ended after its limit of %d s\n", job.file.c_str(), timeout_s_);
+        std::fprintf(stderr, "orvw: hook for %s ended after its limit of %d s\n", job.file.c_str(),
+                     timeout_s_);
     else if (!o.started)
         std::fprintf(stderr, "orvw: hook for %s: %s\n", job.file.c_str(), o.error.c_str());
     else if (o.status != 0)
-        std::fprintf(stderr, "orvw: hook for %s ended with status %d\n", job.file.c_str(), o.status);
+        std::fprintf(stderr, "orvw: hook for %s ended with status %d\n", job.file.c_str(),
+                     o.status);
 }

@@ -25,17 +25,18 @@
 #include "station_thread.h"
 
 struct HookJob {
-    std::string file;        // the stored data file
-    std::string fld;         // its stored .FLD file, "" for none
-    long long records = -1;  // -1: not known
+    std::string file;         // the stored data file
+    std::string fld;          // its stored .FLD file, "" for none
+    long long records = -1;   // -1: not known
     long long bytes = -1;
-    int result = 0;          // the session's result code; -1 none (a file
-                             // recovered at start-up)
+    int result = 0;   // the session's result code; -1 none (a file
+                      // recovered at start-up)
 };
 
 class FileHooks {
 public:
-    FileHooks(const std::string &command, int timeout_s, const std::string &station, StationLog &log);
+    FileHooks(const std::string &command, int timeout_s, const std::string &station,
+              StationLog &log);
     ~FileHooks();
     FileHooks(const FileHooks &) = delete;
     FileHooks &operator=(const FileHooks &) = delete;

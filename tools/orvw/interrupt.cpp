@@ -34,9 +34,9 @@ constexpr DWORD REPEAT_EVERY_MS = 100;
 // between two sessions.
 constexpr DWORD KEYBOARD_HOLD_MS = 2000;
 
-// How long the handler holds a closing console or a shutdown, ms.  Windows ends the process as soon as the handler returns from these
-// events, and on its own after about 5 s: the session must have told the
-// terminal EOT and removed its partial file before either.
+// How long the handler holds a closing console or a shutdown, ms.  Windows ends the process as soon
+// as the handler returns from these events, and on its own after about 5 s: the session must have
+// told the terminal EOT and removed its partial file before either.
 constexpr DWORD CLOSING_HOLD_MS = 4500;
 
 // Set (manual reset) once the program has finished its work and flushed
@@ -55,21 +55,16 @@ BOOL WINAPI console_handler(DWORD event)
     DWORD hold_ms = 0;
     switch (event) {
     case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        hold_ms = KEYBOARD_HOLD_MS;
-        break;
+    case CTRL_BREAK_EVENT: hold_ms = KEYBOARD_HOLD_MS; break;
     case CTRL_CLOSE_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        hold_ms = CLOSING_HOLD_MS;
-        break;
+    case CTRL_SHUTDOWN_EVENT: hold_ms = CLOSING_HOLD_MS; break;
     case CTRL_LOGOFF_EVENT:
         // Windows sends it only to programs run as services, when any user
         // logs off, not necessarily the one they run for: a station run as
         // a service goes on.  (Returning FALSE would let the default
         // handler end the process in the middle of a session.)
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
     stop_flag = 1;
     // This handler runs on a thread of its own: it repeats the request
@@ -136,7 +131,7 @@ void sleep_ms(int ms)
 }
 #endif
 
-}  // namespace
+}   // namespace
 
 void install_interrupt_handlers()
 {

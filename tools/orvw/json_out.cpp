@@ -41,7 +41,7 @@ void quoted(std::string &out, const std::string &value)
     out += '"';
 }
 
-}  // namespace
+}   // namespace
 
 void json_string(JsonLine &j, const char *name, const std::string &value)
 {
@@ -77,7 +77,4 @@ void json_null(JsonLine &j, const char *name)
     j.text += "null";
 }
 
-std::string json_finish(const JsonLine &j)
-{
-    return j.text + "}";
-}
+std::string json_finish(const JsonLine &j) { return j.text + "}"; }

@@ -40,12 +40,12 @@ constexpr long MAX_HOOK_TIMEOUT_S = 86400;
 constexpr int VERSION_BUF_SIZE = 16;
 
 struct CliOptions {
-    std::string text;               // the command text from the arguments
+    std::string text;   // the command text from the arguments
     bool have_args = false;
-    const char *given_text = nullptr;   // --text=
-    const char *collect_dir = nullptr;  // --collect
-    const char *station = nullptr;      // --station=
-    const char *on_file = nullptr;      // --on-file=
+    const char *given_text = nullptr;        // --text=
+    const char *collect_dir = nullptr;       // --collect
+    const char *station = nullptr;           // --station=
+    const char *on_file = nullptr;           // --on-file=
     const char *on_file_timeout = nullptr;   // --on-file-timeout=
     bool verbose = false;
     bool json = false;
@@ -78,7 +78,9 @@ bool set_device(const char *path)
     // are named by number only.
     if (is_network_device(path))
         return set_env("ORV5_DEVICE", path);
-    std::fprintf(stderr, "orvw: note: --device is ignored on Windows for local ports; choose the port with -Pn\n");
+    std::fprintf(
+        stderr,
+        "orvw: note: --device is ignored on Windows for local ports; choose the port with -Pn\n");
     return true;
 #else
     if (*path == '\0') {
@@ -128,8 +130,10 @@ void network_notes(const std::string &text, int code)
     if (code == ORV5_OK && GetOrv5LastReason(note, sizeof note) > 0)
         std::fprintf(stderr, "orvw: note: %s\n", note);
     if (raw_tcp)
-        std::fprintf(stderr, "orvw: note: %s passes bytes as they are: the line's speed and"
-                             " framing are set on the server, not by -B\n", device.c_str());
+        std::fprintf(stderr,
+                     "orvw: note: %s passes bytes as they are: the line's speed and"
+                     " framing are set on the server, not by -B\n",
+                     device.c_str());
 }
 
 // One session as the arguments ask; its result code.
@@ -165,8 +169,9 @@ int run_station(const CliOptions &o)
     CollectSettings c;
     if (o.station != nullptr) {
         if (!station_name_valid(o.station))
-            return usage_error("--station needs a name of letters, digits, '_', '-' and '.' (at most " +
-                               std::to_string(MAX_STATION_NAME) + ", not starting with '.' or '-')");
+            return usage_error(
+                "--station needs a name of letters, digits, '_', '-' and '.' (at most " +
+                std::to_string(MAX_STATION_NAME) + ", not starting with '.' or '-')");
         c.station = o.station;
     }
     if (o.on_file != nullptr) {
@@ -190,7 +195,7 @@ int run_station(const CliOptions &o)
     return run_collect(c);
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv)
 {

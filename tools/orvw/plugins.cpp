@@ -62,10 +62,7 @@ const char DIR_SEPARATOR = '\\';
 #else
 constexpr const char PLUGIN_SUFFIX[] = ".so";
 
-const void *library_anchor()
-{
-    return dlsym(RTLD_DEFAULT, "ExecOrv5");
-}
+const void *library_anchor() { return dlsym(RTLD_DEFAULT, "ExecOrv5"); }
 
 void *open_plugin(const char *path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
 void *plugin_symbol(void *lib, const char *name) { return dlsym(lib, name); }
@@ -110,7 +107,7 @@ bool plugin_device_name(const char *path, std::string &device)
     return ok;
 }
 
-}  // namespace
+}   // namespace
 
 int print_adapter_info(const char *name)
 {

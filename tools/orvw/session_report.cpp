@@ -33,7 +33,7 @@ void string_or_null(JsonLine &j, const char *key, const std::string &value)
         json_string(j, key, value);
 }
 
-}  // namespace
+}   // namespace
 
 SessionReport run_session(const std::string &text)
 {
@@ -46,7 +46,8 @@ SessionReport run_session(const std::string &text)
     auto started = std::chrono::steady_clock::now();
     r.code = ExecOrv5(nullptr, text.c_str(), name_buf);
     r.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started).count();
+                        std::chrono::steady_clock::now() - started)
+                        .count();
 
     r.name_buf.assign(name_buf, strnlen(name_buf, ORV5_NAME_BUF_SIZE - 1));
     r.file = transfer_file(facts, r.name_buf);
@@ -56,8 +57,7 @@ SessionReport run_session(const std::string &text)
             r.reason = reason;
         return r;
     }
-    TransferCounts moved = r.receiving ? count_received(before, r.file)
-                                       : count_sent(facts, r.file);
+    TransferCounts moved = r.receiving ? count_received(before, r.file) : count_sent(facts, r.file);
     r.records = moved.records;
     r.bytes = moved.bytes;
     return r;

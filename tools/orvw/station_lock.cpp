@@ -66,7 +66,7 @@ std::string absolute(const std::string &path)
 }
 #endif
 
-}  // namespace
+}   // namespace
 
 int port_number(const std::string &options)
 {
@@ -76,7 +76,8 @@ int port_number(const std::string &options)
             continue;
         int n = 0;
         size_t i = 2;
-        for (; i < tok.size() && std::isdigit(static_cast<unsigned char>(tok[i])) && n <= PORT_MAX; ++i)
+        for (; i < tok.size() && std::isdigit(static_cast<unsigned char>(tok[i])) && n <= PORT_MAX;
+             ++i)
             n = n * 10 + (tok[i] - '0');
         if (i == tok.size() && n >= 1 && n <= PORT_MAX)
             port = n;
@@ -134,7 +135,8 @@ std::string station_name_safe(const std::string &name)
     for (char ch : name) {
         if (out.size() == MAX_STATION_NAME)
             break;
-        bool ok = std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '-' || ch == '.';
+        bool ok = std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '-' ||
+                  ch == '.';
         out += ok ? ch : '_';
     }
     while (!out.empty() && (out[0] == '.' || out[0] == '-'))
@@ -197,7 +199,8 @@ LockResult StationLock::take_port(const std::string &options, std::string &where
     if (h == nullptr)
         h = CreateMutexA(nullptr, FALSE, ("Local\\" + where).c_str());
     if (h == nullptr) {
-        why = "cannot create the mutex " + where + " (Windows error " + std::to_string(GetLastError()) + ")";
+        why = "cannot create the mutex " + where + " (Windows error " +
+              std::to_string(GetLastError()) + ")";
         return LockResult::Failed;
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
@@ -263,7 +266,8 @@ LockResult StationLock::take_port(const std::string &options, std::string &where
 
 #endif
 
-LockResult StationLock::take_staging(const std::string &staging, std::string &where, std::string &why)
+LockResult StationLock::take_staging(const std::string &staging, std::string &where,
+                                     std::string &why)
 {
     where = staging + PATH_SEP + STAGING_LOCK_NAME;
     return take_file(where, why);

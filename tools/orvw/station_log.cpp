@@ -33,7 +33,8 @@ bool write_all(intptr_t f, const std::string &text, std::string &why)
 {
     DWORD done = 0;
     if (!WriteFile(reinterpret_cast<HANDLE>(f), text.data(), static_cast<DWORD>(text.size()), &done,
-                   nullptr) || done != text.size()) {
+                   nullptr) ||
+        done != text.size()) {
         why = "Windows error " + std::to_string(GetLastError());
         return false;
     }
@@ -63,7 +64,8 @@ bool write_all(intptr_t f, const std::string &text, std::string &why)
     if (static_cast<size_t>(n) != text.size()) {
         // A short write leaves part of a line: the next line starts on a
         // fresh one, and this one is written again whole.
-        why = "short write (" + std::to_string(n) + " of " + std::to_string(text.size()) + " bytes)";
+        why = "short write (" + std::to_string(n) + " of " + std::to_string(text.size()) +
+              " bytes)";
         ::write(static_cast<int>(f), "\n", 1);
         return false;
     }
@@ -73,7 +75,7 @@ bool write_all(intptr_t f, const std::string &text, std::string &why)
 void close_handle(intptr_t f) { ::close(static_cast<int>(f)); }
 #endif
 
-}  // namespace
+}   // namespace
 
 StationLog::~StationLog() { close_file(); }
 

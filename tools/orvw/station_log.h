@@ -45,8 +45,8 @@ private:
 
     StationMutex mutex_;
     std::string path_;
-    intptr_t file_ = -1;       // descriptor or HANDLE; -1 when closed
+    intptr_t file_ = -1;   // descriptor or HANDLE; -1 when closed
     std::deque<std::string> pending_;
-    bool failing_ = false;     // the failure is on stderr already
+    bool failing_ = false;   // the failure is on stderr already
     bool echo_ = false;
 };

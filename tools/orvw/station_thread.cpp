@@ -15,11 +15,14 @@ struct WorkerStart {
     void *arg;
 };
 
-}  // namespace
+}   // namespace
 
 #if defined(_WIN32)
 
-StationMutex::StationMutex() : impl_(new CRITICAL_SECTION) { InitializeCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
+StationMutex::StationMutex() : impl_(new CRITICAL_SECTION)
+{
+    InitializeCriticalSection(static_cast<CRITICAL_SECTION *>(impl_));
+}
 StationMutex::~StationMutex()
 {
     DeleteCriticalSection(static_cast<CRITICAL_SECTION *>(impl_));
@@ -28,14 +31,20 @@ StationMutex::~StationMutex()
 void StationMutex::lock() { EnterCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
 void StationMutex::unlock() { LeaveCriticalSection(static_cast<CRITICAL_SECTION *>(impl_)); }
 
-StationWakeup::StationWakeup() : impl_(new CONDITION_VARIABLE) { InitializeConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
+StationWakeup::StationWakeup() : impl_(new CONDITION_VARIABLE)
+{
+    InitializeConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_));
+}
 StationWakeup::~StationWakeup() { delete static_cast<CONDITION_VARIABLE *>(impl_); }
 void StationWakeup::wait(StationMutex &m)
 {
     SleepConditionVariableCS(static_cast<CONDITION_VARIABLE *>(impl_),
                              static_cast<CRITICAL_SECTION *>(m.impl_), INFINITE);
 }
-void StationWakeup::wake_all() { WakeAllConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_)); }
+void StationWakeup::wake_all()
+{
+    WakeAllConditionVariable(static_cast<CONDITION_VARIABLE *>(impl_));
+}
 
 static DWORD WINAPI worker_entry(LPVOID p)
 {
@@ -65,7 +74,10 @@ void join_worker(void *handle)
 
 #else
 
-StationMutex::StationMutex() : impl_(new pthread_mutex_t) { pthread_mutex_init(static_cast<pthread_mutex_t *>(impl_), nullptr); }
+StationMutex::StationMutex() : impl_(new pthread_mutex_t)
+{
+    pthread_mutex_init(static_cast<pthread_mutex_t *>(impl_), nullptr);
+}
 StationMutex::~StationMutex()
 {
     pthread_mutex_destroy(static_cast<pthread_mutex_t *>(impl_));
@@ -74,7 +86,10 @@ StationMutex::~StationMutex()
 void StationMutex::lock() { pthread_mutex_lock(static_cast<pthread_mutex_t *>(impl_)); }
 void StationMutex::unlock() { pthread_mutex_unlock(static_cast<pthread_mutex_t *>(impl_)); }
 
-StationWakeup::StationWakeup() : impl_(new pthread_cond_t) { pthread_cond_init(static_cast<pthread_cond_t *>(impl_), nullptr); }
+StationWakeup::StationWakeup() : impl_(new pthread_cond_t)
+{
+    pthread_cond_init(static_cast<pthread_cond_t *>(impl_), nullptr);
+}
 StationWakeup::~StationWakeup()
 {
     pthread_cond_destroy(static_cast<pthread_cond_t *>(impl_));
@@ -82,7 +97,8 @@ StationWakeup::~StationWakeup()
 }
 void StationWakeup::wait(StationMutex &m)
 {
-    pthread_cond_wait(static_cast<pthread_cond_t *>(impl_), static_cast<pthread_mutex_t *>(m.impl_));
+    pthread_cond_wait(static_cast<pthread_cond_t *>(impl_),
+                      static_cast<pthread_mutex_t *>(m.impl_));
 }
 void StationWakeup::wake_all() { pthread_cond_broadcast(static_cast<pthread_cond_t *>(impl_)); }
 

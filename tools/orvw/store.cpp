@@ -69,7 +69,7 @@ bool starts_with(const std::string &s, const char *prefix)
     return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-}  // namespace
+}   // namespace
 
 std::tm local_time(std::time_t t)
 {
@@ -147,7 +147,8 @@ StagedFiles list_staged(const std::string &staging)
     StagedFiles out;
     std::vector<std::string> names;
     std::error_code ec;
-    for (fs::directory_iterator it(fs::u8path(staging), ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(fs::u8path(staging), ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::string name = it->path().filename().u8string();
         if (name == STAGING_LOCK_NAME || starts_with(name, ASIDE_PREFIX))
             continue;

@@ -77,7 +77,7 @@ long long count_lines(const std::string &path, long long from, bool final_counts
     return lines;
 }
 
-}  // namespace
+}   // namespace
 
 TransferBaseline take_baseline(const CommandTextFacts &f)
 {

@@ -88,7 +88,7 @@ const char STATUS[] =
     "Exit status: the session's result code; 64 = bad orvw options.\n"
     "Result codes:\n";
 
-}  // namespace
+}   // namespace
 
 void print_usage(std::FILE *out)
 {

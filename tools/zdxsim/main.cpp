@@ -32,7 +32,7 @@ struct Server {
     Server(sim_line l, const SimOptions &o) : opt(o), answers(l, o.baud, o.pace_bytes) {}
     const SimOptions &opt;
     PacedQueue<zdxsim::TerminalReply, PENDING_MAX> answers;
-    LineBytes bytes = {0, 0};     // of the current transfer
+    LineBytes bytes = {0, 0};  // of the current transfer
 };
 
 // Serves one transfer.  Returns 0 when it ended, 1 on silence, 2 when the
@@ -93,8 +93,7 @@ int main(int argc, char **argv) {
     }
     if (opt.send_mode) {
         int rc = 0;
-        for (int t = 0; t < opt.count && rc == 0; ++t)
-            rc = run_send(line, opt, &send);
+        for (int t = 0; t < opt.count && rc == 0; ++t) rc = run_send(line, opt, &send);
         if (rc != 2) drain(line);
         sim_line_close(line);
         return rc;

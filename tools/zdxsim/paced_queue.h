@@ -22,8 +22,7 @@ constexpr int64_t LINE_BITS_PER_BYTE = 10;
 constexpr int64_t LINE_NS_PER_S = 1000000000, LINE_NS_PER_MS = 1000000;
 
 // Output: a model's output record with bytes, len and delay_ms.
-template <class Output, int CAPACITY>
-class PacedQueue {
+template <class Output, int CAPACITY> class PacedQueue {
 public:
     // per_byte: write each byte at its own moment instead of each output
     // whole at its last byte's.
@@ -33,8 +32,7 @@ public:
 
     // A byte was read at now_ns: it had fully arrived one byte time after
     // the previous one at the earliest.
-    void byte_arrived(int64_t now_ns)
-    {
+    void byte_arrived(int64_t now_ns) {
         if (rx_clock_ < now_ns) rx_clock_ = now_ns;
         rx_clock_ += byte_ns_;
     }
@@ -42,9 +40,7 @@ public:
     // Takes outputs from next(Output *) while there is room.  Each starts
     // its delay_ms after the last byte received (or after now_ns, if
     // later) and not before the one ahead of it is out.  Returns the count.
-    template <class Next>
-    int take(Next next, int64_t now_ns)
-    {
+    template <class Next> int take(Next next, int64_t now_ns) {
         int taken = 0;
         while (count_ < CAPACITY) {
             Entry &e = entries_[(head_ + count_) % CAPACITY];
@@ -63,8 +59,7 @@ public:
 
     // Writes the outputs that are due and counts their bytes in sent;
     // false on a line failure.
-    bool flush_due(int64_t now_ns, long *sent)
-    {
+    bool flush_due(int64_t now_ns, long *sent) {
         while (count_ > 0 && next_due_ns() <= now_ns) {
             Entry &e = entries_[head_];
             const Output &o = e.out;
@@ -82,8 +77,7 @@ public:
     bool empty() const { return count_ == 0; }
     // When the next write is due, ns: the first queued output's last byte,
     // or paced by bytes its next byte; only when not empty().
-    int64_t next_due_ns() const
-    {
+    int64_t next_due_ns() const {
         const Entry &e = entries_[head_];
         if (!per_byte_ || e.written >= e.out.len) return e.due_ns;
         return e.due_ns - byte_ns_ * (e.out.len - 1 - e.written);
@@ -94,15 +88,15 @@ public:
 
 private:
     struct Entry {
-        int64_t due_ns;      // when its last byte is on the PC's side
-        int written;         // bytes of out already written (paced by bytes)
+        int64_t due_ns;  // when its last byte is on the PC's side
+        int written;     // bytes of out already written (paced by bytes)
         Output out;
     };
     sim_line line_;
-    int64_t byte_ns_;        // line time of one byte, ns; 0 = no pacing
-    bool per_byte_;          // each byte written at its own moment
+    int64_t byte_ns_;  // line time of one byte, ns; 0 = no pacing
+    bool per_byte_;    // each byte written at its own moment
     Entry entries_[CAPACITY];
     int head_ = 0, count_ = 0;
-    int64_t rx_clock_ = 0;   // when the last byte received had fully arrived
-    int64_t tx_free_ = 0;    // when our side of the line is free again
+    int64_t rx_clock_ = 0;  // when the last byte received had fully arrived
+    int64_t tx_free_ = 0;   // when our side of the line is free again
 };

@@ -13,7 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
-#include <sys/prctl.h>
+#  include <sys/prctl.h>
 #endif
 
 namespace {

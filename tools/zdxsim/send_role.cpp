@@ -36,7 +36,8 @@ struct Sender {
         int taken = outputs.take([&model](zdxsim::SenderOutput *o) { return model.next_output(o); },
                                  now_ns);
         if (model.wait_ms() == 0) wait_deadline = -1;
-        else if (taken > 0) wait_deadline = outputs.line_free_ns() + int64_t(model.wait_ms()) * NS_PER_MS;
+        else if (taken > 0)
+            wait_deadline = outputs.line_free_ns() + int64_t(model.wait_ms()) * NS_PER_MS;
     }
 };
 
@@ -60,7 +61,7 @@ int serve(Sender &s, zdxsim::SenderModel &model) {
             } else if (now * NS_PER_US >= s.wait_deadline) {
                 model.timeout();
                 s.take_outputs(model, now * NS_PER_US);
-                if (s.wait_deadline >= 0 && s.wait_deadline <= now * NS_PER_US)   // nothing sent
+                if (s.wait_deadline >= 0 && s.wait_deadline <= now * NS_PER_US)  // nothing sent
                     s.wait_deadline = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
                 continue;
             } else if (s.wait_deadline / NS_PER_US < wake) {
@@ -96,8 +97,9 @@ bool prepare_send(const SimOptions &opt, SendRole *role) {
                         f.header == zdxsim::HeaderFault::sum;
     if (layout_fault && (role->file.file_type != 0 || role->file.fields == 0)) {
         std::fprintf(stderr, "zdxsim: --fault-header %s needs a data file with fields\n",
-                     f.header == zdxsim::HeaderFault::sum ? "sum" :
-                     f.header == zdxsim::HeaderFault::width ? "width" : "fields");
+                     f.header == zdxsim::HeaderFault::sum     ? "sum"
+                     : f.header == zdxsim::HeaderFault::width ? "width"
+                                                              : "fields");
         return false;
     }
     return true;

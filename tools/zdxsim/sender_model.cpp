@@ -130,7 +130,7 @@ void SenderModel::on_answer(uint8_t code, uint16_t station) {
         } else if (code == EOT) {
             close_with(SenderStatus::refused);
         }
-        break;                         // a NAK: the next enquiry follows
+        break;  // a NAK: the next enquiry follows
     case Wait::frame:
         if (code == ACK) {
             on_ack();
@@ -143,15 +143,14 @@ void SenderModel::on_answer(uint8_t code, uint16_t station) {
         }
         break;
     case Wait::closing:
-        if (code == NAK) break;        // not an answer to EOT
+        if (code == NAK) break;  // not an answer to EOT
         sum_.closing = code == ACK ? Closing::acked : Closing::refused;
         finish();
         break;
     case Wait::silent:
-        if (code == EOT) finish();     // the PC gave up on us
+        if (code == EOT) finish();  // the PC gave up on us
         break;
-    case Wait::done:
-        break;
+    case Wait::done: break;
     }
 }
 
@@ -160,7 +159,7 @@ void SenderModel::on_ack() {
     unanswered_ = 0;
     const SenderFaults &f = cfg_.faults;
     if (frame_ == resolve(f.lost_ack_frame) && !ack_lost_) {
-        ack_lost_ = true;              // keep waiting as if nothing came
+        ack_lost_ = true;  // keep waiting as if nothing came
         frame_log_[frame_log_len_ - 1] = 'a';
         return;
     }
@@ -219,7 +218,7 @@ void SenderModel::timeout() {
         ++sum_.timeouts;
         if (cfg_.connect_tries > 0 && sum_.connect_tries >= cfg_.connect_tries) {
             sum_.status = SenderStatus::no_answer;
-            finish();                  // nobody there to tell
+            finish();  // nobody there to tell
             return;
         }
         queue_ctrl(ENQ);
@@ -248,8 +247,7 @@ void SenderModel::timeout() {
         queue_ctrl(EOT);
         break;
     case Wait::silent:
-    case Wait::done:
-        break;
+    case Wait::done: break;
     }
 }
 
@@ -329,9 +327,9 @@ int SenderModel::apply_faults(uint8_t *body, int len, bool *bad_crc, int *break_
     }
     if (frame_ == resolve(f.station_frame) && !station_used_) {
         station_used_ = true;
-        uint16_t other = f.station_value >= 0 ? uint16_t(f.station_value)
+        uint16_t other = f.station_value >= 0              ? uint16_t(f.station_value)
                          : cfg_.station == FOREIGN_STATION ? uint16_t(FOREIGN_STATION - 1)
-                                                            : FOREIGN_STATION;
+                                                           : FOREIGN_STATION;
         body[0] = uint8_t(other >> 8);
         body[1] = uint8_t(other & 0xFF);
         return len;
@@ -404,7 +402,7 @@ void SenderModel::queue_ctrl(uint8_t code) {
 }
 
 SenderOutput *SenderModel::new_output() {
-    if (q_count_ == SEND_QUEUE) return nullptr;   // the caller stopped draining
+    if (q_count_ == SEND_QUEUE) return nullptr;  // the caller stopped draining
     SenderOutput *o = &queue_[(q_head_ + q_count_) % SEND_QUEUE];
     ++q_count_;
     o->len = 0;
@@ -425,7 +423,7 @@ void SenderModel::log(char c) {
     if (frame_log_len_ < FRAME_LOG) {
         frame_log_[frame_log_len_++] = c;
     } else {
-        frame_log_[FRAME_LOG - 1] = '+';   // more than fits
+        frame_log_[FRAME_LOG - 1] = '+';  // more than fits
     }
     frame_log_[frame_log_len_] = '\0';
 }
@@ -441,7 +439,7 @@ void SenderModel::flush_log() {
     if (wait_ == Wait::connect) std::snprintf(key, sizeof key, "enq");
     else if (wait_ == Wait::closing) std::snprintf(key, sizeof key, "eot");
     else std::snprintf(key, sizeof key, "%d", frame_);
-    if (answers_len_ >= ANSWER_LOG - 1) return;                // already cut
+    if (answers_len_ >= ANSWER_LOG - 1) return;  // already cut
     char *out = sum_.answers + answers_len_;
     int room = ANSWER_LOG - answers_len_;
     const char *sep = answers_len_ ? " " : "";

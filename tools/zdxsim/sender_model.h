@@ -35,7 +35,7 @@
 
 #include <cstdint>
 
-#include "terminal_model.h"   // MAX_FIELDS, MAX_RECORDS, NO_FRAME
+#include "terminal_model.h"  // MAX_FIELDS, MAX_RECORDS, NO_FRAME
 
 namespace zdxsim {
 
@@ -65,12 +65,12 @@ constexpr int LAST_FRAME = -3;
 
 // The file as the header announces it.
 struct SendFile {
-    char name[13];        // the 12-byte name field, without the fill
-    int file_type;        // 0 data, 1 .PD3, 2 .EX3, 3 .FN3 (from the name)
-    int fields;           // data file: 0..16; program file: 0
+    char name[13];  // the 12-byte name field, without the fill
+    int file_type;  // 0 data, 1 .PD3, 2 .EX3, 3 .FN3 (from the name)
+    int fields;     // data file: 0..16; program file: 0
     int widths[MAX_FIELDS];
-    int record_length;    // data: sum of widths; .PD3 128; .EX3/.FN3 130
-    int records;          // 0..32767
+    int record_length;  // data: sum of widths; .PD3 128; .EX3/.FN3 130
+    int records;        // 0..32767
 };
 
 class RecordSource {
@@ -90,25 +90,25 @@ public:
 enum class HeaderFault { none, name, count, fields, width, sum, short_header };
 
 struct SenderFaults {
-    bool silent = false;               // not even the enquiry
-    int silent_from = NO_FRAME;        // nothing more from this frame on
-    int eot_at = NO_FRAME;             // own DLE EOT instead of this frame
-    int crc_frame = NO_FRAME;          // bad check value on this frame ...
-    int crc_times = 0;                 // ... on its first crc_times sendings
-    int station_frame = NO_FRAME;      // this frame once with station ...
-    int32_t station_value = -1;        // ... this one (-1: 0xFFFF, or 0xFFFE
-                                       // when that is the terminal's own)
-    int serial_frame = NO_FRAME;       // this data frame once with serial
-    int serial_value = -1;             // number serial_value (-1: frame + 1)
-    int length_frame = NO_FRAME;       // this frame once with length_delta
-    int length_delta = 1;              // bytes more (negative: fewer)
-    int break_frame = NO_FRAME;        // this frame once broken off by DLE
-    int break_after = -1;              // ENQ after this many body bytes (-1: half)
+    bool silent = false;           // not even the enquiry
+    int silent_from = NO_FRAME;    // nothing more from this frame on
+    int eot_at = NO_FRAME;         // own DLE EOT instead of this frame
+    int crc_frame = NO_FRAME;      // bad check value on this frame ...
+    int crc_times = 0;             // ... on its first crc_times sendings
+    int station_frame = NO_FRAME;  // this frame once with station ...
+    int32_t station_value = -1;    // ... this one (-1: 0xFFFF, or 0xFFFE
+                                   // when that is the terminal's own)
+    int serial_frame = NO_FRAME;   // this data frame once with serial
+    int serial_value = -1;         // number serial_value (-1: frame + 1)
+    int length_frame = NO_FRAME;   // this frame once with length_delta
+    int length_delta = 1;          // bytes more (negative: fewer)
+    int break_frame = NO_FRAME;    // this frame once broken off by DLE
+    int break_after = -1;          // ENQ after this many body bytes (-1: half)
     HeaderFault header = HeaderFault::none;
-    int header_times = 1;              // sendings of the header with it
-    int repeat_frame = NO_FRAME;       // sent once more after its ACK
-    int lost_ack_frame = NO_FRAME;     // the ACK of this frame is not heard
-    bool drop_closing_eot = false;     // after the last ACK: silence, no EOT
+    int header_times = 1;           // sendings of the header with it
+    int repeat_frame = NO_FRAME;    // sent once more after its ACK
+    int lost_ack_frame = NO_FRAME;  // the ACK of this frame is not heard
+    bool drop_closing_eot = false;  // after the last ACK: silence, no EOT
 };
 
 struct SenderConfig {
@@ -124,7 +124,7 @@ struct SenderConfig {
 struct SenderOutput {
     uint8_t bytes[SEND_WIRE_MAX];
     int len;
-    uint32_t delay_ms;                 // from the moment it was queued
+    uint32_t delay_ms;  // from the moment it was queued
 };
 
 enum class SenderStatus {
@@ -147,14 +147,14 @@ const char *closing_text(Closing closing);
 struct SenderSummary {
     SenderStatus status;
     Closing closing;
-    int acked;           // data records acknowledged
-    int frames_sent;     // header and data frames put on the line, all tries
+    int acked;             // data records acknowledged
+    int frames_sent;       // header and data frames put on the line, all tries
     int acks, naks, eots;  // answers from the PC with our station
-    int foreign;         // answers carrying another station (ignored)
-    int enquiries;       // enquiries about a frame (after no answer)
-    int connect_tries;   // opening enquiries sent
-    int timeouts;        // waits that ended without an answer
-    bool pc_eot;         // the PC sent DLE EOT at some point
+    int foreign;           // answers carrying another station (ignored)
+    int enquiries;         // enquiries about a frame (after no answer)
+    int connect_tries;     // opening enquiries sent
+    int timeouts;          // waits that ended without an answer
+    bool pc_eot;           // the PC sent DLE EOT at some point
     bool finished;
     // Per frame, what the PC answered, as "KEY:ANSWERS" entries separated by
     // blanks: KEY enq (the opening), 0 (header), k (record k), eot (closing);
@@ -204,7 +204,7 @@ private:
     SenderConfig cfg_;
     RecordSource *source_;
     SenderSummary sum_;
-    int last_frame_;         // records, or 0 for an empty file
+    int last_frame_;  // records, or 0 for an empty file
 
     // Receiver of the PC's control messages.
     enum class Rx { hunt, after_dle, station } rx_ = Rx::hunt;
@@ -213,16 +213,15 @@ private:
     int rx_got_ = 0;
 
     Wait wait_ = Wait::connect;
-    int frame_ = 0;          // frame in flight (0 header, k record k)
-    int sends_ = 0;          // sendings of it so far
-    int nak_run_ = 0;        // NAKs in a row
-    int unanswered_ = 0;     // enquiries for it without an answer
+    int frame_ = 0;       // frame in flight (0 header, k record k)
+    int sends_ = 0;       // sendings of it so far
+    int nak_run_ = 0;     // NAKs in a row
+    int unanswered_ = 0;  // enquiries for it without an answer
     int eot_sends_ = 0;
     bool repeated_ = false;  // repeat fault used
     bool ack_lost_ = false;  // lost-ack fault used
     int crc_used_ = 0, header_used_ = 0;
-    bool station_used_ = false, serial_used_ = false, length_used_ = false,
-         break_used_ = false;
+    bool station_used_ = false, serial_used_ = false, length_used_ = false, break_used_ = false;
     uint8_t record_[SEND_RECORD_MAX];  // bytes of the record in flight
 
     char frame_log_[FRAME_LOG + 1];

@@ -8,8 +8,8 @@ namespace zdxsim {
 
 namespace {
 
-constexpr int WIDTH_MAX = 254;       // one field, bytes
-constexpr int WIDTH_SUM_MAX = 255;   // fields + sum of widths
+constexpr int WIDTH_MAX = 254;      // one field, bytes
+constexpr int WIDTH_SUM_MAX = 255;  // fields + sum of widths
 // Name field of the header, characters.
 constexpr int NAME_MAX = 12;
 // A field-definition line, characters (longer lines are cut).
@@ -127,7 +127,7 @@ bool fld_widths(FILE *fp, const char *data_name, SendFile *file) {
         if (!rest) rest = after_word(p, "FIELD");
         if (rest && state != other_section) return width_list(rest, file);
         if ((rest = after_word(p, "FILE")) != nullptr) {
-            if (state == own_section) return false;   // section without a list
+            if (state == own_section) return false;  // section without a list
             state = names_file(rest, data_name) ? own_section : other_section;
         }
     }
@@ -147,8 +147,8 @@ bool SendSource::open(const SendRequest &req, SendFile *file, char *err, size_t 
     const char *name = req.name;
     if (!name && req.path) {
         if (!name_of(req.path, file->name)) {
-            std::snprintf(err, err_size, "%s: not a name of at most 12 characters; give --send-name",
-                          req.path);
+            std::snprintf(err, err_size,
+                          "%s: not a name of at most 12 characters; give --send-name", req.path);
             return false;
         }
     } else {
@@ -183,7 +183,8 @@ bool SendSource::open(const SendRequest &req, SendFile *file, char *err, size_t 
         char fld[PATH_MAX_LEN];
         const char *slash = std::strrchr(req.path, '/');
         const char *dot = std::strrchr(req.path, '.');
-        size_t base = (dot && (!slash || dot > slash)) ? size_t(dot - req.path) : std::strlen(req.path);
+        size_t base = (dot && (!slash || dot > slash)) ? size_t(dot - req.path)
+                                                       : std::strlen(req.path);
         FILE *fp = nullptr;
         for (const char *ext : {".FLD", ".fld"}) {
             std::snprintf(fld, sizeof fld, "%.*s%s", int(base), req.path, ext);
@@ -192,8 +193,8 @@ bool SendSource::open(const SendRequest &req, SendFile *file, char *err, size_t 
         bool ok = fp && fld_widths(fp, file->name, file);
         if (fp) std::fclose(fp);
         if (!ok) {
-            std::snprintf(err, err_size, "%s: no valid field definition for %s; give --widths",
-                          fld, file->name);
+            std::snprintf(err, err_size, "%s: no valid field definition for %s; give --widths", fld,
+                          file->name);
             return false;
         }
     }

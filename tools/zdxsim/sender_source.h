@@ -25,10 +25,10 @@ constexpr int EX3_RECORD_LEN = 130;
 constexpr char GENERATED_NAME[] = "SIMDATA.TXT";
 
 struct SendRequest {
-    const char *path = nullptr;     // --send FILE
-    int generated = -1;             // --send-records N (-1: none)
-    const char *widths = nullptr;   // --widths W,W,...
-    const char *name = nullptr;     // --send-name NAME
+    const char *path = nullptr;    // --send FILE
+    int generated = -1;            // --send-records N (-1: none)
+    const char *widths = nullptr;  // --widths W,W,...
+    const char *name = nullptr;    // --send-name NAME
 };
 
 // 0 data file; 1 .PD3, 2 .EX3, 3 .FN3 by the name's extension, any case.

@@ -123,7 +123,10 @@ bool frame_pair(const char *s, char sep, long lo_b, long hi_b, int *frame, long 
 }
 
 bool header_kind(const char *s, zdxsim::HeaderFault *kind, long *times) {
-    static const struct { const char *name; zdxsim::HeaderFault kind; } kinds[] = {
+    static const struct {
+        const char *name;
+        zdxsim::HeaderFault kind;
+    } kinds[] = {
         {"name", zdxsim::HeaderFault::name},     {"count", zdxsim::HeaderFault::count},
         {"fields", zdxsim::HeaderFault::fields}, {"width", zdxsim::HeaderFault::width},
         {"sum", zdxsim::HeaderFault::sum},       {"short", zdxsim::HeaderFault::short_header},
@@ -221,10 +224,8 @@ bool check_roles(const SimOptions *o, bool send_option) {
                          f.silent_from != none.silent_from ||
                          f.wrong_station_from != none.wrong_station_from;
     const char *problem = nullptr;
-    if (o->send.path && o->send.generated >= 0)
-        problem = "give either --send or --send-records";
-    else if (o->send_mode && receive_fault)
-        problem = "the receiving faults do not go with sending";
+    if (o->send.path && o->send.generated >= 0) problem = "give either --send or --send-records";
+    else if (o->send_mode && receive_fault) problem = "the receiving faults do not go with sending";
     else if (!o->send_mode && send_option)
         problem = "the sending options need --send or --send-records";
     if (!problem) return true;
@@ -236,7 +237,7 @@ bool check_roles(const SimOptions *o, bool send_option) {
 
 bool parse_sim_options(int argc, char **argv, SimOptions *o) {
     zdxsim::TerminalFaults &f = o->terminal.faults;
-    bool send_option = false;     // an option of the sending role was given
+    bool send_option = false;  // an option of the sending role was given
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         char name[32];

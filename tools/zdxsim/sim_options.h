@@ -19,7 +19,7 @@ struct SimOptions {
     // Sending role (--send or --send-records): the terminal sends a file.
     bool send_mode = false;
     zdxsim::SendRequest send;
-    zdxsim::SenderConfig sender;    // station and think time as above
+    zdxsim::SenderConfig sender;  // station and think time as above
 };
 
 // Parses argv into opts; false (after a message on stderr) on a bad

@@ -42,7 +42,7 @@ void json_escape(const char *in, char *out, size_t size) {
 }  // namespace
 
 void FileSink::on_header(const zdxsim::TerminalHeader &header) {
-    close();                        // a repeated header starts the file again
+    close();  // a repeated header starts the file again
     failed_ = false;
     if (!dir_) return;
     char path[PATH_SIZE];
@@ -117,15 +117,15 @@ void format_send_summary(const zdxsim::SenderSummary &s, const zdxsim::SendFile 
                   "\"pc_eot\":%s,\"answers\":\"%s\",\"bytes_in\":%ld,\"bytes_out\":%ld}",
                   status, zdxsim::closing_text(s.closing), name, file.file_type, file.records,
                   widths, file.record_length, s.acked, s.frames_sent, s.acks, s.naks, s.eots,
-                  s.foreign, s.enquiries, s.connect_tries, s.timeouts,
-                  s.pc_eot ? "true" : "false", s.answers, bytes.received, bytes.sent);
+                  s.foreign, s.enquiries, s.connect_tries, s.timeouts, s.pc_eot ? "true" : "false",
+                  s.answers, bytes.received, bytes.sent);
 }
 
 bool write_sent_file(const char *dir, const zdxsim::SendFile &file, zdxsim::SendSource &source) {
     char name[sizeof file.name];
     std::snprintf(name, sizeof name, "%s", file.name);
     for (char *p = name; *p; ++p)
-        if (*p == '/' || *p == '\\') *p = '_';     // stays inside dir
+        if (*p == '/' || *p == '\\') *p = '_';  // stays inside dir
     char path[PATH_SIZE];
     std::snprintf(path, sizeof path, "%s/%s", dir, name);
     FILE *fp = std::fopen(path, "wb");

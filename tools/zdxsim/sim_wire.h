@@ -7,8 +7,8 @@
 
 namespace zdxsim {
 
-constexpr uint8_t DLE = 0x10, ENQ = 0x05, ACK = 0x06, NAK = 0x15, EOT = 0x04,
-                  WACK = 0x3B, SOH = 0x01, STX = 0x02, ETX = 0x03;
+constexpr uint8_t DLE = 0x10, ENQ = 0x05, ACK = 0x06, NAK = 0x15, EOT = 0x04, WACK = 0x3B,
+                  SOH = 0x01, STX = 0x02, ETX = 0x03;
 
 // CRC-16/ARC: reflected polynomial 0xA001, initial 0, no final XOR; bit by
 // bit, unlike the library's table.  crc continues a running value.

@@ -19,9 +19,9 @@ constexpr int TAIL = 3;
 constexpr int HDR_MIN = HDR_FIELDS + TAIL;
 // Data packet: station 2 + serial 5 + record + tail.
 constexpr int DATA_OVERHEAD = 2 + 5 + TAIL;
-constexpr int WIDTH_MAX = 254;       // one field, bytes
-constexpr int WIDTH_SUM_MAX = 255;   // fields + sum of widths
-constexpr int PD3_RECORD = 128;      // program file record, bytes
+constexpr int WIDTH_MAX = 254;      // one field, bytes
+constexpr int WIDTH_SUM_MAX = 255;  // fields + sum of widths
+constexpr int PD3_RECORD = 128;     // program file record, bytes
 constexpr int EX3_RECORD = 130;
 
 // Error codes the terminal reports in its summary.
@@ -41,8 +41,7 @@ int digits(const uint8_t *p, int n, int limit) {
 // Characters of an 8.3 name: letters, digits and ! # $ % & ' ( ) ^ _ { | } ~
 // @ `; the minus sign only after the first character.
 bool name_char(uint8_t c, bool first) {
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
-        return true;
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
     if (c == '-') return !first;
     return c != 0 && std::strchr("!#$%&'()^_{|}~@`", c) != nullptr;
 }
@@ -146,13 +145,13 @@ void TerminalModel::feed(uint8_t c) {
             break;
         }
         if (rx_ == Rx::body_dle) {
-            if (c == ENQ || c == EOT) {          // frame abandoned for a message
+            if (c == ENQ || c == EOT) {  // frame abandoned for a message
                 ctrl_code_ = c;
                 ctrl_got_ = 0;
                 rx_ = Rx::ctrl_tail;
                 break;
             }
-            if (c == SOH || c == STX) {          // a new frame before the end
+            if (c == SOH || c == STX) {  // a new frame before the end
                 frame_is_header_ = c == SOH;
                 buf_len_ = 0;
                 over_ = false;
@@ -160,7 +159,8 @@ void TerminalModel::feed(uint8_t c) {
                 break;
             }
         }
-        if (buf_len_ < RCV_STORE_MAX) buf_[buf_len_++] = c; else over_ = true;
+        if (buf_len_ < RCV_STORE_MAX) buf_[buf_len_++] = c;
+        else over_ = true;
         if (rx_ == Rx::body_dle && c == ETX) {
             check_got_ = 0;
             rx_ = Rx::check;
@@ -169,7 +169,8 @@ void TerminalModel::feed(uint8_t c) {
         }
         break;
     case Rx::check:
-        if (buf_len_ < RCV_STORE_MAX) buf_[buf_len_++] = c; else over_ = true;
+        if (buf_len_ < RCV_STORE_MAX) buf_[buf_len_++] = c;
+        else over_ = true;
         if (++check_got_ == 2) {
             rx_ = Rx::hunt;
             on_frame();
@@ -281,12 +282,12 @@ void TerminalModel::on_ctrl(uint8_t code, const uint8_t station[2]) {
 void TerminalModel::on_frame() {
     ++sum_.frames;
     int len = buf_len_;
-    if (phase_ == Phase::connect) return;            // no enquiry yet: ignored
+    if (phase_ == Phase::connect) return;  // no enquiry yet: ignored
     if (over_ || len < TAIL || crc16_arc(buf_, len) != 0) {
         if (phase_ != Phase::closing) nak();
         return;
     }
-    if (uint16_t(buf_[0] << 8 | buf_[1]) != cfg_.station) return;   // not ours
+    if (uint16_t(buf_[0] << 8 | buf_[1]) != cfg_.station) return;  // not ours
     if (frame_is_header_) handle_header(len);
     else handle_data(len);
 }
@@ -297,26 +298,41 @@ bool TerminalModel::header_fields(const uint8_t *p, int len, TerminalHeader *h, 
     *code = 0;
     const char *ext = nullptr;
     std::memset(h, 0, sizeof *h);
-    if (!parse_name(p + HDR_NAME, h->name, &ext)) { *code = ERR_HEADER; return false; }
+    if (!parse_name(p + HDR_NAME, h->name, &ext)) {
+        *code = ERR_HEADER;
+        return false;
+    }
     h->file_type = kind_of(ext);
     h->records = digits(p + HDR_COUNT, 5, MAX_RECORDS);
-    if (h->records < 0) { *code = ERR_HEADER; return false; }
+    if (h->records < 0) {
+        *code = ERR_HEADER;
+        return false;
+    }
     if (h->file_type != 0) {
         h->record_length = h->file_type == 1 ? PD3_RECORD : EX3_RECORD;
         return len == HDR_MIN;
     }
     if (len <= HDR_WIDTHS + TAIL) return false;
     h->fields = digits(p + HDR_FIELDS, 2, MAX_FIELDS);
-    if (h->fields < 1) { *code = ERR_HEADER; return false; }
+    if (h->fields < 1) {
+        *code = ERR_HEADER;
+        return false;
+    }
     if (len != HDR_WIDTHS + 3 * h->fields + TAIL) return false;
     int sum = 0;
     for (int i = 0; i < h->fields; ++i) {
         int w = digits(p + HDR_WIDTHS + 3 * i, 3, WIDTH_MAX);
-        if (w <= 0) { *code = ERR_HEADER; return false; }
+        if (w <= 0) {
+            *code = ERR_HEADER;
+            return false;
+        }
         h->widths[i] = w;
         sum += w;
     }
-    if (h->fields + sum > WIDTH_SUM_MAX) { *code = ERR_HEADER; return false; }
+    if (h->fields + sum > WIDTH_SUM_MAX) {
+        *code = ERR_HEADER;
+        return false;
+    }
     h->record_length = sum;
     return true;
 }
@@ -328,19 +344,25 @@ void TerminalModel::handle_header(int len) {
     if (phase_ == Phase::closing) {
         if (sum_.status == TerminalStatus::receiving && sum_.header_seen &&
             sum_.header.records == 0)
-            answer(ACK);                      // repeat of an empty file's header
+            answer(ACK);  // repeat of an empty file's header
         return;
     }
     if (phase_ == Phase::data && sum_.records_written > 0) return;
-    if (len < HDR_MIN) { nak(); return; }
+    if (len < HDR_MIN) {
+        nak();
+        return;
+    }
     const TerminalFaults &f = cfg_.faults;
     if (f.silent_from == 0) silenced_ = true;
     if (f.wrong_station_from == 0) wrong_station_ = true;
-    if (silenced_) return;                    // a dead terminal keeps nothing
+    if (silenced_) return;  // a dead terminal keeps nothing
     TerminalHeader h;
     int code = 0;
     if (!header_fields(buf_, len, &h, &code)) {
-        if (code == 0) { nak(); return; }
+        if (code == 0) {
+            nak();
+            return;
+        }
         answer(EOT);
         fail(code);
         return;
@@ -358,10 +380,10 @@ void TerminalModel::handle_header(int len) {
 }
 
 void TerminalModel::handle_data(int len) {
-    if (phase_ != Phase::data && phase_ != Phase::closing) return;   // no header yet
+    if (phase_ != Phase::data && phase_ != Phase::closing) return;  // no header yet
     if (!sum_.header_seen) return;
     int received = sum_.records_written;
-    if (len < DATA_OVERHEAD) {                // no room for a serial number
+    if (len < DATA_OVERHEAD) {  // no room for a serial number
         if (phase_ == Phase::data) nak();
         return;
     }
@@ -378,15 +400,25 @@ void TerminalModel::handle_data(int len) {
             answer(ACK);
         return;
     }
-    if (len != sum_.header.record_length + DATA_OVERHEAD) { nak(); return; }
-    if (b == received) { nak_run_ = 0; answer(ACK); return; }
-    if (b != received + 1) { nak(); return; }
+    if (len != sum_.header.record_length + DATA_OVERHEAD) {
+        nak();
+        return;
+    }
+    if (b == received) {
+        nak_run_ = 0;
+        answer(ACK);
+        return;
+    }
+    if (b != received + 1) {
+        nak();
+        return;
+    }
     if (b == f.nak_frame && fault_naks_ < f.nak_times) {
         ++fault_naks_;
         nak();
         return;
     }
-    if (b == f.eot_frame && !eot_done_) {   // refused before it is stored
+    if (b == f.eot_frame && !eot_done_) {  // refused before it is stored
         answer_frame(b, ACK);
         return;
     }

@@ -59,13 +59,13 @@ constexpr int REPLY_LEN = 4;
 constexpr int NO_FRAME = -1;
 
 struct TerminalFaults {
-    int nak_frame = NO_FRAME;        // answer this frame with NAK ...
-    int nak_times = 0;               // ... this many times, then normally
-    int wack_frame = NO_FRAME;       // answer WACK first, then the real
-    uint32_t wack_delay_ms = 0;      // answer after this many ms
-    int eot_frame = NO_FRAME;        // answer DLE EOT instead of ACK
-    int silent_from = NO_FRAME;      // no answer from this frame on
-    bool silent = false;             // no answer at all, not even the ENQ
+    int nak_frame = NO_FRAME;    // answer this frame with NAK ...
+    int nak_times = 0;           // ... this many times, then normally
+    int wack_frame = NO_FRAME;   // answer WACK first, then the real
+    uint32_t wack_delay_ms = 0;  // answer after this many ms
+    int eot_frame = NO_FRAME;    // answer DLE EOT instead of ACK
+    int silent_from = NO_FRAME;  // no answer from this frame on
+    bool silent = false;         // no answer at all, not even the ENQ
     // Answer with wrong_station instead of the own station from this frame
     // on; -2 = already the answer to the enquiry.
     int wrong_station_from = NO_FRAME;
@@ -74,25 +74,25 @@ struct TerminalFaults {
 constexpr int WRONG_STATION_AT_ENQ = -2;
 
 struct TerminalConfig {
-    uint16_t station = 0x0000;       // the terminal's own station number
-    uint32_t answer_delay_ms = 0;    // think time before every answer
+    uint16_t station = 0x0000;     // the terminal's own station number
+    uint32_t answer_delay_ms = 0;  // think time before every answer
     TerminalFaults faults;
 };
 
 struct TerminalReply {
     uint8_t bytes[REPLY_LEN];
     int len;
-    uint32_t delay_ms;               // from the byte that caused the answer
+    uint32_t delay_ms;  // from the byte that caused the answer
 };
 
 // What the header announced.
 struct TerminalHeader {
-    char name[13];                   // name as sent, trailing spaces cut
-    int records;                     // records announced
-    int file_type;                   // 0 data, 1 .PD3, 2 .EX3, 3 .FN3
-    int fields;                      // 0 for a program file
+    char name[13];  // name as sent, trailing spaces cut
+    int records;    // records announced
+    int file_type;  // 0 data, 1 .PD3, 2 .EX3, 3 .FN3
+    int fields;     // 0 for a program file
     int widths[MAX_FIELDS];
-    int record_length;               // bytes per record
+    int record_length;  // bytes per record
 };
 
 class RecordSink {
@@ -106,26 +106,26 @@ public:
 };
 
 enum class TerminalStatus {
-    idle,        // no enquiry seen yet
-    receiving,   // transfer under way
-    ok,          // all announced records received, closing EOT acknowledged
-    aborted,     // the PC sent EOT before the transfer was complete
-    refused,     // the terminal answered EOT (scripted fault)
-    error        // the terminal ended the reception (error_code says why)
+    idle,       // no enquiry seen yet
+    receiving,  // transfer under way
+    ok,         // all announced records received, closing EOT acknowledged
+    aborted,    // the PC sent EOT before the transfer was complete
+    refused,    // the terminal answered EOT (scripted fault)
+    error       // the terminal ended the reception (error_code says why)
 };
 const char *status_text(TerminalStatus status);
 
 struct TerminalSummary {
     TerminalStatus status;
-    int error_code;          // 53 NAK limit, 70 bad header, 71 record not kept
+    int error_code;  // 53 NAK limit, 70 bad header, 71 record not kept
     bool header_seen;
     TerminalHeader header;
     int records_written;
     int naks_sent;
-    int enquiries;           // DLE ENQ messages received
-    int frames;              // complete frames received, good or bad
-    bool eot_seen;           // the PC sent DLE EOT
-    bool finished;           // the transfer is over (EOT answered or seen)
+    int enquiries;  // DLE ENQ messages received
+    int frames;     // complete frames received, good or bad
+    bool eot_seen;  // the PC sent DLE EOT
+    bool finished;  // the transfer is over (EOT answered or seen)
 };
 
 class TerminalModel {
@@ -176,8 +176,8 @@ private:
     bool over_ = false;
     int check_got_ = 0;
 
-    int nak_run_ = 0;             // NAKs in a row
-    int fault_naks_ = 0;          // scripted NAKs given so far
+    int nak_run_ = 0;     // NAKs in a row
+    int fault_naks_ = 0;  // scripted NAKs given so far
     bool wack_done_ = false;
     bool eot_done_ = false;
     bool silenced_ = false;       // silent_from reached

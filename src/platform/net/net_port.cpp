@@ -54,22 +54,16 @@ const char *const PREFIX_TCP = "tcp://";
 
 struct NetPort {
     net_sock sock;
-    bool telnet;    // rfc2217://: the codec reads and writes the stream
-    bool gone;      // the connection ended; the reason is kept
+    bool telnet;          // rfc2217://: the codec reads and writes the stream
+    bool gone;            // the connection ended; the reason is kept
     bool server_purged;   // the server's input buffer was purged once
     TelnetCodec codec;
     char name[SHOWN_NAME_SIZE];
 };
 
-NetPort &net(PlatPort &port)
-{
-    return plat_port_state<NetPort>(port);
-}
+NetPort &net(PlatPort &port) { return plat_port_state<NetPort>(port); }
 
-const NetPort &net(const PlatPort &port)
-{
-    return plat_port_state<NetPort>(port);
-}
+const NetPort &net(const PlatPort &port) { return plat_port_state<NetPort>(port); }
 
 bool starts_with_nocase(const char *s, const char *prefix)
 {
@@ -85,7 +79,8 @@ bool send_replies(NetPort &p)
     uint8_t out[TELNET_REPLY_MAX];
     size_t n = telnet_take_replies(p.codec, out, sizeof out);
     uint32_t sent = 0;
-    if (n == 0 || net_send_all(p.sock, out, static_cast<uint32_t>(n), WRITE_STALL_MS, p.name, &sent))
+    if (n == 0 ||
+        net_send_all(p.sock, out, static_cast<uint32_t>(n), WRITE_STALL_MS, p.name, &sent))
         return true;
     p.gone = true;
     return false;
@@ -134,8 +129,7 @@ bool take_and_drop(NetPort &p)
 
 // Reads and answers until done(p) or ms have passed.  False when the
 // connection ended.
-template <typename Done>
-bool await(NetPort &p, uint32_t ms, Done done)
+template <typename Done> bool await(NetPort &p, uint32_t ms, Done done)
 {
     uint64_t deadline = net_clock_ms() + ms;
     for (;;) {
@@ -160,17 +154,17 @@ bool net_open(PlatPort &port, const char *name)
 {
     NetAddress a;
     if (!net_parse_address(name, &a)) {
-        plat_reason_set(name, "not a network port address (rfc2217://HOST:PORT or tcp://HOST:PORT;"
-                              " an IPv6 HOST in brackets)");
+        plat_reason_set(name,
+                        "not a network port address (rfc2217://HOST:PORT or tcp://HOST:PORT;"
+                        " an IPv6 HOST in brackets)");
         return false;
     }
     NetPort &p = *new (port.state) NetPort{};
     p.sock = NET_SOCK_NONE;
     p.telnet = a.scheme == NetScheme::Rfc2217;
     bool v6 = std::strchr(a.host, ':') != nullptr;
-    std::snprintf(p.name, sizeof p.name, "%s%s%s%s:%s",
-                  p.telnet ? PREFIX_RFC2217 : PREFIX_TCP, v6 ? "[" : "", a.host, v6 ? "]" : "",
-                  a.port);
+    std::snprintf(p.name, sizeof p.name, "%s%s%s%s:%s", p.telnet ? PREFIX_RFC2217 : PREFIX_TCP,
+                  v6 ? "[" : "", a.host, v6 ? "]" : "", a.port);
     if (!net_connect(a.host, a.port, NET_CONNECT_MS, p.name, &p.sock))
         return false;
     telnet_init(p.codec, p.telnet);
@@ -232,18 +226,18 @@ bool net_configure(PlatPort &port, const LineSettings &s)
     if (!p.telnet)
         return true;   // the speed and framing are the server's
     if (telnet_com_port(p.codec) != TnOpt::On) {
-        plat_reason_set(p.name, "the server does not offer the com port option; used as a plain"
-                                " telnet port at the server's line settings");
+        plat_reason_set(p.name,
+                        "the server does not offer the com port option; used as a plain"
+                        " telnet port at the server's line settings");
         return true;
     }
     if (s.baud_rate == 0) {
         plat_reason_set(p.name, "0 bit/s is no line speed");
         return false;
     }
-    const uint8_t baud[4] = {static_cast<uint8_t>(s.baud_rate >> 24),
-                             static_cast<uint8_t>(s.baud_rate >> 16),
-                             static_cast<uint8_t>(s.baud_rate >> 8),
-                             static_cast<uint8_t>(s.baud_rate)};
+    const uint8_t baud[4] = {
+        static_cast<uint8_t>(s.baud_rate >> 24), static_cast<uint8_t>(s.baud_rate >> 16),
+        static_cast<uint8_t>(s.baud_rate >> 8), static_cast<uint8_t>(s.baud_rate)};
     const uint8_t size = s.eight_data_bits ? 8 : 7;
     const uint8_t parity = s.parity == 1   ? tn::PARITY_ODD
                            : s.parity == 2 ? tn::PARITY_EVEN
@@ -283,10 +277,7 @@ void purge(NetPort &p, uint8_t which)
         send_command(p, tn::CPO_PURGE_DATA, &which, 1);
 }
 
-void net_purge_tx(PlatPort &port)
-{
-    purge(net(port), tn::PURGE_TX);
-}
+void net_purge_tx(PlatPort &port) { purge(net(port), tn::PURGE_TX); }
 
 void net_purge_rx(PlatPort &port)
 {
@@ -337,8 +328,7 @@ bool net_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
     return ok;
 }
 
-bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-              uint32_t *count)
+bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity, uint32_t *count)
 {
     *count = 0;
     NetPort &p = net(port);
@@ -367,20 +357,11 @@ bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
     return true;
 }
 
-intptr_t net_os_handle(const PlatPort &)
-{
-    return -1;
-}
+intptr_t net_os_handle(const PlatPort &) { return -1; }
 
-intptr_t net_wait_handle(const PlatPort &port)
-{
-    return net(port).sock;
-}
+intptr_t net_wait_handle(const PlatPort &port) { return net(port).sock; }
 
-bool net_input_ready(PlatPort &port)
-{
-    return net_input_waiting(net(port).sock);
-}
+bool net_input_ready(PlatPort &port) { return net_input_waiting(net(port).sock); }
 
 bool net_wait_input(PlatPort &port)
 {
@@ -413,7 +394,8 @@ bool net_set_lines(PlatPort &port, bool rts, bool dtr)
         return false;   // the server's lines are not ours to set
     const uint8_t r = rts ? tn::CTL_RTS_ON : tn::CTL_RTS_OFF;
     const uint8_t d = dtr ? tn::CTL_DTR_ON : tn::CTL_DTR_OFF;
-    return send_command(p, tn::CPO_SET_CONTROL, &r, 1) && send_command(p, tn::CPO_SET_CONTROL, &d, 1);
+    return send_command(p, tn::CPO_SET_CONTROL, &r, 1) &&
+           send_command(p, tn::CPO_SET_CONTROL, &d, 1);
 }
 
 void net_close_port(PlatPort &port)
@@ -425,7 +407,7 @@ void net_close_port(PlatPort &port)
     p.sock = NET_SOCK_NONE;
 }
 
-}  // namespace
+}   // namespace
 
 NetScheme net_scheme(const char *name)
 {
@@ -442,7 +424,8 @@ bool net_parse_address(const char *name, NetAddress *out)
     out->scheme = net_scheme(name);
     if (out->scheme == NetScheme::None)
         return false;
-    const char *s = name + std::strlen(out->scheme == NetScheme::Rfc2217 ? PREFIX_RFC2217 : PREFIX_TCP);
+    const char *s = name +
+                    std::strlen(out->scheme == NetScheme::Rfc2217 ? PREFIX_RFC2217 : PREFIX_TCP);
     const char *host = s;
     const char *host_end;
     const char *colon;
@@ -489,7 +472,7 @@ bool net_parse_address(const char *name, NetAddress *out)
 }
 
 extern const PortOps NET_PORT_OPS = {
-    net_open,      net_setup_queues, net_configure, net_modem_status, net_purge_tx,
-    net_purge_rx,  net_write,        net_read,      net_os_handle,    net_wait_handle,
-    net_input_ready, net_wait_input, net_close_port, net_drain,       net_set_lines,
+    net_open,        net_setup_queues, net_configure,  net_modem_status, net_purge_tx,
+    net_purge_rx,    net_write,        net_read,       net_os_handle,    net_wait_handle,
+    net_input_ready, net_wait_input,   net_close_port, net_drain,        net_set_lines,
 };

@@ -17,9 +17,9 @@ bool net_connect(const char *host, const char *port, uint32_t timeout_ms, const 
                  net_sock *out);
 
 // What a receive gave.
-constexpr int NET_RECV_NOTHING = 0;    // nothing waits
-constexpr int NET_RECV_CLOSED = -1;    // the server closed the connection
-constexpr int NET_RECV_FAILED = -2;    // the connection broke (reset, unreachable ...)
+constexpr int NET_RECV_NOTHING = 0;   // nothing waits
+constexpr int NET_RECV_CLOSED = -1;   // the server closed the connection
+constexpr int NET_RECV_FAILED = -2;   // the connection broke (reset, unreachable ...)
 
 // Takes what waits, at most cap bytes, without waiting: the count, or one
 // of the NET_RECV_* values (reason kept for the last two).

@@ -8,13 +8,13 @@ namespace {
 // Receive states.
 enum : uint8_t {
     ST_DATA,
-    ST_IAC,        // IAC seen
-    ST_WILL,       // IAC WILL seen: the option follows
+    ST_IAC,    // IAC seen
+    ST_WILL,   // IAC WILL seen: the option follows
     ST_WONT,
     ST_DO,
     ST_DONT,
-    ST_SB,         // inside IAC SB ... IAC SE
-    ST_SB_IAC,     // IAC seen inside a subnegotiation
+    ST_SB,       // inside IAC SB ... IAC SE
+    ST_SB_IAC,   // IAC seen inside a subnegotiation
 };
 
 constexpr uint8_t CR = 0x0D;
@@ -167,7 +167,7 @@ void after_iac(TelnetCodec &c, uint8_t byte)
     }
 }
 
-}  // namespace
+}   // namespace
 
 void telnet_init(TelnetCodec &c, bool com_port)
 {
@@ -237,9 +237,7 @@ bool telnet_feed(TelnetCodec &c, uint8_t byte, uint8_t *data)
             after_iac(c, byte);
         }
         return false;
-    default:
-        c.state = ST_DATA;
-        return false;
+    default: c.state = ST_DATA; return false;
     }
     c.state = ST_DATA;
     return false;
@@ -254,8 +252,8 @@ size_t telnet_take_replies(TelnetCodec &c, uint8_t *out, size_t cap)
     return n;
 }
 
-size_t telnet_escape(const TelnetCodec &c, const uint8_t *src, size_t n, uint8_t *dst,
-                     size_t cap, size_t *consumed)
+size_t telnet_escape(const TelnetCodec &c, const uint8_t *src, size_t n, uint8_t *dst, size_t cap,
+                     size_t *consumed)
 {
     // While binary output is still being asked for, the server is taken
     // to agree: a CR NUL it would pass on as two bytes does more harm than
@@ -276,8 +274,7 @@ size_t telnet_escape(const TelnetCodec &c, const uint8_t *src, size_t n, uint8_t
     return out;
 }
 
-size_t telnet_com_command(uint8_t cmd, const uint8_t *value, size_t n, uint8_t *dst,
-                          size_t cap)
+size_t telnet_com_command(uint8_t cmd, const uint8_t *value, size_t n, uint8_t *dst, size_t cap)
 {
     size_t need = 4 + 2;
     for (size_t i = 0; i < n; ++i)
@@ -313,7 +310,4 @@ bool telnet_com_reply(const TelnetCodec &c, uint8_t cmd, uint32_t *value)
     return true;
 }
 
-TnOpt telnet_com_port(const TelnetCodec &c)
-{
-    return c.us[2];
-}
+TnOpt telnet_com_port(const TelnetCodec &c) { return c.us[2]; }

@@ -15,8 +15,8 @@
 namespace tn {
 
 // Telnet commands (RFC 854).
-constexpr uint8_t SE = 240;     // end of subnegotiation
-constexpr uint8_t SB = 250;     // start of subnegotiation
+constexpr uint8_t SE = 240;   // end of subnegotiation
+constexpr uint8_t SB = 250;   // start of subnegotiation
 constexpr uint8_t WILL = 251;
 constexpr uint8_t WONT = 252;
 constexpr uint8_t DO = 253;
@@ -52,7 +52,7 @@ constexpr uint8_t CTL_RTS_OFF = 12;
 constexpr uint8_t PURGE_RX = 1;   // the server's buffer of bytes from the line
 constexpr uint8_t PURGE_TX = 2;   // the server's buffer of bytes for the line
 
-}  // namespace tn
+}   // namespace tn
 
 // Longest subnegotiation kept, bytes between IAC SB and IAC SE: the
 // longest reply this client reads (option, code, 4-byte speed) with room
@@ -69,10 +69,10 @@ constexpr size_t TELNET_REPLY_MAX = 96;
 enum class TnOpt : uint8_t { Off, Asked, On, Refused };
 
 struct TelnetCodec {
-    uint8_t state;           // receive state (telnet_codec.cpp)
-    bool cr_seen;            // last data byte was CR (input while the server
-                             // refuses binary: CR NUL is a bare CR)
-    bool sb_overflow;        // the subnegotiation being read is too long
+    uint8_t state;      // receive state (telnet_codec.cpp)
+    bool cr_seen;       // last data byte was CR (input while the server
+                        // refuses binary: CR NUL is a bare CR)
+    bool sb_overflow;   // the subnegotiation being read is too long
     uint8_t sb_len;
     uint8_t sb[TELNET_SB_MAX];
     uint8_t reply_len;
@@ -82,9 +82,9 @@ struct TelnetCodec {
     TnOpt us[3];
     TnOpt him[3];
     // The server's last reply to each com port command, by command code.
-    uint16_t cpo_seen;       // bit n: a reply to command n came
+    uint16_t cpo_seen;   // bit n: a reply to command n came
     uint32_t cpo_value[tn::CPO_LAST + 1];
-    uint32_t malformed;      // subnegotiations dropped as malformed
+    uint32_t malformed;   // subnegotiations dropped as malformed
 };
 
 // Starts a codec.  com_port: ask for binary mode and no go-ahead both
@@ -102,13 +102,12 @@ size_t telnet_take_replies(TelnetCodec &c, uint8_t *out, size_t cap);
 // Escapes data for sending: 0xFF doubled, and CR followed by NUL when
 // the server refused binary output.  Takes whole bytes only: returns the bytes
 // written to dst and sets *consumed to the source bytes they carry.
-size_t telnet_escape(const TelnetCodec &c, const uint8_t *src, size_t n, uint8_t *dst,
-                     size_t cap, size_t *consumed);
+size_t telnet_escape(const TelnetCodec &c, const uint8_t *src, size_t n, uint8_t *dst, size_t cap,
+                     size_t *consumed);
 
 // Builds IAC SB COM-PORT-OPTION cmd value... IAC SE into dst (value bytes
 // escaped).  Returns its length, 0 when cap is too small.
-size_t telnet_com_command(uint8_t cmd, const uint8_t *value, size_t n, uint8_t *dst,
-                          size_t cap);
+size_t telnet_com_command(uint8_t cmd, const uint8_t *value, size_t n, uint8_t *dst, size_t cap);
 
 // Forgets the reply to command cmd, before it is sent again.
 void telnet_com_forget(TelnetCodec &c, uint8_t cmd);

@@ -37,9 +37,9 @@ constexpr int HUNG_UP_REST_MS = 100;
 struct PosixClock {
     bool timer_on;
     int64_t interval_ns;
-    int64_t deadline_ns;      // next tick, CLOCK_MONOTONIC
+    int64_t deadline_ns;   // next tick, CLOCK_MONOTONIC
     plat_tick_fn tick_fn;
-    void *context;            // handed to tick_fn
+    void *context;   // handed to tick_fn
 };
 
 // Self-pipe: rd polled by pump_wait, wr written by plat_wake.  Created once
@@ -103,7 +103,7 @@ int ms_to_wake(PlatClock &clock)
     return line >= 0 && line < ms ? line : ms;
 }
 
-} // namespace
+}   // namespace
 
 bool plat_timer_arm(PlatClock &clock, void *, uint32_t interval_ms, plat_tick_fn tick,
                     void *context)
@@ -248,10 +248,7 @@ void plat_sleep_ms(uint32_t ms)
         req = rem;
 }
 
-uint64_t plat_clock_ms()
-{
-    return static_cast<uint64_t>(now_ns() / NS_PER_MS);
-}
+uint64_t plat_clock_ms() { return static_cast<uint64_t>(now_ns() / NS_PER_MS); }
 
 // Nothing here watches the protocol's states.
 void plat_note_state(const char *) {}

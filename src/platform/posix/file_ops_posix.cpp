@@ -27,10 +27,7 @@ static PlatFileStatus failed(const char *what)
     return (err == ENOSPC || err == EDQUOT) ? PLAT_FILE_DISK_FULL : PLAT_FILE_FAILED;
 }
 
-static int fd_of(plat_file f)
-{
-    return static_cast<int>(f);
-}
+static int fd_of(plat_file f) { return static_cast<int>(f); }
 
 // Whether sync, truncate and the replacing calls wait until their change
 // is on the disk (fsync of the file, and of the directory after a rename).
@@ -45,10 +42,7 @@ constexpr bool durable = true;
 #endif
 
 // fsync when changes must reach the disk; 0 or -1 with errno, as fsync.
-static int sync_fd(int fd)
-{
-    return durable ? fsync(fd) : 0;
-}
+static int sync_fd(int fd) { return durable ? fsync(fd) : 0; }
 
 unsigned posix_unique_seed()
 {
@@ -265,8 +259,7 @@ static PlatFileStatus keep_fresh(const char *path, unsigned seed, char *backup, 
             return PLAT_FILE_FAILED;
         if (link(path, backup) == 0)
             return PLAT_FILE_OK;
-        if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS ||
-            errno == EMLINK)
+        if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS || errno == EMLINK)
             return copy_fresh(path, dir, seed, backup, size);
         if (errno != EEXIST)
             break;

@@ -37,4 +37,3 @@ PlatFileStatus posix_file_remove(const char *path);
 bool posix_file_exists(const char *path);
 bool posix_dir_free_space(const char *dir, uint64_t *bytes);
 bool posix_file_local_time(const char *path, PlatLocalTime *t);
-

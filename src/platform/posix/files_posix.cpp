@@ -34,15 +34,9 @@ PlatFileStatus plat_file_size(plat_file f, uint64_t *bytes, const char *what)
     return posix_file_size(f, bytes, what);
 }
 
-PlatFileStatus plat_file_sync(plat_file f, const char *what)
-{
-    return posix_file_sync(f, what);
-}
+PlatFileStatus plat_file_sync(plat_file f, const char *what) { return posix_file_sync(f, what); }
 
-PlatFileStatus plat_file_close(plat_file f, const char *what)
-{
-    return posix_file_close(f, what);
-}
+PlatFileStatus plat_file_close(plat_file f, const char *what) { return posix_file_close(f, what); }
 
 PlatFileStatus plat_file_truncate(const char *path, uint64_t length)
 {
@@ -59,15 +53,9 @@ PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char 
     return posix_file_replace_keeping(from, to, posix_unique_seed(), backup, size);
 }
 
-PlatFileStatus plat_file_remove(const char *path)
-{
-    return posix_file_remove(path);
-}
+PlatFileStatus plat_file_remove(const char *path) { return posix_file_remove(path); }
 
-bool plat_file_exists(const char *path)
-{
-    return posix_file_exists(path);
-}
+bool plat_file_exists(const char *path) { return posix_file_exists(path); }
 
 bool plat_dir_free_space(const char *dir, uint64_t *bytes)
 {

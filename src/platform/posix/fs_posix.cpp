@@ -3,15 +3,9 @@
 
 #include <sys/statvfs.h>
 
-bool plat_path_is_sep(char c)
-{
-    return c == '/';
-}
+bool plat_path_is_sep(char c) { return c == '/'; }
 
-int plat_path_drive_len(const char *)
-{
-    return 0;
-}
+int plat_path_drive_len(const char *) { return 0; }
 
 uint64_t plat_disk_free(const char *drive)
 {

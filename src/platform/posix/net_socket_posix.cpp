@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #if defined(__linux__)
-#include <linux/sockios.h>
+#  include <linux/sockios.h>
 #endif
 
 namespace {
@@ -71,7 +71,7 @@ int connect_one(const struct addrinfo *ai, uint64_t deadline)
     }
 }
 
-}  // namespace
+}   // namespace
 
 bool net_connect(const char *host, const char *port, uint32_t timeout_ms, const char *shown,
                  net_sock *out)

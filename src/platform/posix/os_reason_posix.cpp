@@ -4,7 +4,4 @@
 #include <cerrno>
 #include <cstring>
 
-void plat_reason_note(const char *what)
-{
-    plat_reason_set(what, std::strerror(errno));
-}
+void plat_reason_note(const char *what) { plat_reason_set(what, std::strerror(errno)); }

@@ -31,12 +31,9 @@ bool folder_beside(const void *anchor, char *out, size_t size)
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
-bool has_extension(const char *name)
-{
-    return std::strchr(name, '.') != nullptr;
-}
+bool has_extension(const char *name) { return std::strchr(name, '.') != nullptr; }
 
-}  // namespace
+}   // namespace
 
 void plat_plugin_dirs(const void *anchor, PluginDirs &dirs)
 {

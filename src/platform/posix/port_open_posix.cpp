@@ -30,7 +30,7 @@ const Backend BACKENDS[] = {
     {"", &POSIX_TTY_OPS},
 };
 
-}  // namespace
+}   // namespace
 
 bool plat_port_name(unsigned com_number, char *out, size_t size)
 {

@@ -21,23 +21,23 @@
 
 namespace {
 
-constexpr int BAR_CELLS = 30;       // width of the text bar, characters
-constexpr size_t PART_SIZE = 64;    // title, name and value texts, with NUL
+constexpr int BAR_CELLS = 30;      // width of the text bar, characters
+constexpr size_t PART_SIZE = 64;   // title, name and value texts, with NUL
 // value: "[" + bar + "] " + a text of up to PART_SIZE - 1, NUL
 constexpr size_t VALUE_SIZE = 1 + BAR_CELLS + 2 + PART_SIZE;
 // "\r" + title + "  " + name + "  " + value + figures + "\033[K"
-constexpr size_t LINE_SIZE = 1 + PART_SIZE + 2 + PART_SIZE + 2 + VALUE_SIZE +
-                             STATUS_FIGURES_SIZE + 3;
+constexpr size_t LINE_SIZE = 1 + PART_SIZE + 2 + PART_SIZE + 2 + VALUE_SIZE + STATUS_FIGURES_SIZE +
+                             3;
 
 // The status line of one session: the record in the session's PlatDisplay.
 // All zero is no display (active false).
 struct StatusDisplay {
-    bool active;         // between create and destroy
-    bool on_terminal;    // stderr was a terminal at create
-    bool counter_style;  // dialog_mode 1; else the bar
+    bool active;          // between create and destroy
+    bool on_terminal;     // stderr was a terminal at create
+    bool counter_style;   // dialog_mode 1; else the bar
     char title[PART_SIZE];
     char name[PART_SIZE];
-    char value[VALUE_SIZE];  // counter text, or the bar with its percentage
+    char value[VALUE_SIZE];   // counter text, or the bar with its percentage
 
     // The counts behind the value, once the session reported any.
     bool have_counts;
@@ -48,10 +48,7 @@ struct StatusDisplay {
     StatusThrottle throttle;
 };
 
-StatusDisplay &record(PlatDisplay &display)
-{
-    return plat_display_state<StatusDisplay>(display);
-}
+StatusDisplay &record(PlatDisplay &display) { return plat_display_state<StatusDisplay>(display); }
 
 // Copies text, with control characters shown as '?': a file name sent by
 // the terminal must not be able to drive the user's terminal.
@@ -120,7 +117,7 @@ void changed(StatusDisplay &d)
         draw(d, now);
 }
 
-} // namespace
+}   // namespace
 
 bool plat_progress_create(PlatDisplay &display, void *, int dialog_mode, const char *text,
                           const ProgressPlacement &, const ProgressCallbacks &)

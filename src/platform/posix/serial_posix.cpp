@@ -41,7 +41,7 @@
 #include <unistd.h>
 
 #if defined(__linux__)
-#include <linux/serial.h>
+#  include <linux/serial.h>
 #endif
 
 namespace {
@@ -97,15 +97,9 @@ struct TtyPort {
     char name[SHOWN_NAME_SIZE];
 };
 
-TtyPort &tty(PlatPort &port)
-{
-    return plat_port_state<TtyPort>(port);
-}
+TtyPort &tty(PlatPort &port) { return plat_port_state<TtyPort>(port); }
 
-const TtyPort &tty(const PlatPort &port)
-{
-    return plat_port_state<TtyPort>(port);
-}
+const TtyPort &tty(const PlatPort &port) { return plat_port_state<TtyPort>(port); }
 
 // Errors of an ioctl that the device does not implement (a pseudo-terminal
 // has no modem lines and no UART counters).
@@ -159,10 +153,20 @@ int64_t now_us()
 
 bool speed_constant(uint32_t baud, speed_t *out)
 {
-    static const struct { uint32_t baud; speed_t code; } table[] = {
-        {300, B300},       {600, B600},       {1200, B1200},   {2400, B2400},
-        {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
-        {57600, B57600},   {115200, B115200},
+    static const struct {
+        uint32_t baud;
+        speed_t code;
+    } table[] = {
+        {300, B300},
+        {600, B600},
+        {1200, B1200},
+        {2400, B2400},
+        {4800, B4800},
+        {9600, B9600},
+        {19200, B19200},
+        {38400, B38400},
+        {57600, B57600},
+        {115200, B115200},
 #if defined(B230400)
         {230400, B230400},
 #endif
@@ -202,7 +206,7 @@ bool refuse(const TtyPort &p, const char *why)
     return false;
 }
 
-} // namespace
+}   // namespace
 
 bool parmrk_feed(ParmrkDecoder &dec, uint8_t raw, uint8_t *out, uint8_t *errors)
 {
@@ -319,9 +323,9 @@ bool tty_configure(PlatPort &port, const LineSettings &settings)
     p->hint_until_us = p->quiet_until_us = 0;
     p->hint_new = p->hint_due > 1;
     p->baud = settings.baud_rate;
-    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7)
-                       + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
-                       + (settings.two_stop_bits ? 2 : 1);
+    p->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7) +
+                       (settings.parity == 1 || settings.parity == 2 ? 1 : 0) +
+                       (settings.two_stop_bits ? 2 : 1);
 
     int lines = TIOCM_RTS | TIOCM_DTR;
     if (ioctl(fd, TIOCMBIS, &lines) != 0 && !not_supported(errno)) {
@@ -348,10 +352,7 @@ bool tty_modem_status(PlatPort &port, uint32_t *lines)
     return true;
 }
 
-void tty_purge_tx(PlatPort &port)
-{
-    tcflush(tty(port).fd, TCOFLUSH);
-}
+void tty_purge_tx(PlatPort &port) { tcflush(tty(port).fd, TCOFLUSH); }
 
 void tty_purge_rx(PlatPort &port)
 {
@@ -408,8 +409,7 @@ bool tty_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
     return ok;
 }
 
-bool tty_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-              uint32_t *count)
+bool tty_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity, uint32_t *count)
 {
     *count = 0;
     TtyPort *p = &tty(port);
@@ -444,10 +444,7 @@ bool tty_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
     return true;
 }
 
-intptr_t tty_fd(const PlatPort &port)
-{
-    return tty(port).fd;
-}
+intptr_t tty_fd(const PlatPort &port) { return tty(port).fd; }
 
 // Sets VMIN (VTIME 0) on the device; p.vmin follows only when it took.
 void set_vmin(TtyPort &p, uint8_t vmin)
@@ -585,13 +582,13 @@ void tty_close(PlatPort &port)
     p.fd = -1;
 }
 
-}  // namespace
+}   // namespace
 
 // The tty's descriptor serves plug-ins and the pump's poll alike.
 extern const PortOps POSIX_TTY_OPS = {
-    tty_open,     tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,
-    tty_purge_rx, tty_write,        tty_read,      tty_fd,           tty_fd,
-    tty_input_ready, nullptr,      tty_close,     tty_drain,        tty_set_lines, tty_expect,
+    tty_open,  tty_setup_queues, tty_configure, tty_modem_status, tty_purge_tx,    tty_purge_rx,
+    tty_write, tty_read,         tty_fd,        tty_fd,           tty_input_ready, nullptr,
+    tty_close, tty_drain,        tty_set_lines, tty_expect,
 };
 
 int posix_port_wait_limit_ms(const PlatPort &port)

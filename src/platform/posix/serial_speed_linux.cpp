@@ -5,8 +5,8 @@
 #include "platform/posix/posix_port.h"
 
 #if defined(__linux__)
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
+#  include <asm/termbits.h>
+#  include <sys/ioctl.h>
 
 bool posix_set_custom_speed(int fd, uint32_t baud)
 {
@@ -32,9 +32,6 @@ bool posix_set_custom_speed(int fd, uint32_t baud)
 
 #else
 
-bool posix_set_custom_speed(int, uint32_t)
-{
-    return false;
-}
+bool posix_set_custom_speed(int, uint32_t) { return false; }
 
 #endif

@@ -39,7 +39,7 @@ void left_text(char *out, size_t size, uint64_t seconds)
         std::snprintf(out, size, "%llu:%02llu left", m, s);
 }
 
-}  // namespace
+}   // namespace
 
 void status_figures(char *out, size_t size, bool counter_style, uint32_t done, int32_t total,
                     uint64_t bytes, const StatusOrigin &from, uint64_t now_ms)

@@ -23,8 +23,8 @@ constexpr size_t STATUS_FIGURES_SIZE = 128;
 struct StatusOrigin {
     bool set = false;
     uint64_t at_ms = 0;
-    uint32_t done = 0;      // records done then
-    uint64_t bytes = 0;     // bytes moved then
+    uint32_t done = 0;    // records done then
+    uint64_t bytes = 0;   // bytes moved then
 };
 
 // The figures after the counter or the bar, each with two blanks before:

@@ -42,15 +42,15 @@ struct LineFaults {
     bool modem_status_fails = false;
     bool write_fails = false;
     bool read_fails = false;
-    uint32_t cts = 1;          // CTS line state (modem status)
+    uint32_t cts = 1;   // CTS line state (modem status)
 };
 LineFaults &faults();
 bool port_is_open();
-unsigned opened_com_number();     // COM number of the last open
-std::string last_mode();          // last configure as "COMn:baud,p,d,s"
-uint32_t purges_rx();             // input purges so far
-uint32_t port_reads();            // fetches from the port so far
-uint32_t bytes_due_hint();        // the port's last wait hint (PortOps::expect), bytes
+unsigned opened_com_number();   // COM number of the last open
+std::string last_mode();        // last configure as "COMn:baud,p,d,s"
+uint32_t purges_rx();           // input purges so far
+uint32_t port_reads();          // fetches from the port so far
+uint32_t bytes_due_hint();      // the port's last wait hint (PortOps::expect), bytes
 // The byte-trace file the platform reports (ORV5_TRACE); "" for none.
 void set_trace_path(const std::string &path);
 
@@ -59,11 +59,14 @@ void set_trace_path(const std::string &path);
 void at(uint64_t at_ms, std::function<void()> fn);
 // Runs fn on every pump (nested message handling, as a host window would).
 void on_pump(std::function<void()> fn);
-bool timer_exists();               // a session timer runs (armed, not killed)
-uint32_t timer_interval_ms();      // interval of the timer armed last
-struct TimerFaults { bool arm_fails = false; int arm_fails_after = -1; };
+bool timer_exists();            // a session timer runs (armed, not killed)
+uint32_t timer_interval_ms();   // interval of the timer armed last
+struct TimerFaults {
+    bool arm_fails = false;
+    int arm_fails_after = -1;
+};
 TimerFaults &timer_faults();
-uint64_t slept_ms();              // total of plat_sleep_ms
+uint64_t slept_ms();   // total of plat_sleep_ms
 
 // --- hangs -------------------------------------------------------------------
 // A session (from the port's opening to its closing) that runs past a cap
@@ -92,7 +95,7 @@ std::string protocol_state();
 // --- progress window ---------------------------------------------------------
 struct Window {
     bool exists = false;
-    int mode = 0;                 // 1 counter, 2 bar
+    int mode = 0;   // 1 counter, 2 bar
     std::string title, name, counter, bar_text;
     uint32_t bar_done = 0;
     int32_t bar_total = 0;
@@ -118,7 +121,7 @@ bool click_abort();
 using InitFn = int (*)(int port);   // the plug-in entry; the port is a descriptor here
 // A library at path; init null means it has no InitIrDevice export.
 void add_library(const std::string &path, InitFn init);
-int libraries_loaded();           // currently loaded (must be 0 after a session)
+int libraries_loaded();   // currently loaded (must be 0 after a session)
 intptr_t last_init_port();
 
 // --- file system ----------------------------------------------------------------
@@ -128,8 +131,8 @@ intptr_t last_init_port();
 // failing call reports an I/O error (EIO) and does nothing, except that a
 // failing close still closes the file.
 struct FsFaults {
-    int create_fails_at = 0;        // plat_file_create_unique
-    int open_fails_at = 0;          // plat_file_open_read and _append
+    int create_fails_at = 0;   // plat_file_create_unique
+    int open_fails_at = 0;     // plat_file_open_read and _append
     int write_fails_at = 0;
     int read_fails_at = 0;
     int sync_fails_at = 0;
@@ -155,7 +158,7 @@ struct FsCounts {
     int creates = 0, opens = 0, writes = 0, reads = 0, syncs = 0, closes = 0;
     int replaces = 0, truncates = 0, removes = 0;   // plat_file_replace_keeping counts as a replace
     uint64_t bytes_written = 0;
-    int open_files = 0;             // created or opened and not yet closed
+    int open_files = 0;   // created or opened and not yet closed
 };
 const FsCounts &fs_counts();
 
@@ -166,4 +169,4 @@ std::string fs_file_path(int n);
 // What plat_dir_free_space and plat_disk_free report, bytes.
 uint64_t &disk_free();
 
-}  // namespace sim
+}   // namespace sim

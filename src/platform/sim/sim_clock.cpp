@@ -22,8 +22,8 @@ constexpr uint64_t HUNG_UP_REST_MS = 100;
 // timers themselves live in the sessions' PlatClock objects (SimTimer).
 struct Clock {
     uint64_t now = 0;
-    int timers = 0;              // timers running (armed and not killed)
-    uint32_t interval = 0;       // interval of the timer armed last, ms
+    int timers = 0;          // timers running (armed and not killed)
+    uint32_t interval = 0;   // interval of the timer armed last, ms
     std::multimap<uint64_t, std::function<void()>> actions;
     std::function<void()> pump_hook;
     TimerFaults faults;
@@ -37,8 +37,8 @@ Clock vclock;
 // One session timer: the record in a PlatClock.  All zero is no timer.
 struct SimTimer {
     bool on;
-    uint32_t interval;           // ms
-    uint64_t deadline;           // virtual ms of the next tick
+    uint32_t interval;   // ms
+    uint64_t deadline;   // virtual ms of the next tick
     plat_tick_fn tick;
     void *context;
 };
@@ -47,12 +47,12 @@ struct SimTimer {
 struct Watch {
     bool on = false;
     HangWatch caps;
-    uint64_t start_ms = 0;                                  // virtual, at the port's opening
+    uint64_t start_ms = 0;   // virtual, at the port's opening
     std::chrono::steady_clock::time_point start_wall;
-    uint64_t still = 0;                                     // pumps since virtual time moved
-    bool tripped = false;                                   // on_hang was called this session
-    std::string report;                                     // every hung session's, one a line
-    std::string last;                                       // this session's
+    uint64_t still = 0;     // pumps since virtual time moved
+    bool tripped = false;   // on_hang was called this session
+    std::string report;     // every hung session's, one a line
+    std::string last;       // this session's
     const char *state = "";
 };
 Watch watch;
@@ -81,7 +81,8 @@ void check_watch()
     const uint64_t wall = wall_ms_of_session();
     char why[160];
     if (virt > factor * watch.caps.virtual_ms)
-        std::snprintf(why, sizeof why, "virtual time passed %.1f s", watch.caps.virtual_ms / 1000.0);
+        std::snprintf(why, sizeof why, "virtual time passed %.1f s",
+                      watch.caps.virtual_ms / 1000.0);
     else if (wall > factor * watch.caps.wall_ms)
         std::snprintf(why, sizeof why, "real time passed %.1f s", watch.caps.wall_ms / 1000.0);
     else if (watch.still > factor * watch.caps.still_pumps)
@@ -133,7 +134,7 @@ void run_due_actions()
         fn();
     }
 }
-}  // namespace
+}   // namespace
 
 void reset_clock() { vclock = Clock(); }
 uint64_t now_ms() { return vclock.now; }
@@ -163,7 +164,7 @@ void session_started()
     watch.state = "";
 }
 
-}  // namespace sim
+}   // namespace sim
 
 using namespace sim;
 
@@ -241,12 +242,6 @@ void plat_sleep_ms(uint32_t ms)
     advance_to(vclock.now + ms);
 }
 
-uint64_t plat_clock_ms()
-{
-    return vclock.now;
-}
+uint64_t plat_clock_ms() { return vclock.now; }
 
-void plat_note_state(const char *name)
-{
-    watch.state = name;
-}
+void plat_note_state(const char *name) { watch.state = name; }

@@ -20,10 +20,10 @@ constexpr uint64_t PLENTY_FREE = UINT64_MAX / 4;
 FsFaults plan;
 FsCounts counts;
 uint64_t free_bytes = PLENTY_FREE;
-unsigned unique_serial;   // seeds of the successive fresh names of one test run
-std::vector<std::string> handed_out;    // paths of the files handed out, in order
-std::map<int, int> ordinal_of_fd;       // open descriptor -> its place in handed_out (1-based)
-}  // namespace
+unsigned unique_serial;                // seeds of the successive fresh names of one test run
+std::vector<std::string> handed_out;   // paths of the files handed out, in order
+std::map<int, int> ordinal_of_fd;      // open descriptor -> its place in handed_out (1-based)
+}   // namespace
 
 void reset_fs()
 {
@@ -44,7 +44,7 @@ FsFaults &fs_faults() { return plan; }
 const FsCounts &fs_counts() { return counts; }
 uint64_t &disk_free() { return free_bytes; }
 
-}  // namespace sim
+}   // namespace sim
 
 using namespace sim;
 
@@ -205,10 +205,7 @@ PlatFileStatus plat_file_remove(const char *path)
     return posix_file_remove(path);
 }
 
-bool plat_file_exists(const char *path)
-{
-    return posix_file_exists(path);
-}
+bool plat_file_exists(const char *path) { return posix_file_exists(path); }
 
 bool plat_dir_free_space(const char *, uint64_t *bytes)
 {

@@ -13,4 +13,4 @@ void reset_fs();
 bool next_arrival(uint64_t *at_ms);
 bool input_waiting();
 void session_started();   // the port was opened: a session begins
-}  // namespace sim
+}   // namespace sim

@@ -39,11 +39,11 @@ struct Line {
     PeerFn peer;
     uint32_t purges_rx = 0;
     uint32_t reads = 0;
-    uint32_t baud = 0;            // bit/s of the last configure
+    uint32_t baud = 0;   // bit/s of the last configure
     uint32_t bits_per_byte = 10;
-    uint32_t due = 0;             // bytes due by the last hint
-    bool hint_new = false;        // the hint changed: applied at the next wait
-    uint64_t hint_until = 0;      // end of the hinted wait, virtual ms; 0: none
+    uint32_t due = 0;          // bytes due by the last hint
+    bool hint_new = false;     // the hint changed: applied at the next wait
+    uint64_t hint_until = 0;   // end of the hinted wait, virtual ms; 0: none
     std::string trace_path;
 };
 Line line;   // the world the tests script; see the head of this file
@@ -61,16 +61,10 @@ struct SimPort {
     unsigned com;   // COM number of its name
 };
 
-SimPort &sim_port(PlatPort &port)
-{
-    return plat_port_state<SimPort>(port);
-}
-}  // namespace
+SimPort &sim_port(PlatPort &port) { return plat_port_state<SimPort>(port); }
+}   // namespace
 
-void reset_line()
-{
-    line = Line();
-}
+void reset_line() { line = Line(); }
 
 void set_peer(PeerFn peer) { line.peer = std::move(peer); }
 
@@ -101,11 +95,8 @@ void set_trace_path(const std::string &path) { line.trace_path = path; }
 
 namespace {
 // Bytes a wait is for: the due ones while a hinted wait runs, else one.
-size_t bytes_awaited()
-{
-    return line.hint_until != 0 ? line.due : 1;
-}
-}  // namespace
+size_t bytes_awaited() { return line.hint_until != 0 ? line.due : 1; }
+}   // namespace
 
 bool next_arrival(uint64_t *at_ms)
 {
@@ -127,7 +118,7 @@ bool input_waiting()
     return line.open && !line.incoming.empty() && line.incoming.front().at_ms <= now_ms();
 }
 
-}  // namespace sim
+}   // namespace sim
 
 using namespace sim;
 
@@ -158,9 +149,9 @@ bool sim_configure(PlatPort &port, const LineSettings &settings)
                   settings.eight_data_bits ? '8' : '7', settings.two_stop_bits ? '2' : '1');
     sp.line->mode = mode;
     sp.line->baud = settings.baud_rate;
-    sp.line->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7)
-                             + (settings.parity == 1 || settings.parity == 2 ? 1 : 0)
-                             + (settings.two_stop_bits ? 2 : 1);
+    sp.line->bits_per_byte = 1 + (settings.eight_data_bits ? 8 : 7) +
+                             (settings.parity == 1 || settings.parity == 2 ? 1 : 0) +
+                             (settings.two_stop_bits ? 2 : 1);
     return !sp.line->faults.configure_fails;
 }
 
@@ -197,8 +188,7 @@ bool sim_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
     return true;
 }
 
-bool sim_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-              uint32_t *count)
+bool sim_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity, uint32_t *count)
 {
     Line &l = *sim_port(port).line;
     *count = 0;
@@ -217,10 +207,7 @@ bool sim_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
     return true;
 }
 
-intptr_t sim_os_handle(const PlatPort &)
-{
-    return SIM_OS_HANDLE;
-}
+intptr_t sim_os_handle(const PlatPort &) { return SIM_OS_HANDLE; }
 
 void sim_expect(PlatPort &port, uint32_t bytes_due)
 {
@@ -258,25 +245,19 @@ void sim_close(PlatPort &port)
 
 // Every byte written has arrived at the terminal already; the simulated
 // line has no modem lines to set.
-bool sim_drain(PlatPort &)
-{
-    return true;
-}
+bool sim_drain(PlatPort &) { return true; }
 
-bool sim_set_lines(PlatPort &, bool, bool)
-{
-    return true;
-}
+bool sim_set_lines(PlatPort &, bool, bool) { return true; }
 
 // The simulated pump jumps virtual time to the line's next arrival itself:
 // no handle to wait on, no slice to sleep.
 const PortOps SIM_OPS = {
-    sim_open,  sim_setup_queues, sim_configure, sim_modem_status, sim_purge_tx,
-    sim_purge_rx, sim_write, sim_read, sim_os_handle, nullptr, sim_input_ready,
-    nullptr, sim_close, sim_drain, sim_set_lines, sim_expect,
+    sim_open,  sim_setup_queues, sim_configure, sim_modem_status, sim_purge_tx,    sim_purge_rx,
+    sim_write, sim_read,         sim_os_handle, nullptr,          sim_input_ready, nullptr,
+    sim_close, sim_drain,        sim_set_lines, sim_expect,
 };
 
-}  // namespace
+}   // namespace
 
 bool plat_port_name(unsigned com_number, char *out, size_t size)
 {

@@ -32,9 +32,14 @@ intptr_t init_port = -1;
 // The plug-in contract's entry, called through plat_lib_symbol: the
 // handle is the library record, the port goes to its init.
 Library *current_library;
-}  // namespace
+}   // namespace
 
-void reset_window() { win = Window(); create_fails = false; shown_display = nullptr; }
+void reset_window()
+{
+    win = Window();
+    create_fails = false;
+    shown_display = nullptr;
+}
 Window &window() { return win; }
 bool &window_create_fails() { return create_fails; }
 
@@ -49,7 +54,11 @@ bool click_abort()
     return true;
 }
 
-void reset_libraries() { libraries.clear(); init_port = -1; }
+void reset_libraries()
+{
+    libraries.clear();
+    init_port = -1;
+}
 void add_library(const std::string &path, InitFn init) { libraries[path] = Library{init}; }
 int libraries_loaded()
 {
@@ -69,7 +78,7 @@ void reset()
     reset_fs();
 }
 
-}  // namespace sim
+}   // namespace sim
 
 using namespace sim;
 
@@ -143,7 +152,4 @@ void *plat_lib_symbol(void *lib, const char *name)
     return reinterpret_cast<void *>(&sim_init_ir_device);
 }
 
-void plat_lib_free(void *lib)
-{
-    --static_cast<Library *>(lib)->loaded;
-}
+void plat_lib_free(void *lib) { --static_cast<Library *>(lib)->loaded; }

@@ -17,25 +17,19 @@ static PlatFileStatus failed(const char *what)
     plat_reason_note(what);
     SetLastError(err);
     return (err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL) ? PLAT_FILE_DISK_FULL
-                                                                      : PLAT_FILE_FAILED;
+                                                                     : PLAT_FILE_FAILED;
 }
 
-static HANDLE handle_of(plat_file f)
-{
-    return reinterpret_cast<HANDLE>(f);
-}
+static HANDLE handle_of(plat_file f) { return reinterpret_cast<HANDLE>(f); }
 
-static plat_file file_of(HANDLE h)
-{
-    return reinterpret_cast<plat_file>(h);
-}
+static plat_file file_of(HANDLE h) { return reinterpret_cast<plat_file>(h); }
 
 PlatFileStatus plat_file_create_unique(const char *dir, char *path, int size, plat_file *out)
 {
     *out = PLAT_FILE_NONE;
     // Tick count and process spread the names; CREATE_NEW alone makes them safe.
-    unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u
-                    + static_cast<unsigned>(GetTickCount());
+    unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u +
+                    static_cast<unsigned>(GetTickCount());
     for (int i = 0; i < UNIQUE_TRIES; ++i) {
         if (!plat_unique_name(dir, seed, i, path, size))
             return PLAT_FILE_FAILED;
@@ -166,8 +160,8 @@ PlatFileStatus plat_file_replace_keeping(const char *from, const char *to, char 
     char dir[MAX_PATH];
     if (!dir_part(to, dir, sizeof dir))
         return PLAT_FILE_FAILED;
-    unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u
-                    + static_cast<unsigned>(GetTickCount());
+    unsigned seed = static_cast<unsigned>(GetCurrentProcessId()) * 7919u +
+                    static_cast<unsigned>(GetTickCount());
     for (int i = 0; i < UNIQUE_TRIES; ++i) {
         if (!plat_unique_name(dir, seed, i, backup, size))
             return PLAT_FILE_FAILED;

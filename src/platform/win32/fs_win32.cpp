@@ -3,10 +3,7 @@
 
 #include <windows.h>
 
-bool plat_path_is_sep(char c)
-{
-    return c == '\\' || c == '/';
-}
+bool plat_path_is_sep(char c) { return c == '\\' || c == '/'; }
 
 int plat_path_drive_len(const char *path)
 {
@@ -28,8 +25,8 @@ uint64_t plat_disk_free(const char *drive)
     }
     DWORD sectors_per_cluster = 0, bytes_per_sector = 0;
     DWORD free_clusters = 0, total_clusters = 0;
-    if (!GetDiskFreeSpaceA(where, &sectors_per_cluster, &bytes_per_sector,
-                           &free_clusters, &total_clusters))
+    if (!GetDiskFreeSpaceA(where, &sectors_per_cluster, &bytes_per_sector, &free_clusters,
+                           &total_clusters))
         return 0;
     return static_cast<uint64_t>(free_clusters) * sectors_per_cluster * bytes_per_sector;
 }

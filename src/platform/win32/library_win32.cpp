@@ -11,7 +11,8 @@ void *plat_lib_load(const char *name)
     char path[PLAT_LIB_PATH_SIZE];
     // Any address inside this library names its module: the plug-in
     // folder is the folder of Orv5w32.dll.
-    if (!plat_plugin_resolve(reinterpret_cast<const void *>(own_module()), name, path, sizeof path)) {
+    if (!plat_plugin_resolve(reinterpret_cast<const void *>(own_module()), name, path,
+                             sizeof path)) {
         plat_reason_set(name != nullptr ? name : "", "no such plug-in beside the library");
         return nullptr;
     }

@@ -80,7 +80,7 @@ SOCKET connect_one(const addrinfo *ai, uint64_t deadline, int *err)
     return INVALID_SOCKET;
 }
 
-}  // namespace
+}   // namespace
 
 bool net_connect(const char *host, const char *port, uint32_t timeout_ms, const char *shown,
                  net_sock *out)
@@ -155,7 +155,8 @@ bool net_send_all(net_sock s, const uint8_t *buf, uint32_t len, uint32_t stall_m
     uint64_t give_up = net_clock_ms() + stall_ms;
     bool ok = true;
     while (done < len) {
-        int r = send(sock, reinterpret_cast<const char *>(buf + done), static_cast<int>(len - done), 0);
+        int r = send(sock, reinterpret_cast<const char *>(buf + done), static_cast<int>(len - done),
+                     0);
         if (r > 0) {
             done += static_cast<uint32_t>(r);
             give_up = net_clock_ms() + stall_ms;
@@ -223,7 +224,4 @@ void net_close(net_sock s)
     WSACleanup();
 }
 
-uint64_t net_clock_ms()
-{
-    return GetTickCount64();
-}
+uint64_t net_clock_ms() { return GetTickCount64(); }

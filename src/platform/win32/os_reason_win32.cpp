@@ -13,8 +13,8 @@ void plat_reason_note(const char *what)
 {
     DWORD code = GetLastError();
     char text[SYSTEM_TEXT_SIZE] = "";
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, text, sizeof text, nullptr);
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             code, 0, text, sizeof text, nullptr);
     while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' '))
         text[--n] = '\0';
     if (n == 0)

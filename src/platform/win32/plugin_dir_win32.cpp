@@ -18,12 +18,9 @@ bool has_path(const char *name)
 
 // An extension is a dot in the last path part; Windows adds ".dll" to a
 // name without one (a trailing dot means "no extension" to it).
-bool has_extension(const char *name)
-{
-    return std::strchr(name, '.') != nullptr;
-}
+bool has_extension(const char *name) { return std::strchr(name, '.') != nullptr; }
 
-}  // namespace
+}   // namespace
 
 void plat_plugin_dirs(const void *anchor, PluginDirs &dirs)
 {

@@ -33,7 +33,7 @@ const Backend BACKENDS[] = {
     {"COM", &WIN32_COM_OPS},
 };
 
-}  // namespace
+}   // namespace
 
 namespace {
 
@@ -47,7 +47,7 @@ bool network_name(const char *variable, char *out, size_t size)
     return len > 0 && len < size && net_scheme(out) != NetScheme::None;
 }
 
-}  // namespace
+}   // namespace
 
 bool plat_port_name(unsigned com_number, char *out, size_t size)
 {

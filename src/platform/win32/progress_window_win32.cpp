@@ -18,9 +18,9 @@ namespace {
 
 constexpr int BAR_STYLE = 2;   // dialog_mode of the bar style
 
-constexpr COLORREF BAR_EMPTY_COLOUR = RGB(0xFF, 0xFF, 0xFF);   // white
-constexpr COLORREF BAR_FILLED_COLOUR = RGB(0xFF, 0xFF, 0x7F);  // light yellow
-constexpr COLORREF BAR_TEXT_COLOUR = RGB(0x00, 0x00, 0x80);    // dark blue
+constexpr COLORREF BAR_EMPTY_COLOUR = RGB(0xFF, 0xFF, 0xFF);    // white
+constexpr COLORREF BAR_FILLED_COLOUR = RGB(0xFF, 0xFF, 0x7F);   // light yellow
+constexpr COLORREF BAR_TEXT_COLOUR = RGB(0x00, 0x00, 0x80);     // dark blue
 
 constexpr int BAR_TEXT_X_TENTHS = 4;   // text starts at 4/10 of the bar width
 constexpr int BAR_TEXT_Y = 1;          // pixels below the bar's top
@@ -90,8 +90,7 @@ INT_PTR CALLBACK dialog_proc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam)
         if (Win32Display *d = display_of(wnd); d != nullptr && d->dialog != nullptr)
             call(d->callbacks, d->callbacks.on_paint);
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -135,7 +134,7 @@ void prepare_bar(Win32Display &d)
         SetWindowLongPtrA(d.bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(bar_proc)));
 }
 
-}  // namespace
+}   // namespace
 
 bool plat_progress_create(PlatDisplay &display, void *owner, int dialog_mode, const char *title,
                           const ProgressPlacement &place, const ProgressCallbacks &calls)

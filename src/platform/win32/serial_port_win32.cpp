@@ -69,15 +69,9 @@ const COMMTIMEOUTS FIRST_BYTE_TIMEOUTS = {MAXDWORD, MAXDWORD, WIN32_READ_SLICE_M
 // A read waits until it has every byte asked for, at most the slice.
 const COMMTIMEOUTS ALL_BYTES_TIMEOUTS = {0, 0, WIN32_READ_SLICE_MS, 0, 0};
 
-ComPort &com_port(PlatPort &port)
-{
-    return plat_port_state<ComPort>(port);
-}
+ComPort &com_port(PlatPort &port) { return plat_port_state<ComPort>(port); }
 
-const ComPort &com_port(const PlatPort &port)
-{
-    return plat_port_state<ComPort>(port);
-}
+const ComPort &com_port(const PlatPort &port) { return plat_port_state<ComPort>(port); }
 
 // The driver's communications error bits in the platform's terms.
 uint8_t line_flags(DWORD ce)
@@ -126,10 +120,10 @@ bool com_open(PlatPort &port, const char *shown)
     // shown is "COMn" (plat_port_backend checked the form).
     unsigned com_number = static_cast<unsigned>(std::strtoul(shown + 3, nullptr, 10));
     char name[DEVICE_NAME_SIZE];
-    std::snprintf(name, sizeof name, "%sCOM%u",
-                  com_number > LAST_PLAIN_COM ? "\\\\.\\" : "", com_number);
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::snprintf(name, sizeof name, "%sCOM%u", com_number > LAST_PLAIN_COM ? "\\\\.\\" : "",
+                  com_number);
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         plat_reason_note(shown);
         return false;
@@ -221,10 +215,7 @@ bool com_modem_status(PlatPort &port, uint32_t *lines)
     return true;
 }
 
-void com_purge_tx(PlatPort &port)
-{
-    PurgeComm(com_port(port).handle, PURGE_TXCLEAR);
-}
+void com_purge_tx(PlatPort &port) { PurgeComm(com_port(port).handle, PURGE_TXCLEAR); }
 
 void com_purge_rx(PlatPort &port)
 {
@@ -250,8 +241,7 @@ bool com_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
     return ok != 0;
 }
 
-bool com_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity,
-              uint32_t *count)
+bool com_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity, uint32_t *count)
 {
     *count = 0;
     ComPort *p = &com_port(port);
@@ -295,10 +285,7 @@ intptr_t com_os_handle(const PlatPort &port)
     return reinterpret_cast<intptr_t>(com_port(port).handle);
 }
 
-void com_expect(PlatPort &port, uint32_t bytes_due)
-{
-    com_port(port).hint_due = bytes_due;
-}
+void com_expect(PlatPort &port, uint32_t bytes_due) { com_port(port).hint_due = bytes_due; }
 
 // Puts the read time-outs for a read of all bytes asked for (hinted) or of
 // the first byte; only when they change.  False when the driver refused.
@@ -367,14 +354,14 @@ void com_close(PlatPort &port)
     p.handle = INVALID_HANDLE_VALUE;
 }
 
-}  // namespace
+}   // namespace
 
 // The handle serves plug-ins; the pump waits in com_wait_input, since a
 // synchronous handle gives nothing to wait on for input.
 extern const PortOps WIN32_COM_OPS = {
-    com_open,  com_setup_queues, com_configure, com_modem_status, com_purge_tx,
-    com_purge_rx, com_write, com_read, com_os_handle, nullptr, nullptr,
-    com_wait_input, com_close, com_drain, com_set_lines, com_expect,
+    com_open,  com_setup_queues, com_configure, com_modem_status, com_purge_tx, com_purge_rx,
+    com_write, com_read,         com_os_handle, nullptr,          nullptr,      com_wait_input,
+    com_close, com_drain,        com_set_lines, com_expect,
 };
 
 bool plat_trace_path(char *out, size_t size)

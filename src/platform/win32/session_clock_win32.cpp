@@ -26,10 +26,10 @@ constexpr DWORD IDLE_WAIT_MS = 1000;
 // timer identifiers are the caller's to choose); a thread timer's
 // identifier is the system's, and the pump hands its ticks to the record.
 struct Win32Clock {
-    HWND window;          // window the timer belongs to (null: thread timer)
-    UINT_PTR id;          // identifier of the live timer, 0 = none
+    HWND window;   // window the timer belongs to (null: thread timer)
+    UINT_PTR id;   // identifier of the live timer, 0 = none
     plat_tick_fn tick;
-    void *context;        // handed to tick
+    void *context;   // handed to tick
 };
 
 // Auto-reset event set by plat_wake; created once, kept for the life of
@@ -66,7 +66,7 @@ bool is_tick_of(const MSG &msg, const Win32Clock &c)
     return msg.message == WM_TIMER && c.id != 0 && msg.hwnd == c.window && msg.wParam == c.id;
 }
 
-}  // namespace
+}   // namespace
 
 bool plat_timer_arm(PlatClock &clock, void *owner, uint32_t interval_ms, plat_tick_fn tick_fn,
                     void *context)
@@ -154,10 +154,7 @@ void plat_wake()
         SetEvent(ev);
 }
 
-void plat_sleep_ms(uint32_t ms)
-{
-    Sleep(ms);
-}
+void plat_sleep_ms(uint32_t ms) { Sleep(ms); }
 
 static LARGE_INTEGER counter_frequency()
 {

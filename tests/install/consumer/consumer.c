@@ -9,7 +9,7 @@
 
 int main(void)
 {
-    char version[16] = "";            /* "1.01S" and its NUL, with margin */
+    char version[16] = ""; /* "1.01S" and its NUL, with margin */
     char name_buf[ORV5_NAME_BUF_SIZE] = "";
     char reason[256];
     int failures = 0;

@@ -51,13 +51,14 @@ Bytes escape(const TelnetCodec &c, const Bytes &in)
     return Bytes(buf, buf + n);
 }
 
-}  // namespace
+}   // namespace
 
 TEST(TelnetCodec, OpeningAsksForBinarySuppressGoAheadAndComPort)
 {
     TelnetCodec c;
     telnet_init(c, true);
-    EXPECT_EQ(replies(c), (Bytes{IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 44}));
+    EXPECT_EQ(replies(c),
+              (Bytes{IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3, IAC, WILL, 44}));
     EXPECT_EQ(telnet_com_port(c), TnOpt::Asked);
 }
 
@@ -197,16 +198,16 @@ TEST(TelnetCodec, MalformedSubnegotiationsAreDroppedAndNeverData)
 {
     TelnetCodec c = agreed();
     uint32_t v = 0;
-    Bytes in = {IAC, SB, 44, 101, 0, 0, IAC, SE};   // speed of 2 bytes
+    Bytes in = {IAC, SB, 44, 101, 0, 0, IAC, SE};                         // speed of 2 bytes
     in.insert(in.end(), {IAC, SB, 44, 101, 0, 0, 0x4B, 0, 7, IAC, SE});   // of 5 bytes
-    in.insert(in.end(), {IAC, SB, 44, 101});      // far too long
+    in.insert(in.end(), {IAC, SB, 44, 101});                              // far too long
     in.insert(in.end(), 300, 0x41);
     in.insert(in.end(), {IAC, SE});
     in.insert(in.end(), {IAC, SB, 44, 102, IAC, WILL, 1});   // broken off by a command
-    in.insert(in.end(), {IAC, SB, 44, IAC, SE});               // no command at all
-    in.insert(in.end(), {IAC, SB, 44, 250, 1, IAC, SE});       // a code past the table
-    in.insert(in.end(), {IAC, SB, 24, 1, IAC, SE});            // another option's
-    in.insert(in.end(), {IAC, 0x07, IAC, SE, 0x5A});          // stray commands, then data
+    in.insert(in.end(), {IAC, SB, 44, IAC, SE});             // no command at all
+    in.insert(in.end(), {IAC, SB, 44, 250, 1, IAC, SE});     // a code past the table
+    in.insert(in.end(), {IAC, SB, 24, 1, IAC, SE});          // another option's
+    in.insert(in.end(), {IAC, 0x07, IAC, SE, 0x5A});         // stray commands, then data
     EXPECT_EQ(feed(c, in), (Bytes{0x5A}));
     EXPECT_FALSE(telnet_com_reply(c, 1, &v));
     EXPECT_FALSE(telnet_com_reply(c, 2, &v));
@@ -246,12 +247,12 @@ TEST(NetAddress, FormsOfTheName)
 TEST(NetAddress, BadFormsAreRefused)
 {
     NetAddress a;
-    for (const char *bad : {"rfc2217://host", "rfc2217://host:", "rfc2217://:4001",
-                            "rfc2217://host:0", "rfc2217://host:65536", "rfc2217://host:123456",
-                            "rfc2217://host:40x1", "rfc2217://host:4001/", "rfc2217://fe80::1:4001",
-                            "rfc2217://[fe80::1:4001", "rfc2217://[host]:4001", "rfc2217://[]:4001",
-                            "rfc2217://[::1]4001", "rfc2217://ho st:4001", "/dev/ttyS0", "COM1",
-                            "telnet://host:23"})
+    for (const char *bad :
+         {"rfc2217://host", "rfc2217://host:", "rfc2217://:4001", "rfc2217://host:0",
+          "rfc2217://host:65536", "rfc2217://host:123456", "rfc2217://host:40x1",
+          "rfc2217://host:4001/", "rfc2217://fe80::1:4001", "rfc2217://[fe80::1:4001",
+          "rfc2217://[host]:4001", "rfc2217://[]:4001", "rfc2217://[::1]4001",
+          "rfc2217://ho st:4001", "/dev/ttyS0", "COM1", "telnet://host:23"})
         EXPECT_FALSE(net_parse_address(bad, &a)) << bad;
     std::string long_host = "rfc2217://" + std::string(NET_HOST_SIZE, 'a') + ":1";
     EXPECT_FALSE(net_parse_address(long_host.c_str(), &a));

@@ -170,7 +170,7 @@ TEST_F(PosixClock, TwoClocksTickIndependently)
     EXPECT_EQ(ticks, 1);
 }
 
-} // namespace
+}   // namespace
 
 TEST(PosixClockMs, IsMonotonicInMilliseconds)
 {

@@ -60,7 +60,8 @@ TEST(PosixProgress, DrawsOneLineInPlaceOnATerminal)
     close(slave);
     close(master);
     EXPECT_EQ(created, "") << "nothing is drawn before there is something to show";
-    EXPECT_NE(out.find("\rZDX-Ir  Sending  DATA.TXT  00001 / 00002\033[K"), std::string::npos) << out;
+    EXPECT_NE(out.find("\rZDX-Ir  Sending  DATA.TXT  00001 / 00002\033[K"), std::string::npos)
+        << out;
     EXPECT_EQ(out.back(), '\n') << "the line must be ended when the display goes";
 }
 
@@ -83,8 +84,10 @@ TEST(PosixProgress, BarFillsItsShareAndNamesCannotSendEscapes)
     std::string out = drain(master);
     close(slave);
     close(master);
-    EXPECT_EQ(out.find('\007'), std::string::npos) << "control characters in a name reach the terminal";
-    EXPECT_NE(out.find("A?]0;x?  [##########--------------------]  33.3%"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\007'), std::string::npos)
+        << "control characters in a name reach the terminal";
+    EXPECT_NE(out.find("A?]0;x?  [##########--------------------]  33.3%"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("[##############################] 300.0%"), std::string::npos) << out;
 }
 
@@ -130,4 +133,4 @@ TEST(PosixFs, SlashOnlyNoDrivesAndFreeSpace)
     EXPECT_EQ(plat_disk_free("/nonexistent/dir"), 0u);
 }
 
-} // namespace
+}   // namespace

@@ -60,7 +60,8 @@ TEST_F(PosixFiles, UniqueFilesAreNewAndDistinct)
     char c[256];
     plat_file fc;
     plat_reason_clear();
-    EXPECT_EQ(plat_file_create_unique((dir + "missing/").c_str(), c, sizeof c, &fc), PLAT_FILE_FAILED);
+    EXPECT_EQ(plat_file_create_unique((dir + "missing/").c_str(), c, sizeof c, &fc),
+              PLAT_FILE_FAILED);
     EXPECT_NE(std::string(plat_reason_text()).find("missing"), std::string::npos);
 }
 
@@ -170,4 +171,4 @@ TEST_F(PosixFiles, FreeSpaceAndLocalTime)
     EXPECT_FALSE(plat_file_local_time((dir + "none").c_str(), &t));
 }
 
-}  // namespace
+}   // namespace

@@ -19,10 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 const LineSettings LINE_19200 = {19200, 1, 0, 0};
 
-std::string reason()
-{
-    return plat_reason_text();
-}
+std::string reason() { return plat_reason_text(); }
 
 bool contains(const std::string &s, const std::string &part)
 {
@@ -72,7 +69,7 @@ protected:
     plat_port port = PLAT_PORT_INVALID;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(NetPort, ConfigureSendsTheLineSettingsAndChecksTheReplies)
 {
@@ -217,8 +214,8 @@ TEST_F(NetPort, SetLinesAndDrain)
     EXPECT_TRUE(plat_port_drain(port));
     ASSERT_TRUE(server.wait_for([&] { return server.commands().size() >= before + 2; }));
     auto cmds = server.commands();
-    EXPECT_EQ(cmds[before].value, (Bytes{12}));       // RTS off
-    EXPECT_EQ(cmds[before + 1].value, (Bytes{8}));    // DTR on
+    EXPECT_EQ(cmds[before].value, (Bytes{12}));      // RTS off
+    EXPECT_EQ(cmds[before + 1].value, (Bytes{8}));   // DTR on
 }
 
 TEST_F(NetPort, ADroppedConnectionFailsEveryLaterReadAndWrite)

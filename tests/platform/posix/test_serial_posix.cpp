@@ -62,10 +62,7 @@ protected:
         return plat_port_open(*objects.back(), name);
     }
 
-    static int fd_of(plat_port p)
-    {
-        return static_cast<int>(plat_port_os_handle(p));
-    }
+    static int fd_of(plat_port p) { return static_cast<int>(plat_port_os_handle(p)); }
 
     plat_port open_configured()
     {
@@ -145,7 +142,8 @@ TEST_F(PosixSerial, RefusesWhatIsNoTerminalAndLeavesNothingOpen)
     ASSERT_GE(probe, 0);
     close(probe);
 
-    for (const char *dev : {"/dev/orv5-no-such-device", "/dev/null", static_cast<const char *>(file)}) {
+    for (const char *dev :
+         {"/dev/orv5-no-such-device", "/dev/null", static_cast<const char *>(file)}) {
         setenv("ORV5_DEVICE", dev, 1);
         plat_reason_clear();
         EXPECT_EQ(open_port(), PLAT_PORT_INVALID) << dev;
@@ -265,8 +263,7 @@ TEST_F(PosixSerial, PurgeRxDropsWaitingInput)
 {
     plat_port p = open_configured();
     far_end_sends("abc", 3);
-    for (int waited = 0; !posix_port_input_ready(fd_of(p)) && waited < EVENTUALLY_MS;
-         waited += 10)
+    for (int waited = 0; !posix_port_input_ready(fd_of(p)) && waited < EVENTUALLY_MS; waited += 10)
         usleep(10000);
     usleep(20000);
     plat_port_purge_rx(p);
@@ -334,8 +331,7 @@ struct SecondPty {
     {
         std::string got;
         char buf[64];
-        for (int waited = 0; (want == 0 || got.size() < want) && waited < within_ms;
-             waited += 10) {
+        for (int waited = 0; (want == 0 || got.size() < want) && waited < within_ms; waited += 10) {
             ssize_t r = read(master, buf, sizeof buf);
             if (r > 0)
                 got.append(buf, static_cast<size_t>(r));
@@ -509,4 +505,4 @@ TEST(ParmrkDecoder, UndoesTheMarks)
     }
 }
 
-} // namespace
+}   // namespace

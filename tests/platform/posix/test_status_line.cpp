@@ -85,7 +85,8 @@ TEST(StatusThrottle, DrawsAtMostEvery200msAndCatchesUpOnPendingChanges)
     status_drawn(t, 1000);
     EXPECT_FALSE(status_changed(t, 1050));
     EXPECT_FALSE(status_changed(t, 1199));
-    EXPECT_EQ(status_due_in(t, false, 1199), 1) << "the pending change is due 200 ms after the draw";
+    EXPECT_EQ(status_due_in(t, false, 1199), 1)
+        << "the pending change is due 200 ms after the draw";
     EXPECT_EQ(status_due_in(t, false, 1200), 0);
     status_drawn(t, 1210);
     EXPECT_EQ(status_due_in(t, false, 1300), -1) << "drawn: nothing pending, no rate to follow";
@@ -251,4 +252,4 @@ TEST(PosixStatusLine, IsCutShortOfANarrowTerminalsWidth)
     EXPECT_EQ(out.substr(last + 1, end - last - 1), "ZDX-Ir  Receiving  DATA.TXT  [#########");
 }
 
-}  // namespace
+}   // namespace

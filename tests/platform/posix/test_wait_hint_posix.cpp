@@ -74,7 +74,7 @@ protected:
     plat_port port = PLAT_PORT_INVALID;
 };
 
-}  // namespace
+}   // namespace
 
 TEST_F(PosixWaitHint, TheWaitEndsOnceTheDueBytesAreThere)
 {

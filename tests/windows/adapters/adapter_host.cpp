@@ -22,10 +22,10 @@ namespace {
 using exec_fn = int(WINAPI *)(HWND, const char *, char *);
 
 // An export of lib as the function type it has; null when lib is.
-template <typename Fn>
-Fn proc(HMODULE lib, const char *name)
+template <typename Fn> Fn proc(HMODULE lib, const char *name)
 {
-    return lib ? reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(lib, name))) : nullptr;
+    return lib ? reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(lib, name)))
+               : nullptr;
 }
 
 void append_line(const char *log, const char *text)
@@ -63,7 +63,8 @@ int run_init(int argc, char **argv)
 {
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\%s", argv[2]);
-    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         std::printf("error open %s %lu\n", name, GetLastError());
         return 1;
@@ -127,7 +128,7 @@ int run_session(char **argv)
     return 0;
 }
 
-}  // namespace
+}   // namespace
 
 int main(int argc, char **argv)
 {

@@ -29,8 +29,8 @@
 
 #include "host.h"
 
-exec_fn   host_exec;
-abort_fn  host_abort;
+exec_fn host_exec;
+abort_fn host_abort;
 version_fn host_version;
 
 static int load_library(const char *path)
@@ -44,8 +44,8 @@ static int load_library(const char *path)
     host_abort = (abort_fn)(void (*)(void))GetProcAddress(dll, "AbortOrv5");
     host_version = (version_fn)(void (*)(void))GetProcAddress(dll, "GetOrv5DllVersion");
     if (!host_exec || !host_abort || !host_version) {
-        printf("error=missing-export exec=%d abort=%d version=%d\n",
-               host_exec != NULL, host_abort != NULL, host_version != NULL);
+        printf("error=missing-export exec=%d abort=%d version=%d\n", host_exec != NULL,
+               host_abort != NULL, host_version != NULL);
         return 0;
     }
     return 1;
@@ -99,8 +99,9 @@ static int cmd_abort_idle(const char *text)
 
 static void usage(void)
 {
-    printf("usage: orv5_win_host DLL suite|version|exec TEXT|abort-idle [TEXT]|"
-           "abort-after MS TEXT|nested TEXT [abort]|abort-first TEXT|watch MS TEXT\n");
+    printf(
+        "usage: orv5_win_host DLL suite|version|exec TEXT|abort-idle [TEXT]|"
+        "abort-after MS TEXT|nested TEXT [abort]|abort-first TEXT|watch MS TEXT\n");
 }
 
 int main(int argc, char **argv)

@@ -9,8 +9,8 @@
 
 /* The exports, bound by name at run time.  WINAPI matters on i686: the
  * library's functions are stdcall, and a mismatch would corrupt the stack. */
-typedef int (WINAPI *exec_fn)(HWND owner, const char *text, char *name_buf);
-typedef int (WINAPI *abort_fn)(void);
+typedef int(WINAPI *exec_fn)(HWND owner, const char *text, char *name_buf);
+typedef int(WINAPI *abort_fn)(void);
 typedef char *(WINAPI *version_fn)(char *buf);
 
 extern exec_fn host_exec;

@@ -12,10 +12,10 @@
 
 /* Control identifiers in the progress window's dialog templates. */
 enum {
-    ID_ABORT = 2,     /* Abort push button */
-    ID_BAR = 1003,    /* white rectangle that holds the bar (bar style) */
+    ID_ABORT = 2,      /* Abort push button */
+    ID_BAR = 1003,     /* white rectangle that holds the bar (bar style) */
     ID_COUNTER = 1029, /* "00012 / 00340" (counter style) */
-    ID_NAME = 1030    /* file name line */
+    ID_NAME = 1030     /* file name line */
 };
 
 /* ---- abort-after: AbortOrv5 from another thread ---- */
@@ -89,8 +89,8 @@ static HWND make_owner_window(void)
     if (!RegisterClassA(&wc))
         return NULL;
     /* Never shown: a host's main window need not be visible. */
-    HWND w = CreateWindowA("Orv5TestOwner", "orv5 test owner", WS_OVERLAPPEDWINDOW,
-                           0, 0, 200, 100, NULL, NULL, wc.hInstance, NULL);
+    HWND w = CreateWindowA("Orv5TestOwner", "orv5 test owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                           NULL, NULL, wc.hInstance, NULL);
     if (!w)
         printf("error=create-window code=%lu\n", GetLastError());
     return w;
@@ -145,7 +145,7 @@ static BOOL CALLBACK find_progress(HWND w, LPARAM out)
 
 /* GetPixel lives in gdi32, which the host's build does not link: bound at
  * run time like the library's exports. */
-typedef COLORREF (WINAPI *get_pixel_fn)(HDC dc, int x, int y);
+typedef COLORREF(WINAPI *get_pixel_fn)(HDC dc, int x, int y);
 
 /* Width in pixels of the filled part of the bar: the run of non-white
  * pixels from the left on the bar's top row, where no text is drawn.
@@ -182,7 +182,10 @@ static void report_button(HWND dlg)
 
 static void CALLBACK watch_tick(HWND w, UINT msg, UINT_PTR id, DWORD now)
 {
-    (void)w; (void)msg; (void)id; (void)now;
+    (void)w;
+    (void)msg;
+    (void)id;
+    (void)now;
     HWND dlg = NULL;
     EnumThreadWindows(GetCurrentThreadId(), find_progress, (LPARAM)&dlg);
     if (!dlg)
@@ -201,8 +204,9 @@ static void CALLBACK watch_tick(HWND w, UINT msg, UINT_PTR id, DWORD now)
         snprintf(bar, sizeof bar, "%d/%d", fill, width);
     }
     char line[sizeof last_sample];
-    snprintf(line, sizeof line, "window title=\"%s\" x=%ld y=%ld name=\"%s\" counter=\"%s\" bar=%s visible=%d",
-             title, rc.left, rc.top, name, counter, bar, IsWindowVisible(dlg) ? 1 : 0);
+    snprintf(line, sizeof line,
+             "window title=\"%s\" x=%ld y=%ld name=\"%s\" counter=\"%s\" bar=%s visible=%d", title,
+             rc.left, rc.top, name, counter, bar, IsWindowVisible(dlg) ? 1 : 0);
     ++samples;
     if (strcmp(line, last_sample) != 0) {
         strcpy(last_sample, line);

@@ -11,13 +11,13 @@ namespace {
 
 int file_failures = 0;
 
-#define FCHECK(cond)                                                         \
-    do {                                                                     \
-        if (!(cond)) {                                                       \
-            std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);      \
-            ++file_failures;                                                 \
-        }                                                                    \
-    } while (0)
+#define FCHECK(cond) \
+  do { \
+    if (!(cond)) { \
+      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
+      ++file_failures; \
+    } \
+  } while (0)
 
 bool put(const char *path, const char *text)
 {
@@ -45,7 +45,7 @@ const char *content(const char *path)
     return buf;
 }
 
-}  // namespace
+}   // namespace
 
 int check_files()
 {

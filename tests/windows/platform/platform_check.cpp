@@ -20,13 +20,13 @@ namespace {
 
 int failures = 0;
 
-#define CHECK(cond)                                                          \
-    do {                                                                     \
-        if (!(cond)) {                                                       \
-            std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond);      \
-            ++failures;                                                      \
-        }                                                                    \
-    } while (0)
+#define CHECK(cond) \
+  do { \
+    if (!(cond)) { \
+      std::printf("FAIL %s:%d: %s\n", __FILE__, __LINE__, #cond); \
+      ++failures; \
+    } \
+  } while (0)
 
 // The session's timer and display, as its run-time record keeps them.
 PlatClock clock{};
@@ -294,7 +294,8 @@ void check_counter_dialog()
     plat_progress_destroy(display);
     CHECK(!IsWindow(dlg));
 
-    CHECK(!plat_progress_create(display, reinterpret_cast<void *>(0x12345), 1, "t", place, CALLBACKS));
+    CHECK(!plat_progress_create(display, reinterpret_cast<void *>(0x12345), 1, "t", place,
+                                CALLBACKS));
 }
 
 // Opens COM<n> as the channel does: the name resolved, then opened into
@@ -365,8 +366,7 @@ void check_port(unsigned com_number)
     plat_port_close(PLAT_PORT_INVALID);
 }
 
-}  // namespace
-
+}   // namespace
 
 int check_files();   // file_check.cpp
 
