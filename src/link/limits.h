@@ -6,8 +6,8 @@
 #include "orv5w32.h"
 
 constexpr int DDIGITS_MAX = 254;   // widest field, bytes
-constexpr int DDSUM_MAX =
-    255;   // fields + sum of widths, at most (one record stays below 256 bytes)
+// Fields + sum of widths, at most (one record stays below 256 bytes).
+constexpr int DDSUM_MAX = 255;
 constexpr int DITEMS_MAX = 16;       // fields per record
 constexpr int RECORDS_MAX = 32767;   // records per file (5 decimal digits, signed 16 bit)
 

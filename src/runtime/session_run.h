@@ -20,8 +20,8 @@ struct SerialChannel;
 
 // Why a wait ends: the state of the session timer.
 struct TimerState {
-    void *owner =
-        nullptr;           // the window the timer belongs to, kept so that every re-arm replaces it
+    // The window the timer belongs to, kept so that every re-arm replaces it.
+    void *owner = nullptr;
     bool armed = false;    // the timer measures a time-out
     bool expired = true;   // the time-out has elapsed (true while disarmed)
     bool failed = false;   // an arm failed: the session stops with ORV5_E_TIMER
