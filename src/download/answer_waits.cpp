@@ -44,7 +44,7 @@ Orv5Result abort_now(Sender &snd)
 [[nodiscard]] static Orv5Result give_up(Sender &snd, int state)
 {
     snd.state = state;
-    if (snd.first_error == 0)
+    if (snd.first_error == ORV5_OK)
         snd.first_error = ORV5_E_TX_TIMEOUT;
     return ORV5_E_TX_TIMEOUT;
 }
@@ -128,7 +128,7 @@ using ControlFn = void (*)(Sender &snd, const FrameEvent &e);
 
 // Waits for one good byte, reads it and hands what it completed to decide;
 // the 500 ms wait was armed when our control message went out.
-static int wait_byte(Sender &snd, int32_t hunt, ControlFn decide)
+[[nodiscard]] static Orv5Result wait_byte(Sender &snd, int32_t hunt, ControlFn decide)
 {
     for (;;) {
         if (com_rx_count(*snd.channel) > 0) {
@@ -138,7 +138,7 @@ static int wait_byte(Sender &snd, int32_t hunt, ControlFn decide)
                 snd.state = control_state(snd, hunt);
                 if (e.kind == FrameEventKind::Message && e.code == cACK)
                     decide(snd, e);
-                return 0;
+                return ORV5_OK;
             }
             continue;
         }
@@ -170,14 +170,14 @@ static void on_closing_ack(Sender &snd, const FrameEvent &)
 }
 
 // DS11 to DS14: the reader's position names the state; the ACK decides.
-int ds11(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
-int ds12(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
-int ds13(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
-int ds14(Sender &snd, int) { return wait_byte(snd, DS11, on_connect_ack); }
-int ds311(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
-int ds312(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
-int ds313(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
-int ds314(Sender &snd, int) { return wait_byte(snd, DS311, on_closing_ack); }
+Orv5Result ds11(Sender &snd, Orv5Result) { return wait_byte(snd, DS11, on_connect_ack); }
+Orv5Result ds12(Sender &snd, Orv5Result) { return wait_byte(snd, DS11, on_connect_ack); }
+Orv5Result ds13(Sender &snd, Orv5Result) { return wait_byte(snd, DS11, on_connect_ack); }
+Orv5Result ds14(Sender &snd, Orv5Result) { return wait_byte(snd, DS11, on_connect_ack); }
+Orv5Result ds311(Sender &snd, Orv5Result) { return wait_byte(snd, DS311, on_closing_ack); }
+Orv5Result ds312(Sender &snd, Orv5Result) { return wait_byte(snd, DS311, on_closing_ack); }
+Orv5Result ds313(Sender &snd, Orv5Result) { return wait_byte(snd, DS311, on_closing_ack); }
+Orv5Result ds314(Sender &snd, Orv5Result) { return wait_byte(snd, DS311, on_closing_ack); }
 
 // --- answers to frames ------------------------------------------------------
 
@@ -188,15 +188,15 @@ enum class AnswerVerdict {
     Failed,        // the NAK limit or the terminal's EOT: the wait ends with result
 };
 
-static void note_error(Sender &snd, int code)
+static void note_error(Sender &snd, Orv5Result code)
 {
-    if (snd.first_error == 0)
+    if (snd.first_error == ORV5_OK)
         snd.first_error = code;
 }
 
-static AnswerVerdict on_nak(Sender &snd, int &result);
+static AnswerVerdict on_nak(Sender &snd, Orv5Result &result);
 
-static AnswerVerdict on_ack(Sender &snd, int &result)
+static AnswerVerdict on_ack(Sender &snd, Orv5Result &result)
 {
     // An ACK to our re-enquiry proves nothing about the frame: a terminal
     // that never saw the header answers any enquiry as it answered the
@@ -217,7 +217,7 @@ static AnswerVerdict on_ack(Sender &snd, int &result)
     return AnswerVerdict::Answered;
 }
 
-static AnswerVerdict on_nak(Sender &snd, int &result)
+static AnswerVerdict on_nak(Sender &snd, Orv5Result &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
@@ -230,7 +230,7 @@ static AnswerVerdict on_nak(Sender &snd, int &result)
     return AnswerVerdict::Failed;
 }
 
-static AnswerVerdict on_eot(Sender &snd, int &result)
+static AnswerVerdict on_eot(Sender &snd, Orv5Result &result)
 {
     snd.wack_wait = false;
     snd.retry_count = 0;
@@ -250,7 +250,7 @@ static AnswerVerdict on_wack(Sender &snd)
 }
 
 // result gets the error of a Failed answer.
-static AnswerVerdict on_frame_answer(Sender &snd, Answer a, int &result)
+static AnswerVerdict on_frame_answer(Sender &snd, Answer a, Orv5Result &result)
 {
     switch (a) {
     case Answer::Ack: return on_ack(snd, result);
@@ -262,13 +262,13 @@ static AnswerVerdict on_frame_answer(Sender &snd, Answer a, int &result)
     }
 }
 
-// Until an answer ends the wait (result 0 after an ACK or a NAK below the
+// Until an answer ends the wait (result ORV5_OK after an ACK or a NAK below the
 // limit), or an error, an abort or a time-out does.
-static int await_answer(Sender &snd, int result)
+[[nodiscard]] static Orv5Result await_answer(Sender &snd, Orv5Result result)
 {
     SerialChannel &ch = *snd.channel;
     bool answered = false;
-    while (result == 0 && !answered) {
+    while (result == ORV5_OK && !answered) {
         if (com_rx_count(ch) == 0)
             pump_wait(*snd.run, ch.port);
         else
@@ -291,11 +291,11 @@ static int await_answer(Sender &snd, int result)
     return result;
 }
 
-static int send_frame(Sender &snd, int result)
+[[nodiscard]] static Orv5Result send_frame(Sender &snd, Orv5Result result)
 {
     const int32_t state = snd.state;
     snd.nak_count = 0;
-    while (snd.state == state && result == 0) {
+    while (snd.state == state && result == ORV5_OK) {
         snd.wack_wait = false;
         snd.retry_count = 0;
         answer_reader_reset(snd.answers, snd.station);
@@ -310,5 +310,5 @@ static int send_frame(Sender &snd, int result)
     return result;
 }
 
-int ds211(Sender &snd, int result) { return send_frame(snd, result); }
-int ds261(Sender &snd, int result) { return send_frame(snd, result); }
+Orv5Result ds211(Sender &snd, Orv5Result result) { return send_frame(snd, result); }
+Orv5Result ds261(Sender &snd, Orv5Result result) { return send_frame(snd, result); }

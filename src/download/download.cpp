@@ -29,20 +29,21 @@ static bool stuff_built(Sender &snd, int built_length)
 }
 
 // After building: abort, or on to sending, or DEND with the build error.
-static int after_build(Sender &snd, bool built, int next_state, int build_error)
+[[nodiscard]] static Orv5Result after_build(Sender &snd, bool built, int next_state,
+                                            Orv5Result build_error)
 {
     pump_messages(*snd.run);
     if (stop_code(*snd.run) != ORV5_OK)
         return abort_now(snd);
     if (built) {
         snd.state = next_state;
-        return 0;
+        return ORV5_OK;
     }
     snd.state = DEND;
     return build_error;
 }
 
-static int ds210(Sender &snd, int)
+[[nodiscard]] static Orv5Result ds210(Sender &snd, Orv5Result)
 {
     const SessionSettings &s = *snd.settings;
     com_clear_tx(*snd.channel);
@@ -53,7 +54,7 @@ static int ds210(Sender &snd, int)
     return after_build(snd, built, DS211, ORV5_E_FILE_IO);
 }
 
-static int ds260(Sender &snd, int)
+[[nodiscard]] static Orv5Result ds260(Sender &snd, Orv5Result)
 {
     snd.retry_count = 0;
     snd.nak_count = 0;
@@ -74,7 +75,7 @@ static void clear_line(Sender &snd)
     com_clear_rx(*snd.channel);
 }
 
-static int ds10(Sender &snd, int)
+[[nodiscard]] static Orv5Result ds10(Sender &snd, Orv5Result)
 {
     clear_line(snd);
     send_enq(snd);
@@ -83,21 +84,21 @@ static int ds10(Sender &snd, int)
     snd.nak_count = 0;
     snd.state = DS11;
     start_control_wait(snd);
-    return 0;
+    return ORV5_OK;
 }
 
-static int ds310(Sender &snd, int result)
+[[nodiscard]] static Orv5Result ds310(Sender &snd, Orv5Result result)
 {
-    if (snd.first_error == 0)
+    if (snd.first_error == ORV5_OK)
         snd.first_error = result;
     clear_line(snd);
     snd.state = send_eot(snd, DS311);
     start_control_wait(snd);
     arm_answer_wait(snd);
-    return 0;
+    return ORV5_OK;
 }
 
-static int dend(Sender &snd, int result)
+[[nodiscard]] static Orv5Result dend(Sender &snd, Orv5Result result)
 {
     clear_line(snd);
     send_eot(snd, DQUIT);
@@ -141,9 +142,9 @@ static void start(Sender &snd, const SessionSettings &s, SessionRun &run, Serial
 }
 
 // Counts the records and checks for an abort before the first byte goes out.
-static int prepare(Sender &snd)
+[[nodiscard]] static Orv5Result prepare(Sender &snd)
 {
-    int result = 0;
+    Orv5Result result = ORV5_OK;
     snd.records_total = datlines(snd);
     if (snd.records_total < 0)
         result = ORV5_E_FILE_IO;
@@ -168,8 +169,8 @@ Orv5Result download(const SessionSettings &s, SessionRun &run, SerialChannel &ch
     if (snd.file.fp == nullptr)
         return is_file_io_error(errno) ? ORV5_E_FILE_IO : ORV5_E_SEND_FILE;
 
-    int result = prepare(snd);
-    if (result == 0) {
+    Orv5Result result = prepare(snd);
+    if (result == ORV5_OK) {
         while (snd.state >= DS_FIRST && snd.state < DS_FINAL) {
             const SendStepEntry &entry = send_steps[snd.state - DS_FIRST];
             plat_note_state(entry.name);
@@ -177,6 +178,5 @@ Orv5Result download(const SessionSettings &s, SessionRun &run, SerialChannel &ch
         }
     }
     std::fclose(snd.file.fp);
-    // Once the machine stops, every step's result is a result code.
-    return static_cast<Orv5Result>(snd.first_error != 0 ? snd.first_error : result);
+    return snd.first_error != ORV5_OK ? snd.first_error : result;
 }

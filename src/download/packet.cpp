@@ -99,7 +99,7 @@ static uint8_t *put_fields(const SessionSettings &s, const uint8_t *record, uint
     return p;
 }
 
-int packet_build_result(PacketBuild status)
+Orv5Result packet_build_result(PacketBuild status)
 {
     switch (status) {
     case PacketBuild::Built: return ORV5_OK;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "orv5w32.h"
 #include "runtime/settings.h"
 
 // Record buffer: the widest record is DDSUM_MAX - 1 = 254 bytes, and a
@@ -30,8 +31,8 @@ struct DataPacket {
 };
 
 // The session result of a data packet that could not be built: 71
-// (ReadFailed) or 76 (FixedFault); 0 when it was built.
-int packet_build_result(PacketBuild status);
+// (ReadFailed) or 76 (FixedFault); ORV5_OK when it was built.
+[[nodiscard]] Orv5Result packet_build_result(PacketBuild status);
 
 // Header frame (opening, station, name, count, layout, ETX, check) into
 // out; returns its built length, 0 when a value does not fit its field.

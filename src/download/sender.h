@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "download/packet.h"
+#include "orv5w32.h"
 #include "link/recognizer.h"
 #include "link/serial.h"
 #include "link/wire.h"
@@ -42,17 +43,17 @@ struct Sender {
     const SessionSettings *settings;   // read-only
     SessionRun *run;   // run-time record: timer, stop request, progress, name buffer
     SerialChannel *channel;
-    int32_t state;           // SendState
-    int32_t records_total;   // records of the file, 0..32767
-    int32_t serial_no;       // last data packet built; 0 after the header
-    uint32_t retry_count;    // time-outs while waiting for this answer
-    uint32_t retry_limit;    // time-outs before giving up
-    int32_t nak_count;       // consecutive NAKs for the frame in flight
-    bool wack_wait;          // the terminal asked us to wait (WACK)
-    int32_t first_error;     // first error of the state loop
-    uint8_t station[2];      // ours, then the terminal's (adopted in DS13)
-    FrameReader control;     // the terminal's control messages (connection, closing)
-    AnswerReader answers;    // the terminal's answer to the frame in flight
+    int32_t state;            // SendState
+    int32_t records_total;    // records of the file, 0..32767
+    int32_t serial_no;        // last data packet built; 0 after the header
+    uint32_t retry_count;     // time-outs while waiting for this answer
+    uint32_t retry_limit;     // time-outs before giving up
+    int32_t nak_count;        // consecutive NAKs for the frame in flight
+    bool wack_wait;           // the terminal asked us to wait (WACK)
+    Orv5Result first_error;   // first error of the state loop; ORV5_OK while none
+    uint8_t station[2];       // ours, then the terminal's (adopted in DS13)
+    FrameReader control;      // the terminal's control messages (connection, closing)
+    AnswerReader answers;     // the terminal's answer to the frame in flight
     SendFile file;
     uint8_t frame[FRAME_BUF_SIZE];   // the frame being sent, in its wire form
     int frame_len;

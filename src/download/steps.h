@@ -4,25 +4,25 @@
 #include "download/sender.h"
 
 // Every step takes the result of the previous one and returns its own:
-// 0 = go on, a result code = an error.
-using SendStep = int (*)(Sender &snd, int result);
+// ORV5_OK = go on, another code = an error.
+using SendStep = Orv5Result (*)(Sender &snd, Orv5Result result);
 
 // Waiting for single bytes of the terminal's control messages.
 // start_control_wait: before the first byte of the connection (DS11) or
 // closing (DS311) phase, and again whenever DS11 or DS311 starts over.
 void start_control_wait(Sender &snd);
-int ds11(Sender &snd, int result);
-int ds12(Sender &snd, int result);
-int ds13(Sender &snd, int result);
-int ds14(Sender &snd, int result);
-int ds311(Sender &snd, int result);
-int ds312(Sender &snd, int result);
-int ds313(Sender &snd, int result);
-int ds314(Sender &snd, int result);
+[[nodiscard]] Orv5Result ds11(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds12(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds13(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds14(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds311(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds312(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds313(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds314(Sender &snd, Orv5Result result);
 
 // Sending a frame and waiting for its answer.
-int ds211(Sender &snd, int result);
-int ds261(Sender &snd, int result);
+[[nodiscard]] Orv5Result ds211(Sender &snd, Orv5Result result);
+[[nodiscard]] Orv5Result ds261(Sender &snd, Orv5Result result);
 
 // Control messages with our (or the adopted) station.
 void send_enq(Sender &snd);

@@ -125,7 +125,7 @@ HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t stat
     return take_layout(stored, length, trailer, out);
 }
 
-int header_refusal_result(HeaderVerdict v)
+Orv5Result header_refusal_result(HeaderVerdict v)
 {
     switch (v) {
     case HeaderVerdict::BadContent: return ORV5_E_BAD_HEADER;

@@ -57,8 +57,8 @@ HeaderVerdict check_header(const uint8_t *stored, int length, const uint8_t stat
                            const SessionSettings &s, ReceivedHeader &out);
 
 // The session result of a header refused for its content: 70
-// (BadContent), 77 (NameMismatch), 2 (WrongKind); 0 for the others.
-int header_refusal_result(HeaderVerdict v);
+// (BadContent), 77 (NameMismatch), 2 (WrongKind); ORV5_OK for the others.
+[[nodiscard]] Orv5Result header_refusal_result(HeaderVerdict v);
 
 // For an accepted header: the terminator stands right before the check
 // field in its role (ETB when records follow, ETX for an empty file).

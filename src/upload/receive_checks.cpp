@@ -25,7 +25,7 @@ void ack_eot(Receiver &r, uint8_t code, int32_t next)
         (void)timer_set(*r.run, REPLY_WAIT_TICKS);
 }
 
-int nak(Receiver &r, int32_t retry, int32_t fail)
+Orv5Result nak(Receiver &r, int32_t retry, int32_t fail)
 {
     (void)timer_set(*r.run, 0);
     uint8_t msg[CTRL_MSG_LEN];
@@ -38,7 +38,7 @@ int nak(Receiver &r, int32_t retry, int32_t fail)
         return ORV5_E_RX_NAK_LIMIT;
     }
     r.state = retry;
-    return 0;
+    return ORV5_OK;
 }
 
 void give_up_file(Receiver &r)
@@ -48,7 +48,7 @@ void give_up_file(Receiver &r)
 }
 
 // Tells the terminal the reception failed; it closes with its own EOT.
-static int refuse(Receiver &r, int code)
+[[nodiscard]] static Orv5Result refuse(Receiver &r, Orv5Result code)
 {
     give_up_file(r);
     ack_eot(r, cEOT, S311);
@@ -57,20 +57,20 @@ static int refuse(Receiver &r, int code)
 
 // The file is complete: on disk before the terminal is told, through the
 // ACK of its last block (next is where the exchange goes on).
-static int finish(Receiver &r, int32_t next)
+[[nodiscard]] static Orv5Result finish(Receiver &r, int32_t next)
 {
-    int rc = received_file_commit(r.file);
-    if (rc != 0)
+    const Orv5Result rc = received_file_commit(r.file);
+    if (rc != ORV5_OK)
         return refuse(r, rc);
     r.complete = true;
     ack_eot(r, cACK, next);
-    return 0;
+    return ORV5_OK;
 }
 
-static int to_hunt_for_header(Receiver &r)
+[[nodiscard]] static Orv5Result to_hunt_for_header(Receiver &r)
 {
     r.state = S211;
-    return 0;
+    return ORV5_OK;
 }
 
 static bool frame_good(const Receiver &r) { return r.check == FRAME_GOOD; }
@@ -84,17 +84,17 @@ static bool from_our_station(const Receiver &r)
 
 // A header after ours was accepted: the terminal missed its ACK.  The same
 // header is acknowledged again; anything else is asked for again.
-static int repeated_header(Receiver &r)
+[[nodiscard]] static Orv5Result repeated_header(Receiver &r)
 {
     const int32_t next = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = next;   // another station's header: no answer, no NAK counted
-        return 0;
+        return ORV5_OK;
     }
     if (frame_good(r) && r.stored_len == r.header_copy_len &&
         std::memcmp(r.stored, r.header_copy, static_cast<size_t>(r.stored_len)) == 0) {
         ack_eot(r, cACK, next);
-        return 0;
+        return ORV5_OK;
     }
     return nak(r, next, S311);
 }
@@ -106,7 +106,7 @@ static void keep_header_copy(Receiver &r)
     r.header_copy_len = n;
 }
 
-int pkt_hdr_chk(Receiver &r)
+Orv5Result pkt_hdr_chk(Receiver &r)
 {
     if (r.header_accepted)
         return repeated_header(r);
@@ -127,8 +127,8 @@ int pkt_hdr_chk(Receiver &r)
     if (!header_terminator_ok(r.stored, r.stored_len, r.header))
         return nak(r, S211, S311);
 
-    int code = received_file_open(r.file, *r.settings, r.header);
-    if (code != 0)
+    const Orv5Result code = received_file_open(r.file, *r.settings, r.header);
+    if (code != ORV5_OK)
         return refuse(r, code);
     r.header_accepted = true;
     keep_header_copy(r);
@@ -136,34 +136,34 @@ int pkt_hdr_chk(Receiver &r)
     if (r.header.records_announced == 0)
         return finish(r, S311);
     ack_eot(r, cACK, S251);
-    return 0;
+    return ORV5_OK;
 }
 
-int pkt_dat_chk(Receiver &r)
+Orv5Result pkt_dat_chk(Receiver &r)
 {
     const int32_t accept = r.complete ? S311 : S251;
     if (!from_our_station(r)) {
         r.state = accept;   // another station's frame: no answer
-        return 0;
+        return ORV5_OK;
     }
     if (!frame_good(r))
         return nak(r, accept, S311);
     DataVerdict verdict = check_data_packet(r.stored, r.stored_len, r.header, r.records_accepted);
     if (verdict == DataVerdict::Repeat) {   // its ACK was lost: again, not written
         ack_eot(r, cACK, accept);
-        return 0;
+        return ORV5_OK;
     }
     if (verdict != DataVerdict::New || r.complete)
         return nak(r, accept, S311);
 
-    int rc = received_file_put(r.file, r.stored + DATA_RECORD_OFFSET);
-    if (rc != 0)
+    const Orv5Result rc = received_file_put(r.file, r.stored + DATA_RECORD_OFFSET);
+    if (rc != ORV5_OK)
         return refuse(r, rc);
     r.records_accepted += 1;
     progress_update(*r.run, static_cast<uint32_t>(r.records_accepted), r.header.records_announced);
     if (r.records_accepted < r.header.records_announced) {
         ack_eot(r, cACK, S251);
-        return 0;
+        return ORV5_OK;
     }
     return finish(r, S311);
 }

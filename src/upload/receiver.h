@@ -6,6 +6,7 @@
 #include "link/frame_reader.h"
 #include "link/serial.h"
 #include "link/wire.h"
+#include "orv5w32.h"
 #include "runtime/session_run.h"
 #include "runtime/settings.h"
 #include "upload/header_check.h"
@@ -58,10 +59,10 @@ struct Receiver {
     const SessionSettings *settings;   // read-only
     SessionRun *run;   // run-time record: timer, stop request, progress, name buffer
     SerialChannel *channel;
-    int32_t state;              // ReceiveState
-    int32_t records_accepted;   // "rcv_count": records written so far
-    int32_t naks_in_row;        // "c_nakt": NAKs sent since our last ACK or EOT
-    int32_t first_error;
+    int32_t state;                      // ReceiveState
+    int32_t records_accepted;           // "rcv_count": records written so far
+    int32_t naks_in_row;                // "c_nakt": NAKs sent since our last ACK or EOT
+    Orv5Result first_error;             // first error of the states; ORV5_OK while none
     bool header_accepted;               // the output is open
     bool complete;                      // every record is safely on disk
     FrameReader reader;                 // the terminal's bytes; stores frames into stored
@@ -75,15 +76,15 @@ struct Receiver {
 };
 
 // Checks and answers the stored header frame; sets the next state.
-int pkt_hdr_chk(Receiver &r);
+[[nodiscard]] Orv5Result pkt_hdr_chk(Receiver &r);
 
 // Checks and answers the stored data frame; sets the next state.
-int pkt_dat_chk(Receiver &r);
+[[nodiscard]] Orv5Result pkt_dat_chk(Receiver &r);
 
 // Answers: DLE ACK or DLE EOT and the next state ("ack_eot"); DLE NAK with
 // the state to retry in, and the NAK limit's failure ("nak").
 void ack_eot(Receiver &r, uint8_t code, int32_t next);
-int nak(Receiver &r, int32_t retry, int32_t fail);
+[[nodiscard]] Orv5Result nak(Receiver &r, int32_t retry, int32_t fail);
 
 // A failed reception: nothing the user had is changed, nothing is left.
 void give_up_file(Receiver &r);

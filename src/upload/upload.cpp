@@ -23,10 +23,10 @@ enum class PassOrder {
     ByteAbortTimeout    // everywhere else
 };
 
-// What a state does with what the reader completed: 0, or a result.
-using EventRule = int (*)(Receiver &r, const FrameEvent &e);
+// What a state does with what the reader completed: ORV5_OK, or a result.
+using EventRule = Orv5Result (*)(Receiver &r, const FrameEvent &e);
 
-static int on_byte(Receiver &r, uint8_t c, EventRule rule);
+[[nodiscard]] static Orv5Result on_byte(Receiver &r, uint8_t c, EventRule rule);
 
 [[nodiscard]] static Orv5Result on_abort(Receiver &r)
 {
@@ -54,7 +54,7 @@ static bool timed_out(const Receiver &r)
 // One state: loops until a good byte has been handled, an abort or a
 // time-out.  The time-out (and in the last two orders the abort) is only
 // looked at while no byte is waiting.
-static int run_state(Receiver &r, PassOrder order, EventRule rule)
+[[nodiscard]] static Orv5Result run_state(Receiver &r, PassOrder order, EventRule rule)
 {
     SerialChannel &ch = *r.channel;
     for (;;) {
@@ -180,7 +180,7 @@ static int32_t state_after(const Receiver &r, int32_t was)
     }
 }
 
-static int on_byte(Receiver &r, uint8_t c, EventRule rule)
+static Orv5Result on_byte(Receiver &r, uint8_t c, EventRule rule)
 {
     const FramePos before = frame_reader_pos(r.reader);
     if (before == FramePos::AfterDle)
@@ -189,7 +189,7 @@ static int on_byte(Receiver &r, uint8_t c, EventRule rule)
     // Most bytes (a body's, those hunted over) leave the reader where it
     // was and complete nothing: the state stays.
     if (e.kind == FrameEventKind::None && frame_reader_pos(r.reader) == before)
-        return 0;
+        return ORV5_OK;
     r.state = state_after(r, r.state);
     return rule(r, e);
 }
@@ -197,14 +197,14 @@ static int on_byte(Receiver &r, uint8_t c, EventRule rule)
 // --- decisions over what the reader completed -------------------------------------
 
 // A state that only reads: the reader's position names the next state.
-static int read_on(Receiver &, const FrameEvent &) { return 0; }
+[[nodiscard]] static Orv5Result read_on(Receiver &, const FrameEvent &) { return ORV5_OK; }
 
 // The enquiry, whatever station it named.
-static int s13(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result s13(Receiver &r, const FrameEvent &e)
 {
     if (e.kind == FrameEventKind::Message)
         ack_eot(r, cACK, S211);
-    return 0;
+    return ORV5_OK;
 }
 
 // The frame the reader stored in r.stored, for the checks.
@@ -215,18 +215,18 @@ static void take_frame(Receiver &r)
     r.check = f.check;
 }
 
-static int s23(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result s23(Receiver &r, const FrameEvent &e)
 {
     if (e.kind != FrameEventKind::Frame)
-        return 0;
+        return ORV5_OK;
     take_frame(r);
     return pkt_hdr_chk(r);
 }
 
-static int s27(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result s27(Receiver &r, const FrameEvent &e)
 {
     if (e.kind != FrameEventKind::Frame)
-        return 0;
+        return ORV5_OK;
     take_frame(r);
     return pkt_dat_chk(r);
 }
@@ -234,29 +234,29 @@ static int s27(Receiver &r, const FrameEvent &e)
 // The terminal's enquiry for our station: NAK (send the frame again); for
 // another station the reader has gone back to hunting, without an answer.
 // r.state is already the phase's hunting state, where the NAK leads back.
-static int enquiry(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result enquiry(Receiver &r, const FrameEvent &e)
 {
     if (e.kind == FrameEventKind::Message)
         return nak(r, r.state, S311);
-    return 0;
+    return ORV5_OK;
 }
 
 // The terminal ends the transfer before its file is complete: acknowledge
 // and stop.  Its EOT for another station is ignored.
-static int early_eot(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result early_eot(Receiver &r, const FrameEvent &e)
 {
     if (e.kind != FrameEventKind::Message)
-        return 0;
+        return ORV5_OK;
     ack_eot(r, cACK, UQUIT);
     return ORV5_E_TERMINAL_EOT;
 }
 
 // The terminal's closing EOT for our station: the exchange is complete.
-static int s313(Receiver &r, const FrameEvent &e)
+[[nodiscard]] static Orv5Result s313(Receiver &r, const FrameEvent &e)
 {
     if (e.kind == FrameEventKind::Message)
         ack_eot(r, cACK, UQUIT);
-    return 0;
+    return ORV5_OK;
 }
 
 // --- the state table ----------------------------------------------------------------
@@ -347,13 +347,12 @@ Orv5Result upload(const SessionSettings &s, SessionRun &run, SerialChannel &chan
         const StateStep &step = receive_steps[r.state];
         plat_note_state(step.name);
         const int32_t before = r.state;
-        int result = run_state(r, step.order, step.rule);
+        const Orv5Result result = run_state(r, step.order, step.rule);
         hint_bytes_due(r, before);
-        if (r.first_error == 0)
+        if (r.first_error == ORV5_OK)
             r.first_error = result;
     }
     if (!r.complete)
         give_up_file(r);
-    // Once the machine stops, every state's result is a result code.
-    return static_cast<Orv5Result>(r.first_error);
+    return r.first_error;
 }
