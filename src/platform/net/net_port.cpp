@@ -475,4 +475,5 @@ extern const PortOps NET_PORT_OPS = {
     net_open,        net_setup_queues, net_configure,  net_modem_status, net_purge_tx,
     net_purge_rx,    net_write,        net_read,       net_os_handle,    net_wait_handle,
     net_input_ready, net_wait_input,   net_close_port, net_drain,        net_set_lines,
+    nullptr,   // no wait hints: the socket hands over what the server sent
 };
