@@ -17,13 +17,18 @@ DATA_NAME='^[0-9]{8}-[0-9]{6}-DATA\.TXT$'
 # stopped (90).  All three files are stored, counted and logged.
 S=$WORK/lost LINE=$WORK/line-lost
 CTX_LOG=$S/collect.log CTX_OUT=$WORK/station-lost.out
-# The first terminal goes after 2 s without a byte from the station,
-# counted from its start: it comes last, just before the station.
+terminal 1 lost1 --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot
 terminal 2 lost2 --send-records 4 --widths 5,3 --send-name DATA.TXT
-terminal 1 lost1 --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot --timeout 2
 point_line "$LINE" "${T_PTY[1]}"
 station_start lost "$S" "$LINE"
 hand_over "$LINE" "${ST_PID[lost]}" 1 2
+# The first file has its final name in the staging folder once it is
+# complete: then the terminal is lifted away.
+for i in $(seq 400); do
+    [ -e "$S/.incoming-line-lost/DATA.TXT" ] && break
+    sleep 0.05
+done
+kill "${T_PID[1]}" 2>/dev/null || true
 terminal 3 lost3 --send-records 5 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot --timeout 60
 hand_over "$LINE" "${ST_PID[lost]}" 2 3
 parking 10
