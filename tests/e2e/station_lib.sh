@@ -48,7 +48,8 @@ terminal() {
     start_sim "$case" --reply-timeout 200 --answer-delay 250 "$@"
     T_PTY[n]=$PTY T_PID[n]=$SIM_PID T_DIR[n]=$SIM_DIR T_LOG[n]=$SIM_LOG
     # SIM_PID is the `timeout` that runs the simulator.
-    T_SIM[n]=$(pgrep -P "$SIM_PID" | head -1)
+    T_SIM[n]=$(pgrep -P "$SIM_PID" | head -1 || true)
+    [ -n "${T_SIM[n]}" ] || echo "note: terminal $n cannot be held: no simulator under process $SIM_PID"
     hold "$n"
 }
 
