@@ -6,58 +6,17 @@
 #
 # Each terminal is a zdxsim on a pty of its own; the station's device is a
 # symbolic link that is pointed at the next terminal's pty once the
-# station has opened the current one.  The terminals think 250 ms before
-# every transmission, so that a session lasts long enough for the test to
-# see it and turn the link before the station opens the line again.
+# station has opened the current one, before that terminal may speak
+# (station_lib.sh).
 set -euo pipefail
 . "$(dirname "$0")/e2e_lib.sh"
+. "$(dirname "$0")/station_lib.sh"
 
 S=$WORK/station            # the station's folder
 LINE=$WORK/line            # the station's device: a link to a pty
 STATION_LOG=$WORK/station.out
 
-# point_line PTY: the link now names PTY (replaced in one step).
-point_line() {
-    ln -sfn "$1" "$LINE.new"
-    mv -T "$LINE.new" "$LINE"
-}
-
-# wait_opened PID PTY TERMINAL-PID: waits up to 20 s until process PID
-# holds PTY open, or the terminal on PTY has ended (it was served).
-wait_opened() {
-    local i
-    for i in $(seq 400); do
-        ls -l "/proc/$1/fd" 2>/dev/null | grep -q -- "-> $2\$" && return 0
-        kill -0 "$3" 2>/dev/null || return 0
-        kill -0 "$1" 2>/dev/null || return 1
-        sleep 0.05
-    done
-    return 1
-}
-
-# terminal N CASE ZDXSIM-OPTIONS...: sending terminal number N on a new
-# pty, in the background.
-T_PTY=() T_PID=() T_DIR=() T_LOG=() SUMMARIES=()
-terminal() {
-    local n=$1 case=$2
-    shift 2
-    start_sim "$case" --reply-timeout 200 --answer-delay 250 "$@"
-    T_PTY[n]=$PTY T_PID[n]=$SIM_PID T_DIR[n]=$SIM_DIR T_LOG[n]=$SIM_LOG
-}
-
-# hand_over N: once the station has terminal N-1's line open (or that
-# terminal has been served), the line is pointed at terminal N.
-hand_over() {
-    local n=$1 p=$(($1 - 1))
-    wait_opened "$STATION" "${T_PTY[p]}" "${T_PID[p]}" || echo "note: the station never opened ${T_PTY[p]}"
-    point_line "${T_PTY[n]}"
-}
-
-# finish_terminal N: waits for terminal N's end; SUMMARY is its line.
-finish_terminal() {
-    SIM_PID=${T_PID[$1]}
-    sim_finish "${T_LOG[$1]}" 400
-}
+SUMMARIES=()
 
 # start_station [ORVW-OPTIONS]: orvw --collect in the background on the
 # line; STATION is its process.
@@ -105,24 +64,22 @@ for i in $(seq -2 180); do
     echo decoy >"$S/$(date -d "@$((now + i))" +%Y%m%d-%H%M%S)-DATA.TXT"
 done
 terminal 1 first --send-records 3 --widths 5,3 --send-name DATA.TXT
-point_line "${T_PTY[1]}"
+point_line "$LINE" "${T_PTY[1]}"
 start_station --json
-# The refused header makes the shortest session: this terminal thinks
-# longer, so that a loaded machine still turns the link before the
-# station opens the line again.
-terminal 2 bad --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-header name --answer-delay 700
-hand_over 2
+terminal 2 bad --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-header name
+hand_over "$LINE" "$STATION" 1 2
 terminal 3 second --send-records 4 --widths 5,3 --send-name DATA.TXT
-hand_over 3
+hand_over "$LINE" "$STATION" 2 3
 terminal 4 prog --send "$WORK/APP.PD3"
-hand_over 4
+hand_over "$LINE" "$STATION" 3 4
 terminal 5 long --send-records 3000 --widths 10 --send-name LONG.TXT --baud 9600
-hand_over 5
+hand_over "$LINE" "$STATION" 4 5
+parking 7
+hand_over "$LINE" "$STATION" 5 7
 
 # The long file is under way once its temporary file is in the staging
 # folder (named after the device's base name); then the station is told to
 # stop.
-wait_opened "$STATION" "${T_PTY[5]}" "${T_PID[5]}" || true
 STARTED=no
 for i in $(seq 400); do
     [ -n "$(ls -A "$S/.incoming-line" 2>/dev/null | grep '^~RX')" ] && { STARTED=yes; break; }
@@ -173,7 +130,7 @@ check "station: the aborted session told the terminal EOT and left nothing" \
 # terminal ends it at once, and nothing of the first run changes.
 before=$(cd "$S" && ls | grep -v collect.log | xargs md5sum)
 terminal 6 idle --send-records 1 --widths 4 --fault-silent
-point_line "${T_PTY[6]}"
+point_line "$LINE" "${T_PTY[6]}"
 start_station
 wait_opened "$STATION" "${T_PTY[6]}" "${T_PID[6]}" || true
 sleep 0.3

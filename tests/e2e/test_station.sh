@@ -17,15 +17,22 @@ DATA_NAME='^[0-9]{8}-[0-9]{6}-DATA\.TXT$'
 # stopped (90).  All three files are stored, counted and logged.
 S=$WORK/lost LINE=$WORK/line-lost
 CTX_LOG=$S/collect.log CTX_OUT=$WORK/station-lost.out
-terminal 1 lost1 --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot --timeout 2
+terminal 1 lost1 --send-records 3 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot
+terminal 2 lost2 --send-records 4 --widths 5,3 --send-name DATA.TXT
 point_line "$LINE" "${T_PTY[1]}"
 station_start lost "$S" "$LINE"
-terminal 2 lost2 --send-records 4 --widths 5,3 --send-name DATA.TXT
-wait_opened "${ST_PID[lost]}" "${T_PTY[1]}" "${T_PID[1]}" || true
-point_line "$LINE" "${T_PTY[2]}"
+hand_over "$LINE" "${ST_PID[lost]}" 1 2
+# The first file has its final name in the staging folder once it is
+# complete: then the terminal is lifted away.
+for i in $(seq 400); do
+    [ -e "$S/.incoming-line-lost/DATA.TXT" ] && break
+    sleep 0.05
+done
+kill "${T_PID[1]}" 2>/dev/null || true
 terminal 3 lost3 --send-records 5 --widths 5,3 --send-name DATA.TXT --fault-no-closing-eot --timeout 60
-wait_opened "${ST_PID[lost]}" "${T_PTY[2]}" "${T_PID[2]}" || true
-point_line "$LINE" "${T_PTY[3]}"
+hand_over "$LINE" "${ST_PID[lost]}" 2 3
+parking 10
+hand_over "$LINE" "${ST_PID[lost]}" 3 10
 # Once the third file has its final name in the staging folder, its last
 # ACK has gone out: the stop comes while the station awaits the EOT.
 wait_lines "$S/collect.log" 2 || true
@@ -66,6 +73,10 @@ for i in $(seq 200); do
     [ -e "$S/.incoming-east/.lock" ] && [ -e "$S/.incoming-west/.lock" ] && break
     sleep 0.05
 done
+parking 11
+parking 12
+hand_over "$EAST" "${ST_PID[east]}" 4 11
+hand_over "$WEST" "${ST_PID[west]}" 5 12
 sleep 0.2
 ln -sfn "${T_PTY[4]}" "$WORK/alias"
 refused() {   # refused WHAT ORVW-ARGS...: RC and the output of a station that should not start
@@ -164,12 +175,21 @@ terminal 7 full --send-records 3 --widths 5,3 --send-name DATA.TXT
 terminal 8 full-next --send-records 2 --widths 5,3 --send-name NEXT.TXT
 point_line "$LINE" "${T_PTY[7]}"
 station_start full "$S" "$LINE"
+wait_opened "${ST_PID[full]}" "${T_PTY[7]}" "${T_PID[7]}" || true
+release 7
 wait_file_text "${ST_OUT[full]}" "cannot write" "${ST_PID[full]}" || true
+# The next terminal asks on the line while the log cannot be written.
 point_line "$LINE" "${T_PTY[8]}"
+release 8
 sleep 3
 held_back=$(ls "$S" | grep -c NEXT || true)
 stored_before=$(cd "$S" && ls | grep -E "$DATA_NAME" || true)
+# Not taken: it may wait for the station now, and its line is left for
+# the parking one before it speaks again.
+hold 8
+parking 13
 rm "$S/collect.log"
+hand_over "$LINE" "${ST_PID[full]}" 8 13
 wait_lines "$S/collect.log" 2 '"result":0' || true
 station_stop full
 finish_terminal 7
@@ -181,5 +201,26 @@ check "log unwritable: the waiting line is written once the log works, then the 
     is "first stored" "$(line_field "$S/collect.log" 1 stored)" "$S/$stored_before" -- \
     is "second" "$(line_field "$S/collect.log" 2 name_buf)" NEXT.TXT -- \
     has_line "${ST_OUT[full]}" 'collect\.log is written again'
+
+
+# ---- a terminal held up (a busy machine) past the moment its enquiry was
+# due: it waits its full reply time from the enquiry's write, so it does
+# not ask again at once and take the answer to the one for the other.
+S=$WORK/late LINE=$WORK/line-late
+CTX_LOG=$S/collect.log CTX_OUT=$WORK/station-late.out
+terminal 14 late --send-records 3 --widths 5,3 --send-name LATE.TXT
+parking 15
+point_line "$LINE" "${T_PTY[14]}"
+station_start late "$S" "$LINE"
+wait_opened "${ST_PID[late]}" "${T_PTY[14]}" "${T_PID[14]}" || true
+# Its enquiry was due 250 ms after its start, the answer 200 ms later.
+sleep 0.5
+hand_over "$LINE" "${ST_PID[late]}" 14 15
+wait_lines "$S/collect.log" 1 || true
+station_stop late
+finish_terminal 14
+check "a terminal held up before its enquiry: the exchange stays in step, the session completes" \
+    is result "$(line_field "$S/collect.log" 1 result)" 0 -- is status "$(json status)" ok -- \
+    is answers "$(json answers)" "enq:A 0:A eot:A" -- is "PC's NAKs" "$(json naks)" 0
 
 finish

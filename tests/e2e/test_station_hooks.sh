@@ -28,19 +28,19 @@ echo "end $ORV5_RECORDS" >>"$HOOK_OUT"
 HOOK
 chmod +x "$WORK/hook.sh"
 
-for n in 1 2 3 4; do
-    terminal "$n" "t$n" --send-records "$n" --widths 5,3 --send-name "F$n.TXT"
-done
+terminal 1 t1 --send-records 1 --widths 5,3 --send-name F1.TXT
 point_line "$LINE" "${T_PTY[1]}"
 station_start hk "$S" "$LINE" --station=hk --on-file="$WORK/hook.sh" --on-file-timeout=4 --json
-wait_opened "${ST_PID[hk]}" "${T_PTY[1]}" "${T_PID[1]}" || true
-point_line "$LINE" "${T_PTY[2]}"
-wait_opened "${ST_PID[hk]}" "${T_PTY[2]}" "${T_PID[2]}" || true
-point_line "$LINE" "${T_PTY[3]}"
-# The fourth terminal comes once the hanging command has been ended.
+HK=${ST_PID[hk]}
+for n in 2 3 4; do
+    terminal "$n" "t$n" --send-records "$n" --widths 5,3 --send-name "F$n.TXT"
+    hand_over "$LINE" "$HK" $((n - 1)) "$n"
+done
+# The fourth terminal, on the line since the third session, speaks once
+# the hanging command has been ended.
 wait_lines "$S/collect.log" 1 '"killed":true' || true
-wait_opened "${ST_PID[hk]}" "${T_PTY[3]}" "${T_PID[3]}" || true
-point_line "$LINE" "${T_PTY[4]}"
+parking 5
+hand_over "$LINE" "$HK" 4 5
 wait_lines "$HOOK_OUT" 1 '^start 4' || true
 station_stop hk
 for n in 1 2 3 4; do finish_terminal "$n"; done

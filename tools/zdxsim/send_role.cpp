@@ -49,7 +49,17 @@ int serve(Sender &s, zdxsim::SenderModel &model) {
     s.take_outputs(model, last_activity * NS_PER_US);
     for (;;) {
         int64_t now = sim_now_us();
+        const long sent_before = s.bytes.sent;
         if (!s.outputs.flush_due(now * NS_PER_US, &s.bytes.sent)) return 2;
+        // No answer can come before our output is out: one written late
+        // (the simulator held up on a busy machine) waits the full reply
+        // time from its write, not from when it was due - else it would
+        // ask again at once and take the answer to its output for the
+        // answer to the enquiry.
+        if (s.bytes.sent != sent_before && s.outputs.empty() && s.wait_deadline >= 0) {
+            const int64_t from_write = now * NS_PER_US + int64_t(model.wait_ms()) * NS_PER_MS;
+            if (s.wait_deadline < from_write) s.wait_deadline = from_write;
+        }
         if (model.finished() && s.outputs.empty()) return 0;
         int64_t wake = last_activity + silence_us;
         if (!s.outputs.empty()) {
