@@ -271,6 +271,10 @@ check_context() { echo "rc=$RC; log: $(tail -c 600 "$CTX_LOG" 2>/dev/null)"; }
 terminal 1 st1 --send-records 3 --widths 5,3 --send-name DATA.TXT
 terminal 2 st2 --send-records 1 --widths 4 --fault-silent --timeout 60
 terminal 3 st3 --send-records 4 --widths 5,3 --send-name DATA.TXT --timeout 60
+# The server, not the station, holds these ptys: the terminals go at once.
+release 1
+release 2
+release 3
 s2n_line "${T_PTY[1]}"
 station_start net "$S" "$RFC" --station=cradle
 wait_opened "$S2N_PID" "${T_PTY[1]}" "${T_PID[1]}" || true
