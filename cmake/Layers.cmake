@@ -60,6 +60,9 @@ function(orv5_layer name)
   target_include_directories(orv5_${name} PUBLIC ${ORV5_LAYER_ROOT}/${name})
   target_link_libraries(orv5_${name} PUBLIC orv5_platform_if ${ARGN})
   set_target_properties(orv5_${name} PROPERTIES CXX_VISIBILITY_PRESET hidden)
+  # A result marked [[nodiscard]] that is dropped does not compile: it is
+  # handled, or discarded with a visible (void) and a comment.
+  target_compile_options(orv5_${name} PRIVATE -Werror=unused-result)
   set(ORV5_CORE_SOURCES ${ORV5_CORE_SOURCES} ${sources} PARENT_SCOPE)
   set(ORV5_CORE_OBJECTS ${ORV5_CORE_OBJECTS} $<TARGET_OBJECTS:orv5_${name}> PARENT_SCOPE)
 endfunction()
