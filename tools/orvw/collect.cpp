@@ -171,6 +171,19 @@ void Station::after_store(const Stored &s, long long records, long long bytes, i
     hooks_->enqueue(job);
 }
 
+// The stored file and its companion, null where there is none.
+static void json_stored_paths(JsonLine &j, const Stored &s)
+{
+    if (s.file.empty())
+        json_null(j, "stored");
+    else
+        json_string(j, "stored", s.file);
+    if (s.companion.empty())
+        json_null(j, "companion");
+    else
+        json_string(j, "companion", s.companion);
+}
+
 // A file stored apart from a session: found at start-up, or a second one
 // after a session (which the library never leaves).
 void log_extra(StationLog &log, const std::string &station, const Stored &s,
@@ -180,14 +193,7 @@ void log_extra(StationLog &log, const std::string &station, const Stored &s,
     json_string(j, "time", iso_time(std::time(nullptr)));
     json_string(j, "station", station);
     json_string(j, what, s.name);
-    if (s.file.empty())
-        json_null(j, "stored");
-    else
-        json_string(j, "stored", s.file);
-    if (s.companion.empty())
-        json_null(j, "companion");
-    else
-        json_string(j, "companion", s.companion);
+    json_stored_paths(j, s);
     if (n.records >= 0)
         json_number(j, "records", n.records);
     if (n.bytes >= 0)
@@ -269,14 +275,7 @@ void Station::log_session(SessionReport &r, const Stored &s, std::time_t ended)
     json_string(j, "time", iso_time(ended));
     json_string(j, "station", name_);
     report_fields(j, r);
-    if (s.file.empty())
-        json_null(j, "stored");
-    else
-        json_string(j, "stored", s.file);
-    if (s.companion.empty())
-        json_null(j, "companion");
-    else
-        json_string(j, "companion", s.companion);
+    json_stored_paths(j, s);
     if (!s.error.empty())
         json_string(j, "store_error", s.error);
     const std::string line = json_finish(j);
