@@ -13,7 +13,9 @@
 # environment: RECORDS (default 32767), BAUD (default 115200),
 #              DIRECTIONS (default "send receive"),
 #              PACINGS (default "frames bytes"),
-#              NET (default 1: the network runs below; 0: none)
+#              NET (default 1: the network runs below; 0: none),
+#              LOCAL (default 1: the runs on the pty alone; 0: none),
+#              BUSY_WAIT (default 300: zdxsim --busy-wait, us)
 #
 # Each paced run of 32767 records takes about 5.5 minutes of line time.
 set -u
@@ -22,8 +24,9 @@ RECORDS=${RECORDS:-32767}
 BAUD=${BAUD:-115200}
 BENCH=$BUILD/bin/orv5_bench
 ZDXSIM=$BUILD/bin/zdxsim
+TURNAROUND=$BUILD/bin/orv5_turnaround
 export LD_LIBRARY_PATH=$BUILD/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-for exe in "$BENCH" "$ZDXSIM"; do
+for exe in "$BENCH" "$ZDXSIM" "$TURNAROUND"; do
     [ -x "$exe" ] || { echo "not built: $exe" >&2; exit 2; }
 done
 
@@ -78,6 +81,24 @@ run() {
     BYTES_IN=$(sed -n 's/.*"bytes_in":\([0-9]*\).*/\1/p' <<<"$json")
     BYTES_OUT=$(sed -n 's/.*"bytes_out":\([0-9]*\).*/\1/p' <<<"$json")
     STATUS=$(sed -n 's/.*"status":"\([a-z]*\)".*/\1/p' <<<"$json")
+    # One answer per frame, and the enquiry and the closing EOT.
+    EXCHANGES=$(($(sed -n 's/.*"frames\(_sent\)*":\([0-9]*\).*/\2/p' <<<"$json") + 2))
+}
+
+# turnaround [HOST PORT]: what one exchange (a data frame out, its answer
+# back) costs the path itself beyond the line time, with the pty of
+# orv5_turnaround behind $WORK/line (the device ser2net serves): the pty
+# alone, or through HOST:PORT.  Quiet between exchanges as long as a
+# frame's line time, as in the transfers.  Sets TURN_US (mean, us).
+turnaround() {
+    local gap_us=$((117 * 10 * 1000000 / BAUD)) line
+    if [ $# = 0 ]; then
+        line=$("$TURNAROUND" "$WORK/line" - 500 "$gap_us")
+    else
+        line=$("$TURNAROUND" "$WORK/line" "$1" "$2" 500 "$gap_us")
+    fi
+    TURN_US=$(sed -n 's/.*mean_us=\([0-9]*\).*/\1/p' <<<"$line")
+    echo "path turnaround    $line (${gap_us} us quiet before each)"
 }
 
 # report TITLE PACED: figures of the last run; ONE_* hold those of the
@@ -87,7 +108,8 @@ report() {
     echo "== $1"
     echo "result $RESULT, terminal status $STATUS"
     awk -v n="$RECORDS" -v w="$WALL" -v c="$CPU" -v bi="$BYTES_IN" -v bo="$BYTES_OUT" \
-        -v w1="$ONE_WALL" -v b1=$((ONE_IN + ONE_OUT)) -v baud="$BAUD" -v paced="$2" 'BEGIN {
+        -v w1="$ONE_WALL" -v b1=$((ONE_IN + ONE_OUT)) -v baud="$BAUD" -v paced="$2" \
+        -v ex="$EXCHANGES" -v turn="${TURN_US:-}" 'BEGIN {
         printf "records/s          %.0f (without the session fixed costs: %.0f)\n", n / w, (n - 1) / (w - w1)
         printf "wall time          %.3f s (a 1-record session: %.3f s)\n", w, w1
         printf "library CPU        %.3f s = %.2f %% of wall time\n", c, 100 * c / w
@@ -97,6 +119,11 @@ report() {
             printf "line time          %.3f s at %d bit/s (10 bits per byte, both ways)\n", lt, baud
             printf "time / line time   %.4f; without the fixed costs %.4f (target <= 1.03)\n", \
                 w / lt, (w - w1) / (lt - b1 * 10 / baud)
+            if (turn != "") {
+                pt = ex * turn / 1e6
+                printf "path share         %d exchanges x %d us = %.3f s: time / (line time + path) %.4f\n", \
+                    ex, turn, pt, (w - w1) / (lt - b1 * 10 / baud + pt)
+            }
         }
     }'
 }
@@ -106,7 +133,14 @@ one() {
     ONE_WALL=$WALL ONE_IN=$BYTES_IN ONE_OUT=$BYTES_OUT ONE_ALLOCS=$ALLOCS
 }
 
+# The terminal's paced answers leave on time, not when a sleeping
+# simulator happens to wake (a tenth of a millisecond late on a virtual
+# machine, 1 % of a frame's exchange).
+BUSY_WAIT=${BUSY_WAIT:-300}
+TURN_US=
+[ "${LOCAL:-1}" = 1 ] && { echo "=== the pty alone"; turnaround; }
 for DIRECTION in $DIRECTIONS; do
+    [ "${LOCAL:-1}" = 1 ] || break
     echo "=== $DIRECTION"
     one
     run BENCH.TXT
@@ -118,8 +152,8 @@ for DIRECTION in $DIRECTIONS; do
     fi
 
     for PACE in ${PACINGS:-frames bytes}; do
-        one --baud "$BAUD" --pace "$PACE"
-        run BENCH.TXT --baud "$BAUD" --pace "$PACE"
+        one --baud "$BAUD" --pace "$PACE" --busy-wait "$BUSY_WAIT"
+        run BENCH.TXT --baud "$BAUD" --pace "$PACE" --busy-wait "$BUSY_WAIT"
         report "$DIRECTION, paced at $BAUD bit/s by $PACE, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
         echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
     done
@@ -144,6 +178,8 @@ if [ "${NET:-1}" = 1 ] && command -v ser2net >/dev/null 2>&1; then
     [ -f "$S2N_SHIM" ] || S2N_SHIM=/dev/null
     S2N_LINES=                                  # no event log: it would cost time
     if s2n_start; then
+        echo "=== through ser2net"
+        turnaround 127.0.0.1 "$S2N_RAW"
         NET_URL=rfc2217://127.0.0.1:$S2N_RFC
         # s2n_cpu: ser2net's CPU time so far, s.
         s2n_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.3f", ($14 + $15) / hz }' "/proc/$S2N_PID/stat"; }
@@ -160,9 +196,9 @@ if [ "${NET:-1}" = 1 ] && command -v ser2net >/dev/null 2>&1; then
                     || echo "RECEIVED FILE DIFFERS"
             fi
 
-            one --baud "$BAUD"
+            one --baud "$BAUD" --busy-wait "$BUSY_WAIT"
             c0=$(s2n_cpu)
-            run BENCH.TXT --baud "$BAUD"
+            run BENCH.TXT --baud "$BAUD" --busy-wait "$BUSY_WAIT"
             report "$DIRECTION via ser2net, paced at $BAUD bit/s, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
             echo "ser2net CPU        $(awk -v a="$c0" -v b="$(s2n_cpu)" 'BEGIN { printf "%.3f s", b - a }')"
             echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"
