@@ -6,7 +6,10 @@
 # over whole when its last byte has arrived (a UART with a FIFO), "bytes"
 # hands over every byte on its own when it has (one without), and reports throughput, time against line time, the
 # library's CPU share and the heap allocations made by the transfer; the
-# receptions include writing the file to disk.  It reports; it does not
+# receptions include writing the file to disk.  Before the paced runs
+# orv5_turnaround measures what one exchange (a frame out, its answer
+# back) costs the path alone, and each paced figure is also given against
+# the line time plus that cost for every exchange.  It reports; it does not
 # judge, so CI never fails on timing.
 #
 # usage: bench/run.sh [BUILD-DIR]      (default build/native)
@@ -14,8 +17,7 @@
 #              DIRECTIONS (default "send receive"),
 #              PACINGS (default "frames bytes"),
 #              NET (default 1: the network runs below; 0: none),
-#              LOCAL (default 1: the runs on the pty alone; 0: none),
-#              BUSY_WAIT (default 300: zdxsim --busy-wait, us)
+#              LOCAL (default 1: the runs on the pty alone; 0: none)
 #
 # Each paced run of 32767 records takes about 5.5 minutes of line time.
 set -u
@@ -133,10 +135,6 @@ one() {
     ONE_WALL=$WALL ONE_IN=$BYTES_IN ONE_OUT=$BYTES_OUT ONE_ALLOCS=$ALLOCS
 }
 
-# The terminal's paced answers leave on time, not when a sleeping
-# simulator happens to wake (a tenth of a millisecond late on a virtual
-# machine, 1 % of a frame's exchange).
-BUSY_WAIT=${BUSY_WAIT:-300}
 TURN_US=
 [ "${LOCAL:-1}" = 1 ] && { echo "=== the pty alone"; turnaround; }
 for DIRECTION in $DIRECTIONS; do
@@ -152,8 +150,8 @@ for DIRECTION in $DIRECTIONS; do
     fi
 
     for PACE in ${PACINGS:-frames bytes}; do
-        one --baud "$BAUD" --pace "$PACE" --busy-wait "$BUSY_WAIT"
-        run BENCH.TXT --baud "$BAUD" --pace "$PACE" --busy-wait "$BUSY_WAIT"
+        one --baud "$BAUD" --pace "$PACE"
+        run BENCH.TXT --baud "$BAUD" --pace "$PACE"
         report "$DIRECTION, paced at $BAUD bit/s by $PACE, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
         echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS"
     done
@@ -196,9 +194,9 @@ if [ "${NET:-1}" = 1 ] && command -v ser2net >/dev/null 2>&1; then
                     || echo "RECEIVED FILE DIFFERS"
             fi
 
-            one --baud "$BAUD" --busy-wait "$BUSY_WAIT"
+            one --baud "$BAUD"
             c0=$(s2n_cpu)
-            run BENCH.TXT --baud "$BAUD" --busy-wait "$BUSY_WAIT"
+            run BENCH.TXT --baud "$BAUD"
             report "$DIRECTION via ser2net, paced at $BAUD bit/s, $RECORDS records of 100 bytes (target CPU < 3 %)" 1
             echo "ser2net CPU        $(awk -v a="$c0" -v b="$(s2n_cpu)" 'BEGIN { printf "%.3f s", b - a }')"
             echo "heap allocations in ExecOrv5: $ALLOCS; in a 1-record session $ONE_ALLOCS, so $((ALLOCS - ONE_ALLOCS)) in the transfer path (target 0)"

@@ -50,9 +50,7 @@ int serve_one(Server &srv, zdxsim::TerminalModel &model) {
                                ? (srv.answers.next_due_ns() + NS_PER_US - 1) / NS_PER_US
                                : last_activity + silence_us;
         if (srv.answers.empty() && now >= deadline) return 1;
-        // Awake before a paced answer, asleep through silence.
-        const int64_t busy_us = srv.answers.empty() ? 0 : srv.opt.busy_wait_us;
-        int n = sim_line_read_until(srv.answers.line(), buf, READ_CHUNK, deadline, busy_us);
+        int n = sim_line_read(srv.answers.line(), buf, READ_CHUNK, deadline - now);
         if (n < 0) return 2;
         if (n == 0) continue;
         now = sim_now_us();

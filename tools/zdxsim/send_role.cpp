@@ -79,9 +79,7 @@ int serve(Sender &s, zdxsim::SenderModel &model) {
             }
         }
         if (s.outputs.empty() && now >= last_activity + silence_us) return 1;
-        // Awake before a paced output, asleep through every other wait.
-        const int64_t busy_us = s.outputs.empty() ? 0 : s.opt.busy_wait_us;
-        int n = sim_line_read_until(line, buf, READ_CHUNK, wake, busy_us);
+        int n = sim_line_read(line, buf, READ_CHUNK, wake - now);
         if (n < 0) return 2;
         if (n == 0) continue;
         now = sim_now_us();

@@ -22,14 +22,6 @@ sim_line sim_line_open_device(const char *path, uint32_t baud);
 // Returns the count, 0 when nothing came in time, -1 on a line failure.
 int sim_line_read(sim_line line, uint8_t *buf, int cap, int64_t timeout_us);
 
-// As sim_line_read, until the moment deadline_us (sim_now_us's clock),
-// the last busy_us of it awake on the clock (the line is read once at the
-// moment): a sleeping process may wake a tenth of a millisecond late, and
-// a paced answer that leaves late stretches the line time it is measured
-// by.
-int sim_line_read_until(sim_line line, uint8_t *buf, int cap, int64_t deadline_us,
-                        int64_t busy_us);
-
 // Writes all len bytes; false on failure.
 bool sim_line_write(sim_line line, const uint8_t *bytes, int len);
 

@@ -17,10 +17,6 @@ const char SIM_USAGE[] =
     "                      last byte has arrived (frames, the default), or\n"
     "                      each byte on its own when it has (bytes, as a\n"
     "                      UART without a FIFO hands them over)\n"
-    "  --busy-wait US      with --baud: sleep until US microseconds before\n"
-    "                      each paced write and stay awake for the rest, so\n"
-    "                      that answers leave on time where timers wake late\n"
-    "                      (benchmarks; costs CPU; default 0, at most 2000)\n"
     "  --station N         the terminal's station number (default 0)\n"
     "  --out DIR           write the records (CR LF lines) and summary.json\n"
     "  --timeout S         give up after S seconds of silence (default 60)\n"
@@ -276,9 +272,6 @@ bool parse_sim_options(int argc, char **argv, SimOptions *o) {
             const char *v = need();
             ok = v != nullptr && (!std::strcmp(v, "bytes") || !std::strcmp(v, "frames"));
             o->pace_bytes = ok && !std::strcmp(v, "bytes");
-        } else if (!std::strcmp(name, "--busy-wait")) {
-            ok = to_long(need(), 0, 2000, &a);
-            o->busy_wait_us = int(a);
         } else if (!std::strcmp(name, "--station")) {
             ok = to_long(need(), 0, 65535, &a);
             o->terminal.station = uint16_t(a);

@@ -12,7 +12,6 @@ struct SimOptions {
     bool pty = false;               // --pty
     uint32_t baud = 0;              // --baud N: pace as a line of N bit/s; 0 = no pacing
     bool pace_bytes = false;        // --pace bytes: each byte written when it arrives
-    int busy_wait_us = 0;           // --busy-wait US: the last US before a paced write spent awake
     const char *out_dir = nullptr;  // --out DIR
     int timeout_s = 60;             // --timeout S: give up after S s of silence
     int count = 1;                  // --count N: transfers to serve
