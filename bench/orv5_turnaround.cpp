@@ -1,20 +1,22 @@
 // orv5_turnaround - the time one exchange of a block protocol costs on a
-// path, beyond the bytes' line time: a message out, an answer back, with
-// nobody doing anything but passing bytes on.  bench/run.sh measures it
-// on the pty alone and through the serial device server, so that the
-// library's time can be read against what the path itself costs.
+// path beyond the bytes' line time: a message out, an answer back, and
+// nothing done but passing bytes on and keeping the line's pace.
+// bench/run.sh measures it on the pty alone and through the serial device
+// server, so that the library's time can be read against what the path
+// itself costs.
 //
-// usage: orv5_turnaround LINK (- | HOST PORT) [COUNT [GAP_US [LEN]]]
+// usage: orv5_turnaround LINK (- | HOST PORT) [COUNT [BAUD [LEN]]]
 //
 // Makes a pseudo-terminal, points the symbolic link LINK at it (the
-// server's device), and answers on it: every LEN bytes that arrive get 4
-// bytes back at once.  The other side is the pty itself (-) or a raw TCP
-// connection to HOST:PORT (TCP_NODELAY).  Each of COUNT exchanges (default
-// 500) sends LEN bytes (default 113, a data frame of 100-byte records)
-// after GAP_US of quiet (default 10000: about the line time of such a
-// frame at 115200 bit/s, long enough for idle processors to sleep), and
-// waits for the answer.
-// Prints one line: exchanges=<n> mean_us=<> median_us=<> p90_us=<>
+// server's device), and answers on it as zdxsim does at --baud BAUD
+// (default 115200): the bytes of a message take their line time from the
+// moment they are read, and the 4-byte answer is written when its own
+// last byte would be in.  The other side is the pty itself (-) or a raw
+// TCP connection to HOST:PORT (TCP_NODELAY).  Each of COUNT exchanges
+// (default 500) sends LEN bytes (default 113, a data frame of 100-byte
+// records) and waits for the answer; the next message goes at once.
+// Prints one line, the times beyond the line time of message and answer:
+//   exchanges=<n> mean_us=<> median_us=<> p90_us=<>
 // Linux only; the first 20 exchanges warm the path up and are not counted.
 #include <algorithm>
 #include <arpa/inet.h>
@@ -41,11 +43,12 @@ constexpr int MAX_COUNT = 100000;
 constexpr int MAX_LEN = 4096;
 constexpr int ANSWER_LEN = 4;
 constexpr int WAIT_MS = 5000;  // an answer later than this: the path is broken
+constexpr int64_t BITS_PER_BYTE = 10;
 
-int64_t now_us() {
+int64_t now_ns() {
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 void make_raw(int fd) {
@@ -57,10 +60,13 @@ void make_raw(int fd) {
 }
 
 // Reads until want bytes came or WAIT_MS passed; false on the latter or
-// on a failure.
-bool read_count(int fd, int want) {
+// on a failure.  With byte_ns, *arrived becomes the moment (ns) the last
+// of them is in on a line of that pace: each read's bytes take their line
+// time from the read on, after those before them.
+bool read_count(int fd, int want, int64_t byte_ns = 0, int64_t *arrived = nullptr) {
     char buf[MAX_LEN];
     int got = 0;
+    int64_t line_clock = 0;
     while (got < want) {
         pollfd p = {fd, POLLIN, 0};
         if (poll(&p, 1, WAIT_MS) <= 0) return false;
@@ -68,7 +74,9 @@ bool read_count(int fd, int want) {
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return false;
         got += int(n);
+        line_clock = std::max(line_clock, now_ns()) + byte_ns * n;
     }
+    if (arrived) *arrived = line_clock;
     return true;
 }
 
@@ -83,11 +91,18 @@ bool write_all(int fd, const char *bytes, int len) {
     return true;
 }
 
-// The answering side: LEN bytes in, 4 out, until the line closes.
-[[noreturn]] void answer(int master, int len) {
+// The answering side: LEN bytes in, 4 out when their line time is over,
+// until the line closes.
+[[noreturn]] void answer(int master, int len, int64_t byte_ns) {
     static const char ack[ANSWER_LEN] = {0x10, 0x06, 0, 0};
-    while (read_count(master, len))
+    int64_t in = 0;
+    while (read_count(master, len, byte_ns, &in)) {
+        const int64_t due = in + byte_ns * ANSWER_LEN;
+        timespec at = {time_t(due / 1000000000), long(due % 1000000000)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+        }
         if (!write_all(master, ack, ANSWER_LEN)) break;
+    }
     _exit(0);
 }
 
@@ -133,9 +148,12 @@ int main(int argc, char **argv) {
     const int rest = local ? 3 : 4;
     if (!local && argc < 4) return usage();
     const int count = argc > rest ? std::atoi(argv[rest]) : 500;
-    const int gap_us = argc > rest + 1 ? std::atoi(argv[rest + 1]) : 10000;
+    const int baud = argc > rest + 1 ? std::atoi(argv[rest + 1]) : 115200;
     const int len = argc > rest + 2 ? std::atoi(argv[rest + 2]) : 113;
-    if (count < 1 || count > MAX_COUNT || gap_us < 0 || len < 1 || len > MAX_LEN) return usage();
+    if (count < 1 || count > MAX_COUNT || baud < 300 || len < 1 || len > MAX_LEN) return usage();
+    // Line time of one byte and of an exchange, ns.
+    const int64_t byte_ns = BITS_PER_BYTE * 1000000000 / baud;
+    const int64_t line_ns = byte_ns * (len + ANSWER_LEN);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     const char *slave_name = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
@@ -155,7 +173,7 @@ int main(int argc, char **argv) {
     make_raw(held);
     signal(SIGPIPE, SIG_IGN);
     pid_t child = fork();
-    if (child == 0) answer(master, len);
+    if (child == 0) answer(master, len, byte_ns);
 
     int fd = local ? held : connect_tcp(argv[2], argv[3]);
     if (fd < 0) {
@@ -168,15 +186,12 @@ int main(int argc, char **argv) {
     static int64_t took[MAX_COUNT];
     int done = 0;
     for (int i = 0; i < WARM_UP + count; ++i) {
-        timespec gap = {gap_us / 1000000, long(gap_us % 1000000) * 1000};
-        while (nanosleep(&gap, &gap) != 0 && errno == EINTR) {
-        }
-        const int64_t t0 = now_us();
+        const int64_t t0 = now_ns();
         if (!write_all(fd, message, len) || !read_count(fd, ANSWER_LEN)) {
             std::fprintf(stderr, "orv5_turnaround: no answer to exchange %d\n", i + 1);
             break;
         }
-        if (i >= WARM_UP) took[done++] = now_us() - t0;
+        if (i >= WARM_UP) took[done++] = (now_ns() - t0 - line_ns) / 1000;
     }
     close(fd);
     close(held);

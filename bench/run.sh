@@ -89,18 +89,18 @@ run() {
 
 # turnaround [HOST PORT]: what one exchange (a data frame out, its answer
 # back) costs the path itself beyond the line time, with the pty of
-# orv5_turnaround behind $WORK/line (the device ser2net serves): the pty
-# alone, or through HOST:PORT.  Quiet between exchanges as long as a
-# frame's line time, as in the transfers.  Sets TURN_US (mean, us).
+# orv5_turnaround behind $WORK/line (the device ser2net serves) answering
+# at the terminal's pace: the pty alone, or through HOST:PORT.  Sets
+# TURN_US (mean, us).
 turnaround() {
-    local gap_us=$((117 * 10 * 1000000 / BAUD)) line
+    local line
     if [ $# = 0 ]; then
-        line=$("$TURNAROUND" "$WORK/line" - 500 "$gap_us")
+        line=$("$TURNAROUND" "$WORK/line" - 500 "$BAUD")
     else
-        line=$("$TURNAROUND" "$WORK/line" "$1" "$2" 500 "$gap_us")
+        line=$("$TURNAROUND" "$WORK/line" "$1" "$2" 500 "$BAUD")
     fi
     TURN_US=$(sed -n 's/.*mean_us=\([0-9]*\).*/\1/p' <<<"$line")
-    echo "path turnaround    $line (${gap_us} us quiet before each)"
+    echo "path turnaround    $line (us beyond the line time, at $BAUD bit/s)"
 }
 
 # report TITLE PACED: figures of the last run; ONE_* hold those of the
