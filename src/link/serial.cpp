@@ -20,7 +20,8 @@ void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &lin
                  uint64_t opened_ms)
 {
     char path[TRACE_PATH_SIZE];
-    if (plat_trace_path(path, sizeof path) && trace_open(ch.trace, path, com_number, line.baud_rate))
+    if (plat_trace_path(path, sizeof path) &&
+        trace_open(ch.trace, path, com_number, line.baud_rate))
         ch.trace.start_ms = opened_ms;
 }
 

@@ -310,8 +310,9 @@ bool net_configure(PlatPort &port, const LineSettings &s)
     if (!p.telnet)
         return true;   // the speed and framing are the server's
     if (telnet_com_port(p.codec) != TnOpt::On) {
-        const char *note = "the server does not offer the com port option; used as a plain"
-                           " telnet port at the server's line settings";
+        const char *note =
+            "the server does not offer the com port option; used as a plain"
+            " telnet port at the server's line settings";
         plat_reason_set(p.name, note);
         net_trace_note(p.trace, note);
         return true;
