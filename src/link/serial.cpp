@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "orv5w32.h"
+#include "platform/session_clock.h"
 
 namespace {
 
@@ -13,11 +14,15 @@ constexpr size_t TRACE_PATH_SIZE = 4096;
 // A trace note: "write failed after 4294967295 of 4294967295 bytes".
 constexpr size_t NOTE_SIZE = 64;
 
-void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &line)
+// opened_ms: plat_clock_ms() before the port was opened, the trace's zero,
+// which a network port's own trace lines share.
+void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &line,
+                 uint64_t opened_ms)
 {
     char path[TRACE_PATH_SIZE];
-    if (plat_trace_path(path, sizeof path))
-        trace_open(ch.trace, path, com_number, line.baud_rate);
+    if (plat_trace_path(path, sizeof path) &&
+        trace_open(ch.trace, path, com_number, line.baud_rate))
+        ch.trace.start_ms = opened_ms;
 }
 
 // Takes whatever waits in the driver into the (empty) receive buffer.
@@ -62,6 +67,7 @@ Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &
     char name[PLAT_PORT_NAME_SIZE];
     if (!plat_port_name(com_number, name, sizeof name))
         return ORV5_E_PORT_OPEN;
+    const uint64_t opened_ms = plat_clock_ms();
     ch.port = plat_port_open(ch.port_object, name);
     if (ch.port == PLAT_PORT_INVALID)
         return ORV5_E_PORT_OPEN;
@@ -73,7 +79,7 @@ Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &
         com_close(ch);
         return rc;
     }
-    start_trace(ch, com_number, line);
+    start_trace(ch, com_number, line, opened_ms);
     return ORV5_OK;
 }
 

@@ -263,3 +263,8 @@ inline intptr_t plat_port_os_handle(plat_port port)
 // from the process environment as it is now.  False when it is unset,
 // empty or longer than size - 1.
 bool plat_trace_path(char *out, size_t size);
+
+// True when the environment variable ORV5_TRACE_TELNET is "1" (read as
+// ORV5_TRACE is): a network port then adds its socket bytes, telnet
+// framing included, to the byte trace (net/net_trace.h).
+bool plat_trace_telnet();

@@ -110,6 +110,16 @@ check "--trace: the session's bursts are appended" \
 run_orvw "$T" --trace="$T/no-dir/line.trace" data.txt
 check "--trace to a file that cannot be opened: 64, no session" \
     is rc "$RC" 64 -- has_line "$ERR" "^orvw: --trace: cannot open .*no-dir/line.trace for appending"
+# --trace-telnet adds a network port's socket lines to the trace; a local
+# port has none, so its trace is the byte trace alone.  Without --trace
+# there is no file to add them to: a usage fault.
+start_sim trace3 && run_orvw "$T" --trace="$T/local.trace" --trace-telnet data.txt; wait_sim
+check "--trace-telnet on a local port: the byte trace, no socket lines" \
+    is rc "$RC" 0 -- has_line "$T/local.trace" "^ +[0-9]+ TX " -- \
+    is "socket lines" "$(grep -c -E ' N[TR] |socket trace' "$T/local.trace")" 0
+run_orvw "$T" --trace-telnet data.txt
+check "--trace-telnet without --trace: 64, no session" \
+    is rc "$RC" 64 -- has_line "$ERR" "^orvw: --trace-telnet adds to the trace: give --trace=FILE too"
 
 # Usage faults never start a session.
 run_orvw "$T" --no-such-option data.txt

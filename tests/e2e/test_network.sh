@@ -127,9 +127,12 @@ for acc in rfc2217 tcp; do
         is rc "$RC" 0 -- is status "$(json status)" ok -- is written "$(json written)" 3 -- \
         same_file "$SIM_DIR/DATA.TXT" "$C/DATA.TXT"
 
+    # The rfc2217 reception traces the socket too (checked below).
     D=$WORK/recv-$acc; mkdir -p "$D"
+    telnet_trace=()
+    [ $acc = rfc2217 ] && telnet_trace=(--trace-telnet)
     net_sim "recv-$acc" "$url" --station 0xFF7F --send "$C/DATA.TXT" --reply-timeout 300 &&
-        send "$D" +R -B19200 -#65407 --trace="$D/trace" DATA.TXT; wait_sim
+        send "$D" +R -B19200 -#65407 --trace="$D/trace" "${telnet_trace[@]}" DATA.TXT; wait_sim
     check "$acc: orvw receives a file with 0xFF bytes, result 0, byte-identical" \
         is rc "$RC" 0 -- is status "$(json status)" ok -- same_file "$D/DATA.TXT" "$C/DATA.TXT"
 done
@@ -147,6 +150,27 @@ check "rfc2217 --trace: the sent bytes are those the tty got, counts as the term
     is "bytes received" $((${#rx} / 2)) "$(json bytes_out)"
 check "rfc2217: 0xFF in a check value, sent and received" \
     crc_with_ff "$WORK/send-rfc2217/trace" TX -- crc_with_ff "$WORK/recv-rfc2217/trace" RX
+
+# --trace-telnet: each burst written to the line (TX) comes right after
+# its socket line (NT), the same bytes with every 0xFF doubled; the
+# server's doubled 0xFF bytes show in its lines (NR); the speed's reply
+# is noted.
+tx_after_nt() {
+    local bad
+    bad=$(awk 'function hex(   s, i) { s = ""; for (i = 3; i <= NF && substr($i, 1, 1) != "|"; i++) s = s " " $i; return s }
+        $2 == "TX" { n++; want = hex(); gsub(/ FF/, " FF FF", want); if (prev != "NT" || nt != want) { print $0; exit } }
+        $2 == "NT" { nt = hex() }
+        $1 != "#" { prev = $2 }
+        END { if (n == 0) print "no TX line" }' "$1")
+    [ -z "$bad" ] && return 0
+    WHY="$(basename "$(dirname "$1")"): $bad"
+    return 1
+}
+check "rfc2217 --trace-telnet: every TX burst follows its socket burst, 0xFF doubled there" \
+    tx_after_nt "$WORK/recv-rfc2217/trace" -- \
+    has_line "$WORK/recv-rfc2217/trace" "^ +[0-9]+ NR .* FF FF " -- \
+    has_line "$WORK/recv-rfc2217/trace" "^ +[0-9]+ -- telnet: SET-BAUDRATE 19200 acknowledged\$" -- \
+    is "socket lines without --trace-telnet" "$(grep -c -E '^ +[0-9]+ (NT|NR|-- telnet)' "$WORK/send-rfc2217/trace")" 0
 
 # What the session sets at open: RTS and DTR on, before the first byte.
 check "rfc2217: RTS and DTR set on at the tty before the data, never off during it" \

@@ -36,6 +36,22 @@ else
         is rc "$RC" 52 -- has_line "$CASE_DIR/server.log" "command 1 00004b00" \
         -- has_line "$CASE_DIR/server.log" "data 10 05"
 
+    # --trace-telnet: the library reads ORV5_TRACE_TELNET from the process
+    # environment and adds the socket's bursts to the byte trace's file,
+    # through a stream of its own, lines whole.
+    new_case net-trace-telnet
+    make_data 3
+    net_session -- -B19200 -L1 --trace=line.trace --trace-telnet DATA.TXT
+    check "$ARCH: --trace-telnet: the negotiation and the socket's bursts beside the byte trace" \
+        is rc "$RC" 52 -- has_line "$CASE_DIR/line.trace" "^# socket trace of rfc2217://127.0.0.1:" \
+        -- has_line "$CASE_DIR/line.trace" "^ +[0-9]+ NT FF FB 00 FF FD 00 FF FB 03 FF FD 03 FF FB 2C  \\|" \
+        -- has_line "$CASE_DIR/line.trace" "^ +[0-9]+ -- telnet: SET-BAUDRATE 19200 acknowledged" \
+        -- has_line "$CASE_DIR/line.trace" "^# byte trace of COM5" \
+        -- has_line "$CASE_DIR/line.trace" "^ +[0-9]+ NT 10 05 00 00  \\|" \
+        -- has_line "$CASE_DIR/line.trace" "^ +[0-9]+ TX 10 05 00 00  \\|" \
+        -- has_line "$CASE_DIR/line.trace" "^ +[0-9]+ -- telnet: socket closed" \
+        -- is "other lines" "$(grep -c -v -E '^(# |( +[0-9]+ (NT|NR|TX|RX|--) ))' "$CASE_DIR/line.trace")" 0
+
     new_case net-refused-speed
     make_data 3
     net_session --refuse-speed=9600 -- -B19200 -L1 DATA.TXT

@@ -49,6 +49,8 @@ struct CliOptions {
     const char *on_file_timeout = nullptr;   // --on-file-timeout=
     bool verbose = false;
     bool json = false;
+    bool trace = false;          // --trace=FILE given
+    bool trace_telnet = false;   // --trace-telnet given
 };
 
 int usage_error(const std::string &what)
@@ -225,6 +227,9 @@ int main(int argc, char **argv)
         } else if (starts_with(arg, "--trace=")) {
             if (!set_trace(arg + std::strlen("--trace=")))
                 return EXIT_USAGE;
+            o.trace = true;
+        } else if (std::strcmp(arg, "--trace-telnet") == 0) {
+            o.trace_telnet = true;
         } else if (std::strcmp(arg, "--collect") == 0) {
             if (i + 1 >= argc)
                 return usage_error("--collect needs a folder");
@@ -244,6 +249,12 @@ int main(int argc, char **argv)
             o.have_args = true;
         }
     }
+    // The socket's lines go into the byte trace's file: without one they
+    // would go nowhere, which a user would take for a quiet server.
+    if (o.trace_telnet && !o.trace)
+        return usage_error("--trace-telnet adds to the trace: give --trace=FILE too");
+    if (o.trace_telnet && !set_env("ORV5_TRACE_TELNET", "1"))
+        return usage_error("--trace-telnet: cannot set ORV5_TRACE_TELNET");
     if (o.collect_dir == nullptr &&
         (o.station != nullptr || o.on_file != nullptr || o.on_file_timeout != nullptr))
         return usage_error("--station, --on-file and --on-file-timeout go with --collect");

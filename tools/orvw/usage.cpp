@@ -54,6 +54,8 @@ const char ORVW_OPTIONS[] =
     "                  system's reason behind a failure on stderr\n"
     "  --trace=FILE    append a trace of every byte on the port to FILE (one\n"
     "                  line per burst); FILE must be writable, else status 64\n"
+    "  --trace-telnet  with --trace: a network port adds every burst on its\n"
+    "                  socket, telnet framing included (NT sent, NR received)\n"
     "  --collect DIR   collecting station: receive file after file into DIR\n"
     "                  (below); the other arguments are command-text options\n"
     "  --station=NAME  the collecting station's name (default: the port's);\n"

@@ -7,6 +7,9 @@
 // codec's answers to the server go out right after.  A connection that
 // ended stays ended: every later read and write fails, so the channel's
 // port-gone rule ends the session at once.
+//
+// With the telnet trace on (net_trace.h) every send and receive on the
+// socket is traced as it happens, and the negotiation's outcome as notes.
 #include "platform/net/net_port.h"
 
 #include <cctype>
@@ -15,6 +18,7 @@
 #include <new>
 
 #include "platform/net/net_socket.h"
+#include "platform/net/net_trace.h"
 #include "platform/net/telnet_codec.h"
 #include "platform/os_reason.h"
 #include "platform/session_clock.h"
@@ -58,6 +62,7 @@ struct NetPort {
     bool gone;            // the connection ended; the reason is kept
     bool server_purged;   // the server's input buffer was purged once
     TelnetCodec codec;
+    NetTrace *trace;   // null: no telnet trace
     char name[SHOWN_NAME_SIZE];
 };
 
@@ -73,14 +78,33 @@ bool starts_with_nocase(const char *s, const char *prefix)
     return true;
 }
 
+// Every send on the socket: what went is traced, also when the rest did
+// not.  False on failure (reason kept).
+bool send_bytes(NetPort &p, const uint8_t *buf, uint32_t len, uint32_t *sent)
+{
+    bool ok = net_send_all(p.sock, buf, len, WRITE_STALL_MS, p.name, sent);
+    net_trace_bytes(p.trace, NetTraceDir::Sent, buf, *sent);
+    if (!ok)
+        net_trace_note(p.trace, "send failed");
+    return ok;
+}
+
+// Every receive on the socket (net_recv's result).
+int recv_bytes(NetPort &p, uint8_t *buf, uint32_t cap)
+{
+    int r = net_recv(p.sock, buf, cap, p.name);
+    if (r > 0)
+        net_trace_bytes(p.trace, NetTraceDir::Received, buf, static_cast<size_t>(r));
+    return r;
+}
+
 // Sends the codec's waiting answers.  False when the connection failed.
 bool send_replies(NetPort &p)
 {
     uint8_t out[TELNET_REPLY_MAX];
     size_t n = telnet_take_replies(p.codec, out, sizeof out);
     uint32_t sent = 0;
-    if (n == 0 ||
-        net_send_all(p.sock, out, static_cast<uint32_t>(n), WRITE_STALL_MS, p.name, &sent))
+    if (n == 0 || send_bytes(p, out, static_cast<uint32_t>(n), &sent))
         return true;
     p.gone = true;
     return false;
@@ -91,7 +115,7 @@ bool send_command(NetPort &p, uint8_t cmd, const uint8_t *value, size_t n)
     uint8_t buf[COMMAND_SIZE];
     size_t len = telnet_com_command(cmd, value, n, buf, sizeof buf);
     uint32_t sent = 0;
-    if (net_send_all(p.sock, buf, static_cast<uint32_t>(len), WRITE_STALL_MS, p.name, &sent))
+    if (send_bytes(p, buf, static_cast<uint32_t>(len), &sent))
         return true;
     p.gone = true;
     return false;
@@ -102,6 +126,51 @@ void note_end(NetPort &p, int r)
     p.gone = true;
     if (r == NET_RECV_CLOSED)
         plat_reason_set(p.name, "the server closed the connection");
+    net_trace_note(p.trace, r == NET_RECV_CLOSED ? "the server closed the connection"
+                                                 : "the connection broke");
+}
+
+// Where the negotiation stood before a burst was fed to the codec, so that
+// the trace can note what the burst changed.
+struct Standing {
+    TnOpt us[3];
+    TnOpt him[3];
+    uint32_t malformed;
+};
+
+Standing standing(const TelnetCodec &c)
+{
+    return {{c.us[0], c.us[1], c.us[2]}, {c.him[0], c.him[1], c.him[2]}, c.malformed};
+}
+
+// Option names by the codec's index.
+constexpr const char *OPTION_NAMES[3] = {"BINARY", "SUPPRESS-GO-AHEAD", "COM-PORT-OPTION"};
+
+// "-- telnet: server WILL BINARY" and the like for every option whose
+// state the last burst changed, and subnegotiations it made the codec
+// drop.  Allocates nothing.
+void note_news(NetPort &p, const Standing &before)
+{
+    if (p.trace == nullptr)
+        return;
+    char text[PLAT_REASON_SIZE];
+    for (int i = 0; i < 3; ++i) {
+        if (p.codec.him[i] != before.him[i] && p.codec.him[i] != TnOpt::Asked) {
+            std::snprintf(text, sizeof text, "server %s %s",
+                          p.codec.him[i] == TnOpt::On ? "WILL" : "WONT", OPTION_NAMES[i]);
+            net_trace_note(p.trace, text);
+        }
+        if (p.codec.us[i] != before.us[i] && p.codec.us[i] != TnOpt::Asked) {
+            std::snprintf(text, sizeof text, "server %s %s",
+                          p.codec.us[i] == TnOpt::On ? "DO" : "DONT", OPTION_NAMES[i]);
+            net_trace_note(p.trace, text);
+        }
+    }
+    if (p.codec.malformed != before.malformed) {
+        std::snprintf(text, sizeof text, "%lu malformed com port subnegotiation(s) dropped",
+                      static_cast<unsigned long>(p.codec.malformed - before.malformed));
+        net_trace_note(p.trace, text);
+    }
 }
 
 // Takes what waits on the socket into the codec and drops the data bytes
@@ -113,7 +182,7 @@ bool take_and_drop(NetPort &p)
     // A server that streams without pause would keep this loop going for
     // ever: what waits now is taken, the rest is left for later reads.
     for (int round = 0;; ++round) {
-        int r = round < DROP_ROUNDS ? net_recv(p.sock, raw, sizeof raw, p.name) : NET_RECV_NOTHING;
+        int r = round < DROP_ROUNDS ? recv_bytes(p, raw, sizeof raw) : NET_RECV_NOTHING;
         if (r == NET_RECV_NOTHING)
             return send_replies(p);
         if (r < 0) {
@@ -121,9 +190,12 @@ bool take_and_drop(NetPort &p)
             return false;
         }
         uint8_t data;
-        if (p.telnet)
+        if (p.telnet) {
+            Standing before = standing(p.codec);
             for (int i = 0; i < r; ++i)
                 telnet_feed(p.codec, raw[i], &data);
+            note_news(p, before);
+        }
     }
 }
 
@@ -165,12 +237,17 @@ bool net_open(PlatPort &port, const char *name)
     bool v6 = std::strchr(a.host, ':') != nullptr;
     std::snprintf(p.name, sizeof p.name, "%s%s%s%s:%s", p.telnet ? PREFIX_RFC2217 : PREFIX_TCP,
                   v6 ? "[" : "", a.host, v6 ? "]" : "", a.port);
-    if (!net_connect(a.host, a.port, NET_CONNECT_MS, p.name, &p.sock))
+    p.trace = net_trace_open(p.name, p.telnet);
+    if (!net_connect(a.host, a.port, NET_CONNECT_MS, p.name, &p.sock)) {
+        net_trace_note(p.trace, plat_reason_text());
+        net_trace_close(p.trace);
         return false;
+    }
     telnet_init(p.codec, p.telnet);
     if (p.telnet && !(send_replies(p) && await(p, NET_NEGOTIATE_MS, settled))) {
         // The reason names how the connection ended.
         net_close(p.sock);
+        net_trace_close(p.trace);
         return false;
     }
     return true;
@@ -201,6 +278,7 @@ const char *command_name(uint8_t cmd)
 }
 
 // Checks the server's reply to one setting; false with the reason kept.
+// The trace notes each reply: "SET-BAUDRATE 19200 acknowledged".
 bool check_reply(NetPort &p, uint8_t cmd, uint32_t wanted, const char *what, const char *unit)
 {
     uint32_t got = 0;
@@ -212,9 +290,15 @@ bool check_reply(NetPort &p, uint8_t cmd, uint32_t wanted, const char *what, con
         std::snprintf(text, sizeof text, "the server refused %s %lu%s (it answered %lu)", what,
                       static_cast<unsigned long>(wanted), unit, static_cast<unsigned long>(got));
     } else {
+        if (p.trace != nullptr) {
+            std::snprintf(text, sizeof text, "%s %lu acknowledged", command_name(cmd),
+                          static_cast<unsigned long>(got));
+            net_trace_note(p.trace, text);
+        }
         return true;
     }
     plat_reason_set(p.name, text);
+    net_trace_note(p.trace, text);
     return false;
 }
 
@@ -226,9 +310,11 @@ bool net_configure(PlatPort &port, const LineSettings &s)
     if (!p.telnet)
         return true;   // the speed and framing are the server's
     if (telnet_com_port(p.codec) != TnOpt::On) {
-        plat_reason_set(p.name,
-                        "the server does not offer the com port option; used as a plain"
-                        " telnet port at the server's line settings");
+        const char *note =
+            "the server does not offer the com port option; used as a plain"
+            " telnet port at the server's line settings";
+        plat_reason_set(p.name, note);
+        net_trace_note(p.trace, note);
         return true;
     }
     if (s.baud_rate == 0) {
@@ -307,7 +393,7 @@ bool net_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
             plat_reason_set(p.name, "the connection has ended");
         ok = false;
     } else if (!p.telnet) {
-        ok = net_send_all(p.sock, src, len, WRITE_STALL_MS, p.name, &done);
+        ok = send_bytes(p, src, len, &done);
     } else {
         ok = send_replies(p);
         uint8_t out[2 * SEND_CHUNK];
@@ -316,7 +402,7 @@ bool net_write(PlatPort &port, const void *bytes, uint32_t len, uint32_t *writte
             size_t consumed = 0;
             size_t n = telnet_escape(p.codec, src + done, take, out, sizeof out, &consumed);
             uint32_t sent = 0;
-            ok = net_send_all(p.sock, out, static_cast<uint32_t>(n), WRITE_STALL_MS, p.name, &sent);
+            ok = send_bytes(p, out, static_cast<uint32_t>(n), &sent);
             if (ok)
                 done += static_cast<uint32_t>(consumed);
         }
@@ -336,11 +422,12 @@ bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
         return false;   // the reason was kept when it ended
     uint8_t raw[RAW_CHUNK];
     uint32_t want = capacity < RAW_CHUNK ? capacity : RAW_CHUNK;
-    int r = net_recv(p.sock, raw, want, p.name);
+    int r = recv_bytes(p, raw, want);
     if (r < 0) {
         note_end(p, r);
         return false;
     }
+    Standing before = standing(p.codec);
     uint32_t n = 0;
     for (int i = 0; i < r; ++i) {
         if (!p.telnet)
@@ -348,6 +435,8 @@ bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
         else if (telnet_feed(p.codec, raw[i], &bytes[n]))
             ++n;
     }
+    if (p.telnet)
+        note_news(p, before);
     std::memset(errors, 0, n);
     *count = n;
     // A failed answer ends the connection for the next read; these bytes
@@ -405,6 +494,8 @@ void net_close_port(PlatPort &port)
         net_drain(port);
     net_close(p.sock);
     p.sock = NET_SOCK_NONE;
+    net_trace_close(p.trace);
+    p.trace = nullptr;
 }
 
 }   // namespace

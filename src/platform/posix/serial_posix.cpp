@@ -621,3 +621,9 @@ bool plat_trace_path(char *out, size_t size)
     int len = std::snprintf(out, size, "%s", path);
     return len > 0 && static_cast<size_t>(len) < size;
 }
+
+bool plat_trace_telnet()
+{
+    const char *v = std::getenv("ORV5_TRACE_TELNET");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}

@@ -53,6 +53,9 @@ uint32_t port_reads();          // fetches from the port so far
 uint32_t bytes_due_hint();      // the port's last wait hint (PortOps::expect), bytes
 // The byte-trace file the platform reports (ORV5_TRACE); "" for none.
 void set_trace_path(const std::string &path);
+// What the platform reports for ORV5_TRACE_TELNET (the simulated line has
+// no network port; kept so that the platform answers every question).
+void set_trace_telnet(bool on);
 
 // --- time ---------------------------------------------------------------
 // Runs fn when virtual time reaches at_ms (from inside the pump).

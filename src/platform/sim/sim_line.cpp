@@ -45,6 +45,7 @@ struct Line {
     bool hint_new = false;     // the hint changed: applied at the next wait
     uint64_t hint_until = 0;   // end of the hinted wait, virtual ms; 0: none
     std::string trace_path;
+    bool trace_telnet = false;
 };
 Line line;   // the world the tests script; see the head of this file
 
@@ -92,6 +93,7 @@ uint32_t purges_rx() { return line.purges_rx; }
 uint32_t port_reads() { return line.reads; }
 uint32_t bytes_due_hint() { return line.due; }
 void set_trace_path(const std::string &path) { line.trace_path = path; }
+void set_trace_telnet(bool on) { line.trace_telnet = on; }
 
 namespace {
 // Bytes a wait is for: the due ones while a hinted wait runs, else one.
@@ -269,6 +271,8 @@ const PortOps *plat_port_backend(const char *name)
 {
     return std::strncmp(name, "COM", 3) == 0 ? &SIM_OPS : nullptr;
 }
+
+bool plat_trace_telnet() { return line.trace_telnet; }
 
 bool plat_trace_path(char *out, size_t size)
 {

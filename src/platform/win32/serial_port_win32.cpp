@@ -371,3 +371,11 @@ bool plat_trace_path(char *out, size_t size)
     DWORD len = GetEnvironmentVariableA("ORV5_TRACE", out, static_cast<DWORD>(size));
     return len > 0 && len < size;
 }
+
+bool plat_trace_telnet()
+{
+    // Room for "1" and one more character, so that "10" is not "1".
+    char v[3] = {};
+    DWORD len = GetEnvironmentVariableA("ORV5_TRACE_TELNET", v, sizeof v);
+    return len == 1 && v[0] == '1';
+}
