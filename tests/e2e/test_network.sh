@@ -10,7 +10,12 @@ set -euo pipefail
 . "$(dirname "$0")/ser2net_lib.sh"
 s2n_require
 
-check_context() { echo "rc=$RC; terminal: $SUMMARY; orvw: $(tail -c 300 "${ORVW_LOG:-/dev/null}" 2>/dev/null | tr '\n' ' ')"; }
+check_context() {
+    local server=gone
+    [ -n "${S2N_PID:-}" ] && kill -0 "$S2N_PID" 2>/dev/null && server="runs on $S2N_RFC/$S2N_RAW"
+    echo "rc=$RC; terminal: $SUMMARY; orvw: $(tail -c 300 "${ORVW_LOG:-/dev/null}" 2>/dev/null | tr '\n' ' ');" \
+        "ser2net $server: $(tail -c 200 "${S2N_LOG:-/dev/null}" 2>/dev/null | tr '\n' ' ')"
+}
 
 # A listener whose queue is full and that never accepts: a connect to it is
 # never answered.  Started first, as python takes seconds to start on a

@@ -14,7 +14,7 @@ sim_launch() {
     BG_PIDS+=("$SIM_PID")
     PTY=
     local i
-    for i in $(seq 100); do
+    for i in $(seq 200); do   # 10 s: a loaded machine starts it slowly
         PTY=$(awk '/^PTY /{print $2; exit}' "$log" 2>/dev/null)
         [ -n "$PTY" ] && return 0
         kill -0 "$SIM_PID" 2>/dev/null || break
