@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "orv5w32.h"
-#include "platform/session_clock.h"
 
 namespace {
 
@@ -14,8 +13,8 @@ constexpr size_t TRACE_PATH_SIZE = 4096;
 // A trace note: "write failed after 4294967295 of 4294967295 bytes".
 constexpr size_t NOTE_SIZE = 64;
 
-// opened_ms: plat_clock_ms() before the port was opened, the trace's zero,
-// which a network port's own trace lines share.
+// opened_ms: plat_clock_ms() as the port's opening began, the trace's
+// zero, which a network port's own trace lines share.
 void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &line,
                  uint64_t opened_ms)
 {
@@ -67,7 +66,6 @@ Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &
     char name[PLAT_PORT_NAME_SIZE];
     if (!plat_port_name(com_number, name, sizeof name))
         return ORV5_E_PORT_OPEN;
-    const uint64_t opened_ms = plat_clock_ms();
     ch.port = plat_port_open(ch.port_object, name);
     if (ch.port == PLAT_PORT_INVALID)
         return ORV5_E_PORT_OPEN;
@@ -79,7 +77,7 @@ Orv5Result com_open(SerialChannel &ch, unsigned com_number, const LineSettings &
         com_close(ch);
         return rc;
     }
-    start_trace(ch, com_number, line, opened_ms);
+    start_trace(ch, com_number, line, ch.port->opened_ms);
     return ORV5_OK;
 }
 

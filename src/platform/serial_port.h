@@ -125,6 +125,7 @@ constexpr size_t PLAT_PORT_STATE_SIZE = 512;
 
 struct PlatPort {
     const PortOps *ops;                                     // null while closed
+    uint64_t opened_ms;   // plat_clock_ms() as the opening began: the zero of the port's traces
     alignas(8) unsigned char state[PLAT_PORT_STATE_SIZE];   // the backend's record
 };
 
@@ -158,12 +159,16 @@ bool plat_port_name(unsigned com_number, char *out, size_t size);
 // its table of backends; the choice is made here only, by the name's form.
 const PortOps *plat_port_backend(const char *name);
 
+// Monotonic milliseconds (session_clock.h, which includes this header).
+uint64_t plat_clock_ms();
+
 // Opens the named port, exclusive read/write, into storage.  Returns
 // &storage, or PLAT_PORT_INVALID on failure with storage reset and the
 // reason kept.
 inline plat_port plat_port_open(PlatPort &storage, const char *name)
 {
     std::memset(&storage, 0, sizeof storage);
+    storage.opened_ms = plat_clock_ms();
     const PortOps *ops = plat_port_backend(name);
     if (ops == nullptr)
         return PLAT_PORT_INVALID;

@@ -3,6 +3,7 @@
 
 #include <pty.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,6 +43,13 @@ struct SilentLine {
         ::close(master);
     }
 };
+
+// True once the pty's line is in raw mode (no canonical input).
+bool is_raw(int master)
+{
+    termios tio{};
+    return tcgetattr(master, &tio) == 0 && (tio.c_lflag & ICANON) == 0;
+}
 
 // True once this process holds a descriptor on path.
 bool holds_open(const std::string &path)
@@ -134,9 +142,12 @@ TEST(Api, AReceptionWaitingWithoutLimitEndsWhenThePortHangsUp)
     SilentLine line;
     std::atomic<bool> stop{false};
     std::thread unplug([&] {
-        // Once the session holds the port, the device goes away.
-        for (int i = 0; i < 10000 && !holds_open(line.path) && !stop; ++i)
+        // Once the session holds the port and has set it up (raw: a pty's
+        // master sees the slave's settings), and is waiting, the device
+        // goes away.  Gone during the set-up, it would be refused settings.
+        for (int i = 0; i < 10000 && !stop && !(holds_open(line.path) && is_raw(line.master)); ++i)
             usleep(1000);
+        usleep(300000);   // into the wait, which has no limit: any delay is fine
         ::close(line.master);
         line.master = -1;
         // Should the wait go on regardless, end it rather than hang here.

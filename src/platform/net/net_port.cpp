@@ -237,7 +237,7 @@ bool net_open(PlatPort &port, const char *name)
     bool v6 = std::strchr(a.host, ':') != nullptr;
     std::snprintf(p.name, sizeof p.name, "%s%s%s%s:%s", p.telnet ? PREFIX_RFC2217 : PREFIX_TCP,
                   v6 ? "[" : "", a.host, v6 ? "]" : "", a.port);
-    p.trace = net_trace_open(p.name, p.telnet);
+    p.trace = net_trace_open(p.name, p.telnet, port.opened_ms);
     if (!net_connect(a.host, a.port, NET_CONNECT_MS, p.name, &p.sock)) {
         net_trace_note(p.trace, plat_reason_text());
         net_trace_close(p.trace);

@@ -23,12 +23,12 @@ constexpr size_t PATH_SIZE = 4096;
 
 struct NetTrace {
     std::FILE *file;
-    uint64_t start_ms;   // plat_clock_ms() when the port opened
+    uint64_t start_ms;   // the port's opened_ms: the byte trace's zero too
     bool telnet;         // notes say "telnet:", else "tcp:"
     char io_buffer[IO_BUFFER];
 };
 
-NetTrace *net_trace_open(const char *shown, bool telnet)
+NetTrace *net_trace_open(const char *shown, bool telnet, uint64_t start_ms)
 {
     char path[PATH_SIZE];
     if (!plat_trace_telnet() || !plat_trace_path(path, sizeof path))
@@ -36,7 +36,7 @@ NetTrace *net_trace_open(const char *shown, bool telnet)
     NetTrace *t = new (std::nothrow) NetTrace;
     if (t == nullptr)
         return nullptr;
-    t->start_ms = plat_clock_ms();
+    t->start_ms = start_ms;
     t->telnet = telnet;
     t->file = std::fopen(path, "a");
     if (t->file == nullptr) {

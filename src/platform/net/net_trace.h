@@ -33,8 +33,9 @@ enum class NetTraceDir { Sent, Received };
 // ask for it and writes the header naming the port as shown.  Null when
 // they do not, or the file cannot be opened or the record allocated: the
 // port then works untraced.  telnet: the port speaks telnet (for the
-// header only).
-NetTrace *net_trace_open(const char *shown, bool telnet);
+// header only).  start_ms: the plat_clock_ms() its lines count from, the
+// port's opened_ms, which the byte trace counts from too.
+NetTrace *net_trace_open(const char *shown, bool telnet, uint64_t start_ms);
 
 // One burst of n bytes.  Nothing when t is null or n is 0.
 void net_trace_bytes(NetTrace *t, NetTraceDir dir, const uint8_t *bytes, size_t n);
