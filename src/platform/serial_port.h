@@ -125,8 +125,9 @@ constexpr size_t PLAT_PORT_STATE_SIZE = 512;
 
 struct PlatPort {
     const PortOps *ops;                                     // null while closed
-    uint64_t opened_ms;   // plat_clock_ms() as the opening began: the zero of the port's traces
     alignas(8) unsigned char state[PLAT_PORT_STATE_SIZE];   // the backend's record
+    // plat_clock_ms() as the opening began: the zero of the port's traces.
+    uint64_t opened_ms;
 };
 
 // The backend's record inside a port object.  Each backend checks that its
