@@ -133,18 +133,26 @@ void note_end(NetPort &p, int r)
 // Where the negotiation stood before a burst was fed to the codec, so that
 // the trace can note what the burst changed.
 struct Standing {
-    TnOpt us[3];
-    TnOpt him[3];
+    TnOpt us[TELNET_OPTIONS];
+    TnOpt him[TELNET_OPTIONS];
     uint32_t malformed;
 };
 
 Standing standing(const TelnetCodec &c)
 {
-    return {{c.us[0], c.us[1], c.us[2]}, {c.him[0], c.him[1], c.him[2]}, c.malformed};
+    Standing s{};
+    for (int i = 0; i < TELNET_OPTIONS; ++i) {
+        s.us[i] = c.us[i];
+        s.him[i] = c.him[i];
+    }
+    s.malformed = c.malformed;
+    return s;
 }
 
-// Option names by the codec's index.
-constexpr const char *OPTION_NAMES[3] = {"BINARY", "SUPPRESS-GO-AHEAD", "COM-PORT-OPTION"};
+// Option names by the codec's index; characters in place, not pointers,
+// so that the table needs no relocation and stays read-only.
+constexpr char OPTION_NAMES[TELNET_OPTIONS][20] = {"BINARY", "SUPPRESS-GO-AHEAD",
+                                                   "COM-PORT-OPTION"};
 
 // "-- telnet: server WILL BINARY" and the like for every option whose
 // state the last burst changed, and subnegotiations it made the codec
@@ -154,7 +162,7 @@ void note_news(NetPort &p, const Standing &before)
     if (p.trace == nullptr)
         return;
     char text[PLAT_REASON_SIZE];
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < TELNET_OPTIONS; ++i) {
         if (p.codec.him[i] != before.him[i] && p.codec.him[i] != TnOpt::Asked) {
             std::snprintf(text, sizeof text, "server %s %s",
                           p.codec.him[i] == TnOpt::On ? "WILL" : "WONT", OPTION_NAMES[i]);
@@ -173,6 +181,27 @@ void note_news(NetPort &p, const Standing &before)
     }
 }
 
+// Takes a burst read off the socket: on a telnet port through the codec,
+// noting in the trace what it changed in the negotiation.  The data bytes
+// go to data (room for r), or are dropped when data is null; returns
+// their count.
+uint32_t take_burst(NetPort &p, const uint8_t *raw, int r, uint8_t *data)
+{
+    uint32_t n = 0;
+    if (!p.telnet) {
+        if (data != nullptr)
+            std::memcpy(data, raw, static_cast<size_t>(r));
+        return static_cast<uint32_t>(r);
+    }
+    const Standing before = p.trace != nullptr ? standing(p.codec) : Standing{};
+    uint8_t dropped;
+    for (int i = 0; i < r; ++i)
+        if (telnet_feed(p.codec, raw[i], data != nullptr ? &data[n] : &dropped))
+            ++n;
+    note_news(p, before);
+    return n;
+}
+
 // Takes what waits on the socket into the codec and drops the data bytes
 // (only while opening, configuring and purging, when input is stale).
 // False when the connection ended.
@@ -189,13 +218,7 @@ bool take_and_drop(NetPort &p)
             note_end(p, r);
             return false;
         }
-        uint8_t data;
-        if (p.telnet) {
-            Standing before = standing(p.codec);
-            for (int i = 0; i < r; ++i)
-                telnet_feed(p.codec, raw[i], &data);
-            note_news(p, before);
-        }
+        take_burst(p, raw, r, nullptr);   // stale input: its data is dropped
     }
 }
 
@@ -427,16 +450,7 @@ bool net_read(PlatPort &port, uint8_t *bytes, uint8_t *errors, uint32_t capacity
         note_end(p, r);
         return false;
     }
-    Standing before = standing(p.codec);
-    uint32_t n = 0;
-    for (int i = 0; i < r; ++i) {
-        if (!p.telnet)
-            bytes[n++] = raw[i];
-        else if (telnet_feed(p.codec, raw[i], &bytes[n]))
-            ++n;
-    }
-    if (p.telnet)
-        note_news(p, before);
+    uint32_t n = take_burst(p, raw, r, bytes);
     std::memset(errors, 0, n);
     *count = n;
     // A failed answer ends the connection for the next read; these bytes

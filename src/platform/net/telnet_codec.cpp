@@ -173,7 +173,7 @@ void telnet_init(TelnetCodec &c, bool com_port)
 {
     std::memset(&c, 0, sizeof c);
     c.state = ST_DATA;
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < TELNET_OPTIONS; ++i)
         c.us[i] = c.him[i] = TnOpt::Off;
     if (!com_port)
         return;

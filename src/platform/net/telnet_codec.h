@@ -64,6 +64,9 @@ constexpr size_t TELNET_SB_MAX = 16;
 // fit are dropped: only a peer sending nonsense fills it.
 constexpr size_t TELNET_REPLY_MAX = 96;
 
+// The options a codec negotiates, by index: BINARY, SGA, COM_PORT.
+constexpr int TELNET_OPTIONS = 3;
+
 // Where one option stands on one side (RFC 1143's states, simplified:
 // a request is never withdrawn).
 enum class TnOpt : uint8_t { Off, Asked, On, Refused };
@@ -77,10 +80,10 @@ struct TelnetCodec {
     uint8_t sb[TELNET_SB_MAX];
     uint8_t reply_len;
     uint8_t reply[TELNET_REPLY_MAX];
-    // Options by index (BINARY, SGA, COM_PORT): us = this side performs
-    // it, him = the server does.
-    TnOpt us[3];
-    TnOpt him[3];
+    // Options by index (TELNET_OPTIONS): us = this side performs it, him =
+    // the server does.
+    TnOpt us[TELNET_OPTIONS];
+    TnOpt him[TELNET_OPTIONS];
     // The server's last reply to each com port command, by command code.
     uint16_t cpo_seen;   // bit n: a reply to command n came
     uint32_t cpo_value[tn::CPO_LAST + 1];
