@@ -1,12 +1,11 @@
 // byte_trace.cpp - writing the byte trace (its lines: platform/trace_line.h).
 #include "link/byte_trace.h"
 
-#include <cstring>
 
-#include "platform/session_clock.h"
 #include "platform/trace_line.h"
 
-bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate)
+bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate,
+                uint64_t start_ms)
 {
     t.file = nullptr;
     if (path == nullptr || *path == '\0')
@@ -16,7 +15,7 @@ bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t ba
         return false;
     std::setvbuf(f, t.io_buffer, _IOFBF, sizeof t.io_buffer);
     t.file = f;
-    t.start_ms = plat_clock_ms();
+    t.start_ms = start_ms;
     std::fprintf(f,
                  "# byte trace of COM%u at %lu bit/s: ms since open, TX to the terminal, "
                  "RX from it, ! = received with a line error\n",

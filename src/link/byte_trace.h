@@ -27,13 +27,15 @@ enum class TraceDir { Out, In };
 
 struct ByteTrace {
     std::FILE *file = nullptr;   // null: tracing off
-    uint64_t start_ms = 0;       // plat_clock_ms() at open
+    uint64_t start_ms = 0;       // plat_clock_ms() its times count from
     char io_buffer[TRACE_IO_BUFFER];
 };
 
 // Opens (appends to) the file at path and writes the header naming the
-// port and its speed.  False, with tracing off, when it cannot be opened.
-bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate);
+// port and its speed; its lines count from start_ms (plat_clock_ms(), the
+// port's opening).  False, with tracing off, when it cannot be opened.
+bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate,
+                uint64_t start_ms);
 
 // One burst.  errors may be null (no byte flagged); else errors[i] != 0
 // marks bytes[i] as received with a line error.

@@ -19,9 +19,8 @@ void start_trace(SerialChannel &ch, unsigned com_number, const LineSettings &lin
                  uint64_t opened_ms)
 {
     char path[TRACE_PATH_SIZE];
-    if (plat_trace_path(path, sizeof path) &&
-        trace_open(ch.trace, path, com_number, line.baud_rate))
-        ch.trace.start_ms = opened_ms;
+    if (plat_trace_path(path, sizeof path))
+        trace_open(ch.trace, path, com_number, line.baud_rate, opened_ms);
 }
 
 // Takes whatever waits in the driver into the (empty) receive buffer.
