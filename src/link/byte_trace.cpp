@@ -1,7 +1,6 @@
 // byte_trace.cpp - writing the byte trace (its lines: platform/trace_line.h).
 #include "link/byte_trace.h"
 
-
 #include "platform/trace_line.h"
 
 bool trace_open(ByteTrace &t, const char *path, unsigned com_number, uint32_t baud_rate,
