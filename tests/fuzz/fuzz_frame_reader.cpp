@@ -33,6 +33,7 @@
 #include "fuzz_support.h"
 #include "link/frame_reader.h"
 #include "link/wire.h"
+#include "wire_frames.h"
 
 using namespace fuzz;
 
@@ -105,32 +106,13 @@ Bytes take(Input &in, size_t n)
     return Bytes(p, p + got);
 }
 
-// The wire form of a frame and the bytes the reader stores of it.
-void build_frame(uint8_t opening, const Bytes &body, Bytes *wire, Bytes *stored)
-{
-    uint8_t built[FRAME_BUF_SIZE];
-    built[0] = cDLE;
-    built[1] = opening;
-    if (!body.empty())
-        std::memcpy(built + 2, body.data(), body.size());
-    size_t n = 2 + body.size();
-    built[n++] = cETX;
-    const uint16_t crc = crc16(built + 2, n - 2);
-    built[n++] = static_cast<uint8_t>(crc & 0xFF);
-    built[n++] = static_cast<uint8_t>(crc >> 8);
-    uint8_t out[FRAME_BUF_SIZE];
-    const int len = stuff_frame(built, static_cast<int>(n), out);
-    require(len > 0, "frame not stuffed");
-    wire->assign(out, out + len);
-    stored->assign(built + 2, built + n);
-}
-
 void frame_item(Checker &c, Input &in, uint8_t tag)
 {
     const uint8_t opening = tag & 4 ? cSTX : cSOH;
     Bytes body = take(in, in.byte());
-    Bytes wire, stored;
-    build_frame(opening, body, &wire, &stored);
+    const Bytes wire = wire_frames::wire_frame(opening, body);
+    const Bytes stored = wire_frames::stored_of(body);
+    require(!wire.empty(), "frame not stuffed");
     const bool hunting = frame_reader_pos(c.r) == FramePos::Hunt;
     const uint16_t bit = frame_code_bit(opening);
     const bool kept = (c.r.rules.frames & bit) != 0;

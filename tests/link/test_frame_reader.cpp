@@ -8,10 +8,13 @@
 
 #include "link/frame_reader.h"
 #include "link/wire.h"
+#include "wire_frames.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using wire_frames::Bytes;
+using wire_frames::stored_of;
+using wire_frames::wire_frame;
 
 const uint8_t OUR_STATION[2] = {0x02, 0x10};
 
@@ -77,36 +80,6 @@ Heard feed(FrameReader &r, const Bytes &bytes)
 }
 
 using Events = std::vector<std::string>;
-
-// The wire form of a frame with this opening and body: DLE, opening, the
-// body with its DLEs doubled, DLE ETX and the check (low byte first).
-Bytes wire_frame(uint8_t opening, const Bytes &body)
-{
-    uint8_t built[FRAME_BUF_SIZE];
-    built[0] = cDLE;
-    built[1] = opening;
-    if (!body.empty())
-        std::memcpy(built + 2, body.data(), body.size());
-    size_t n = 2 + body.size();
-    built[n++] = cETX;
-    uint16_t crc = crc16(built + 2, n - 2);
-    built[n++] = static_cast<uint8_t>(crc & 0xFF);
-    built[n++] = static_cast<uint8_t>(crc >> 8);
-    uint8_t out[FRAME_BUF_SIZE];
-    int len = stuff_frame(built, static_cast<int>(n), out);
-    return Bytes(out, out + len);
-}
-
-// The bytes a good frame stores: body, terminator, check.
-Bytes stored_of(const Bytes &body)
-{
-    Bytes s = body;
-    s.push_back(cETX);
-    uint16_t crc = crc16(s.data(), s.size());
-    s.push_back(static_cast<uint8_t>(crc & 0xFF));
-    s.push_back(static_cast<uint8_t>(crc >> 8));
-    return s;
-}
 
 Bytes cat(std::initializer_list<Bytes> parts)
 {
